@@ -1,0 +1,97 @@
+// The substitute host: loads the module library, offers the host interface and answers the
+// module's requests from the simulated lower modules of a scenario.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "host/lib/scenario.h"
+#include "module/extension_module.h"
+#include "module/host_interface.h"
+#include "module/sip_record.h"
+#include "platform/library.h"
+
+namespace em::host {
+
+// What the host saw happen, in order.
+struct HostEvent {
+    enum class Kind { SendRequest, DeliverRecord, StartCompleted, ForwardEvent } kind;
+    std::string text;  // the record, rendered
+};
+
+// Answers requests from the scenario's lower modules. Thread-safe (read-only after construction).
+class LowerModules {
+public:
+    explicit LowerModules(const Scenario& scenario) : m_scenario(scenario) {}
+    // Answers every command of the record in place; a command addressed to all modules (MI
+    // 0xFFFFFFFF) is replaced by one command per lower module of its cabinet.
+    void Respond(CSipRecord& record) const;
+
+private:
+    const em::host::Answer* Find(const LowerModule& m, uint32_t oc, uint32_t oe, uint32_t oi) const;
+    const Scenario& m_scenario;
+};
+
+class SubstituteHost : public IExtensionHost {
+public:
+    explicit SubstituteHost(Scenario scenario);
+    ~SubstituteHost();
+
+    // Loads the library and resolves its four exports.
+    bool Load(const std::string& library_path, std::string& error);
+    void Unload();
+
+    // The exports.
+    uint32_t Create();
+    uint32_t Delete();
+    std::u16string LibraryModuleName() const;
+    uint32_t SetupAction();
+
+    IExtensionModule* Module() const { return m_module; }
+    const Scenario& GetScenario() const { return m_scenario; }
+
+    // IExtensionHost
+    uint32_t SendRequest(IExtensionModule* module, CSipRecord* record, uint32_t timeout_ms) override;
+    uint32_t DeliverRecord(IExtensionModule* module, CSipRecord* record) override;
+    uint32_t StartCompleted(IExtensionModule* module, uint32_t reserved) override;
+    uint32_t GetSECabinets(uint32_t** cabinets, uint8_t* count) override;
+    uint32_t ForwardEvent(IExtensionModule* module, CSipRecord* record, uint16_t mi_high, uint16_t mi_low) override;
+    uint32_t GetHostType() override;
+
+    std::vector<HostEvent> Events() const;
+    void ClearEvents();
+    // Called for every host event as it happens (the tool prints them live).
+    void OnEvent(std::function<void(const HostEvent&)> fn) { m_listener = std::move(fn); }
+
+private:
+    void Record(HostEvent::Kind kind, const CSipRecord& record);
+
+    Scenario m_scenario;
+    LowerModules m_lower;
+    platform::Library m_library;
+    using CreateFn = uint32_t (*)(IExtensionModule**, void*);
+    using DeleteFn = uint32_t (*)();
+    using NameFn = const char16_t* (*)();
+    using SetupFn = uint32_t (*)(uint32_t, void*);
+    CreateFn m_create = nullptr;
+    DeleteFn m_delete = nullptr;
+    NameFn m_name = nullptr;
+    SetupFn m_setup = nullptr;
+    IExtensionModule* m_module = nullptr;
+    std::vector<uint32_t> m_seCabinets;
+
+    mutable std::mutex m_mutex;
+    std::vector<HostEvent> m_events;  // guarded by m_mutex
+    std::function<void(const HostEvent&)> m_listener;
+};
+
+// One-line rendering of a record: "CA=0 OC=0x0B10 ... ST=0 DA=..." per command.
+std::string DescribeRecord(const CSipRecord& record);
+// The record as JSON text (for --json and scripts).
+std::string RecordToJson(const CSipRecord& record);
+
+}  // namespace em::host

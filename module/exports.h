@@ -1,0 +1,27 @@
+// The library's exported functions (C linkage) and the process-wide module state behind them.
+#pragma once
+
+#include <cstdint>
+
+#include "module/extension_module.h"
+
+#define EM_EXPORT extern "C" __attribute__((visibility("default")))
+
+EM_EXPORT uint32_t EM_Create(em::IExtensionModule** module, void* reserved);
+EM_EXPORT uint32_t EM_Delete();
+EM_EXPORT const char16_t* EM_GetModuleName();
+EM_EXPORT uint32_t EM_SetupAction(uint32_t action, void* param);
+
+namespace em {
+
+// Name printed by the export trace lines: "EM_?????" until the load hook sets it.
+const char16_t* ModuleNameForTrace();
+void SetModuleNameForTrace(const char16_t* name);
+
+// The library's module object, or null.
+IExtensionModule* CurrentModule();
+
+// Unload: destroys a module object that the host left behind, as EM_Delete does.
+void DestroyLeftBehindModule();
+
+}  // namespace em

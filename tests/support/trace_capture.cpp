@@ -1,0 +1,43 @@
+#include "tests/support/trace_capture.h"
+
+#include "diag/debug.h"
+#include "platform/codepage.h"
+
+namespace em::test {
+
+TraceCapture::TraceCapture(unsigned level) { diag::g_Debug.SetCapture(&TraceCapture::Sink, this, level); }
+
+TraceCapture::~TraceCapture() { diag::g_Debug.SetCapture(nullptr, nullptr, 0); }
+
+void TraceCapture::Sink(void* ctx, unsigned, std::u16string_view line) {
+    auto* self = static_cast<TraceCapture*>(ctx);
+    std::lock_guard<std::mutex> g(self->m_mutex);
+    self->m_lines.emplace_back(line);
+}
+
+std::vector<std::u16string> TraceCapture::Lines() const {
+    std::lock_guard<std::mutex> g(m_mutex);
+    return m_lines;
+}
+
+std::vector<std::string> TraceCapture::Utf8Lines() const {
+    std::vector<std::string> out;
+    for (const auto& l : Lines()) out.push_back(platform::Utf16ToUtf8(l));
+    return out;
+}
+
+bool TraceCapture::Contains(const std::string& fragment) const { return Count(fragment) > 0; }
+
+size_t TraceCapture::Count(const std::string& fragment) const {
+    size_t n = 0;
+    for (const auto& l : Utf8Lines())
+        if (l.find(fragment) != std::string::npos) ++n;
+    return n;
+}
+
+void TraceCapture::Clear() {
+    std::lock_guard<std::mutex> g(m_mutex);
+    m_lines.clear();
+}
+
+}  // namespace em::test
