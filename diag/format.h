@@ -30,9 +30,9 @@ public:
     constexpr FormatArg(char16_t* s) : FormatArg(static_cast<const char16_t*>(s)) {}
     FormatArg(const std::u16string& s) : m_kind(Kind::Text), m_s(s) {}
     constexpr FormatArg(std::u16string_view s) : m_kind(Kind::Text), m_s(s) {}
-    constexpr FormatArg(const void* p) : m_kind(Kind::Pointer), m_u(reinterpret_cast<uintptr_t>(p)) {}
+    FormatArg(const void* p) : m_kind(Kind::Pointer), m_u(reinterpret_cast<uintptr_t>(p)) {}
     template <class T>
-    constexpr FormatArg(T* p) : FormatArg(static_cast<const void*>(p)) {}
+    FormatArg(T* p) : FormatArg(static_cast<const void*>(p)) {}
     // Narrow text has no meaning in a UTF-16 format: refuse it at compile time.
     FormatArg(const char*) = delete;
     FormatArg(char*) = delete;

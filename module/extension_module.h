@@ -14,7 +14,7 @@ class CSipRecord;
 class IExtensionModule {
 public:
     // An exception leaving the destruction is contained by EM_Delete.
-    virtual ~IExtensionModule() noexcept(false) = default;                        // 0
+    virtual ~IExtensionModule() noexcept(false) {}                                // 0
     virtual uint32_t GetModuleInfo(void* info) = 0;                               // 1
     virtual uint32_t OnHardwareDetected(uint32_t arg1, void* arg2) = 0;           // 2
     virtual uint32_t Start(IExtensionHost* host, uint32_t module_id) = 0;         // 3
@@ -40,7 +40,7 @@ uint32_t ServerCabinetNumber();
 class CExtensionModule : public IExtensionModule {
 public:
     CExtensionModule() = default;
-    ~CExtensionModule() noexcept(false) override = default;
+    ~CExtensionModule() noexcept(false) override {}
 
     uint32_t GetModuleInfo(void* info) override { return 0; }
     uint32_t OnHardwareDetected(uint32_t, void*) override { return 1; }
