@@ -1,0 +1,150 @@
+// POSIX backend of platform/registry.h: HKEY_LOCAL_MACHINE read from one .reg text file.
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "platform/codepage.h"
+#include "platform/reg_file.h"
+#include "platform/registry.h"
+
+namespace em::platform {
+
+namespace {
+
+// A registry file larger than this is not a configuration file: it reads as empty.
+constexpr size_t kMaxRegistryFile = 16u << 20;
+
+struct Override {
+    std::mutex mutex;
+    std::string path;
+};
+
+Override& TheOverride() {
+    static Override o;  // built on first use: the trace facility reads the registry at load time
+    return o;
+}
+
+// Reads the registry file. Returns kErrorSuccess with the bytes (empty when the file is missing)
+// or kErrorAccessDenied when it exists but cannot be read.
+uint32_t ReadRegistryFile(std::string& bytes) {
+    bytes.clear();
+    const std::string path = RegistryFilePath();
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == EACCES || errno == EPERM ? kErrorAccessDenied : kErrorSuccess;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > kMaxRegistryFile) {
+        close(fd);
+        return kErrorSuccess;
+    }
+    bytes.resize(static_cast<size_t>(st.st_size));
+    size_t got = 0;
+    while (got < bytes.size()) {
+        ssize_t r = read(fd, bytes.data() + got, bytes.size() - got);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;
+        got += static_cast<size_t>(r);
+    }
+    bytes.resize(got);
+    close(fd);
+    return kErrorSuccess;
+}
+
+}  // namespace
+
+struct RegKey::Impl {
+    std::map<std::u16string, RegValue> values;
+};
+
+RegKey::RegKey() = default;
+RegKey::~RegKey() = default;
+
+void RegKey::Close() { m_impl.reset(); }
+
+uint32_t RegKey::Open(std::u16string_view path, RegView /*view: both views read the same file*/) {
+    m_impl.reset();
+    std::string bytes;
+    if (uint32_t err = ReadRegistryFile(bytes); err != kErrorSuccess) return err;
+    RegFile file;
+    file.Parse(bytes);
+    if (!file.HasKey(path)) return kErrorFileNotFound;
+    auto impl = std::make_unique<Impl>();
+    if (const auto* values = file.Values(path)) impl->values = *values;
+    m_impl = std::move(impl);
+    return kErrorSuccess;
+}
+
+uint32_t RegKey::QueryValue(std::u16string_view name, uint32_t* type, void* data, uint32_t* size) const {
+    if (!m_impl) return kErrorInvalidHandle;
+    auto it = m_impl->values.find(RegFile::FoldName(name));
+    if (it == m_impl->values.end()) return kErrorFileNotFound;
+    const RegValue& v = it->second;
+    const auto len = static_cast<uint32_t>(v.data.size());
+    if (type) *type = v.type;
+    if (!data) {
+        if (size) *size = len;
+        return kErrorSuccess;
+    }
+    if (!size) return 87;  // ERROR_INVALID_PARAMETER
+    if (*size < len) {
+        *size = len;
+        return kErrorMoreData;
+    }
+    if (len) std::memcpy(data, v.data.data(), len);
+    *size = len;
+    return kErrorSuccess;
+}
+
+std::u16string ExpandEnvironmentStrings(std::u16string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] != u'%') {
+            out.push_back(text[i++]);
+            continue;
+        }
+        size_t close = text.find(u'%', i + 1);
+        if (close == std::u16string_view::npos) {
+            out.append(text.substr(i));
+            break;
+        }
+        std::u16string_view name = text.substr(i + 1, close - i - 1);
+        const char* value = nullptr;
+        if (!name.empty()) {
+            std::string narrow = Utf16ToUtf8(name);
+            if (narrow.find('=') == std::string::npos) value = std::getenv(narrow.c_str());
+        }
+        if (value) {
+            out.append(Utf8ToUtf16(value));
+            i = close + 1;
+        } else {
+            // Unknown: the '%' stays and the closing one may open the next reference.
+            out.push_back(u'%');
+            ++i;
+        }
+    }
+    return out;
+}
+
+std::string RegistryFilePath() {
+    {
+        Override& o = TheOverride();
+        std::lock_guard<std::mutex> g(o.mutex);
+        if (!o.path.empty()) return o.path;
+    }
+    const char* env = std::getenv(kRegistryFileVariable);
+    return env && *env ? std::string(env) : std::string(kRegistryFileDefault);
+}
+
+void SetRegistryFile(std::string_view path) {
+    Override& o = TheOverride();
+    std::lock_guard<std::mutex> g(o.mutex);
+    o.path.assign(path);
+}
+
+}  // namespace em::platform

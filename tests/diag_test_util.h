@@ -1,0 +1,78 @@
+// Helpers of the diagnostics tests: temporary directories and registry files.
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "platform/codepage.h"
+#include "platform/registry.h"
+
+namespace em::test {
+
+class TempDir {
+public:
+    TempDir() {
+        static std::atomic<unsigned> counter{0};
+        std::random_device rd;
+        m_path = std::filesystem::temp_directory_path() /
+                 ("em_diag_" + std::to_string(rd()) + "_" + std::to_string(counter++));
+        std::filesystem::create_directories(m_path);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(m_path, ec);
+    }
+    std::string File(const std::string& name) const { return (m_path / name).string(); }
+    std::u16string WFile(const std::string& name) const { return platform::Utf8ToUtf16(File(name)); }
+
+private:
+    std::filesystem::path m_path;
+};
+
+inline void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string ReadBytes(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+// A registry file made the process's registry for the lifetime of the object.
+class ScopedRegistry {
+public:
+    ScopedRegistry(const TempDir& dir, const std::string& text, const std::string& name = "registry.reg")
+        : m_path(dir.File(name)) {
+        Write(text);
+        platform::SetRegistryFile(m_path);
+    }
+    ~ScopedRegistry() { platform::SetRegistryFile(""); }
+    void Write(const std::string& text) const { WriteBytes(m_path, text); }
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+// "...\n" UTF-16LE bytes of ASCII text, every "\n" as CR LF (how the trace file stores lines).
+inline std::string Utf16File(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') {
+            out.append("\r\0\n\0", 4);
+        } else {
+            out.push_back(c);
+            out.push_back('\0');
+        }
+    }
+    return out;
+}
+
+}  // namespace em::test
