@@ -65,7 +65,7 @@ TEST(Thread, TerminateEndedThreadIsQuietAndRunningOneWarns) {
     EXPECT_FALSE(ended.HasThread());
     EXPECT_FALSE(trace.Contains("TERMINATED"));
 
-    static Gate g;  // outlives the abandoned thread
+    static Gate& g = *new Gate;  // never freed: the abandoned thread may touch it at any time
     {
         CThread running;
         running.SetName(u"EM_TARNEL", u"_TaskHndlr");
