@@ -1,7 +1,9 @@
 // The module's trace facility: one global CDebug per loaded library.
 //
 // Call sites use EM_TRACE(level, format, args...): when the facility is not active the call and
-// the evaluation of its arguments are skipped.
+// the evaluation of its arguments are skipped. Configuration comes from the registry keys
+// SOFTWARE\Debug (DynamicUpdate) and SOFTWARE\Debug\<application name> (levels, prefixes, file);
+// see docs/TRACING.md.
 #pragma once
 
 #include <atomic>
@@ -10,12 +12,17 @@
 #include <string>
 #include <string_view>
 
+#include "diag/file_debug.h"
 #include "diag/format.h"
+#include "platform/debug_output.h"
 
 namespace em::diag {
 
 class CDebug {
 public:
+    static constexpr size_t kLineBuffer = 4196;
+    static constexpr size_t kPrefixLimit = 3172;
+
     CDebug();
     ~CDebug();
     CDebug(const CDebug&) = delete;
@@ -35,9 +42,32 @@ public:
     using CaptureFn = void (*)(void* ctx, uint32_t level, std::u16string_view line);
     void SetCapture(CaptureFn fn, void* ctx, uint32_t level);
 
+    uint32_t FileLevel() const { return m_file.Level(); }
+    uint32_t ConsoleLevel() const { return m_dwConLevel.load(std::memory_order_relaxed); }
+    uint32_t DebuggerLevel() const { return m_dwDbgLevel.load(std::memory_order_relaxed); }
+    uint32_t DynamicUpdate() const { return m_dwDynamicUpdate.load(std::memory_order_relaxed); }
+    CFileDebug& FileSink() { return m_file; }
+
 private:
-    std::atomic<uint32_t> m_bActive{0};
+    enum Prefix { kTimeStamp, kDateStamp, kThreadId, kCpuId, kAppName, kMemUsage, kHandleCount, kPrefixCount };
+
+    // Builds the line (leading line breaks, prefix, message) in buf; returns its length.
+    size_t Compose(char16_t* buf, std::u16string_view format, std::span<const FormatArg> args) const;
+    void Dispatch(uint32_t level, std::u16string_view line);
+    void WriteDebugger(std::u16string_view line) const;
+
+    CFileDebug m_file;
+    std::atomic<uint32_t> m_dwConLevel{0};
+    std::atomic<platform::ConsoleHandle> m_hConsole{platform::kInvalidConsole};
+    std::atomic<uint32_t> m_dwDbgLevel{0};
+    // Counter sources: taken when the memory or handle prefix is first switched on.
+    std::atomic<bool> m_bMemCounters{false};
+    std::atomic<bool> m_bHandleCounter{false};
     char16_t m_szAppName[32] = {};
+    std::atomic<uint32_t> m_dwPrefix[kPrefixCount] = {};
+    std::atomic<uint32_t> m_dwDynamicUpdate{0};
+    std::atomic<uint32_t> m_dwLastRead{0};
+    std::atomic<uint32_t> m_bActive{0};
     std::atomic<CaptureFn> m_capture{nullptr};
     std::atomic<void*> m_captureCtx{nullptr};
     std::atomic<uint32_t> m_captureLevel{0};
@@ -45,6 +75,11 @@ private:
 
 // The one facility of the library, constructed before any other global of the module.
 extern CDebug g_Debug;
+
+// The module start's event log registration (diag/eventlog_switch.h), declared here as well so
+// that the module frame reaches it through the header it already uses.
+const char16_t* EventSourceNameForHostType(uint32_t host_type);
+bool RegisterModuleEventSource(uint32_t host_type, const char16_t* module_name);
 
 template <class... A>
 void Trace(CDebug& facility, uint32_t level, std::u16string_view format, const A&... args) {

@@ -1,0 +1,254 @@
+// The trace facility: configuration from the registry, line composition and the sinks.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <regex>
+#include <stdexcept>
+#include <vector>
+
+#include "diag/debug.h"
+#include "platform/sync.h"
+#include "tests/diag_test_util.h"
+
+using namespace em;
+using diag::CDebug;
+
+namespace {
+
+const std::string kHeader = "Windows Registry Editor Version 5.00\r\n";
+
+std::string AppKey(const std::string& values) {
+    return kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug\\EM_TARNEL]\r\n" + values;
+}
+
+struct Captured {
+    std::vector<std::u16string> lines;
+    static void Sink(void* ctx, uint32_t, std::u16string_view line) {
+        static_cast<Captured*>(ctx)->lines.emplace_back(line);
+    }
+};
+
+std::string U8(std::u16string_view s) { return platform::Utf16ToUtf8(s); }
+
+std::atomic<uint32_t> g_tick{0};
+uint32_t FakeTick() { return g_tick.load(); }
+
+struct FakeClock {
+    explicit FakeClock(uint32_t start) {
+        g_tick = start;
+        platform::SetTickSource(&FakeTick);
+    }
+    ~FakeClock() { platform::SetTickSource(nullptr); }
+};
+
+}  // namespace
+
+TEST(TraceConfig, ActiveOnlyWhenSomethingIsSwitchedOn) {
+    test::TempDir dir;
+    {
+        test::ScopedRegistry reg(dir, kHeader);
+        CDebug d;
+        EXPECT_FALSE(d.IsActive());
+        EXPECT_STREQ(reinterpret_cast<const char*>(d.AppName()), reinterpret_cast<const char*>(u"EM_TARNEL"));
+    }
+    {
+        // DynamicUpdate alone keeps the facility active although every level is 0.
+        test::ScopedRegistry reg(dir, kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug]\n\"DynamicUpdate\"=dword:5\n");
+        CDebug d;
+        EXPECT_TRUE(d.IsActive());
+        EXPECT_EQ(d.DynamicUpdate(), 5u);
+    }
+    {
+        // A REG_SZ TraceFile is ignored: no file sink, nothing active.
+        test::ScopedRegistry reg(dir, AppKey("\"FileDebugLevel\"=dword:3\n\"TraceFile\"=\"" + dir.File("t.log") + "\"\n"));
+        CDebug d;
+        EXPECT_FALSE(d.IsActive());
+        EXPECT_TRUE(d.FileSink().Path().empty());
+    }
+    {
+        // REG_EXPAND_SZ (Wine's str(2) form) is expanded.
+        test::ScopedRegistry reg(dir, AppKey("\"FileDebugLevel\"=dword:3\n\"TraceFile\"=str(2):\"%HOME%/x.log\"\n"
+                                             "\"TraceFileLimit\"=dword:2\n"));
+        CDebug d;
+        EXPECT_TRUE(d.IsActive());
+        EXPECT_EQ(U8(d.FileSink().Path()), std::string(std::getenv("HOME")) + "/x.log");
+        EXPECT_EQ(d.FileSink().LimitBytes(), 2u << 20);
+    }
+    {
+        // A value of another size than 4 bytes leaves the default; a shorter one is read as is.
+        test::ScopedRegistry reg(dir, AppKey("\"ConDebugLevel\"=hex:01,02,03,04,05\n\"WinDebugLevel\"=hex:02\n"));
+        CDebug d;
+        EXPECT_EQ(d.ConsoleLevel(), 0u);
+        EXPECT_EQ(d.DebuggerLevel(), 2u);
+        EXPECT_TRUE(d.IsActive());
+    }
+}
+
+TEST(TraceCompose, PrefixFieldsAndLeadingLineBreaks) {
+    test::TempDir dir;
+    test::ScopedRegistry reg(dir, kHeader);
+    Captured cap;
+    {
+        CDebug d;
+        d.SetCapture(&Captured::Sink, &cap, 2);
+        EXPECT_TRUE(d.IsActive());
+        diag::Trace(d, 0, u"\nCTaskSerializer     : level %d", 0);  // level 0 counts as 1
+        diag::Trace(d, 2, u"\n\nEM_TARNEL           : %s=%04X", u"v", 0xBEEFu);
+        diag::Trace(d, 3, u"\nnot written");
+        d.SetCapture(nullptr, nullptr, 0);
+    }
+    ASSERT_EQ(cap.lines.size(), 2u);
+    EXPECT_EQ(cap.lines[0], u"\nCTaskSerializer     : level 0");
+    EXPECT_EQ(cap.lines[1], u"\n\nEM_TARNEL           : v=BEEF");
+
+    // The application name: the name, a colon and five blanks, after both line breaks.
+    reg.Write(AppKey("\"AppNameOn\"=dword:1\n"));
+    cap.lines.clear();
+    {
+        CDebug d;
+        d.SetCapture(&Captured::Sink, &cap, 5);
+        diag::Trace(d, 1, u"\n\nhello");
+        d.SetCapture(nullptr, nullptr, 0);
+    }
+    ASSERT_EQ(cap.lines.size(), 1u);
+    EXPECT_EQ(cap.lines[0], u"\n\nEM_TARNEL:     hello");
+
+    // Every field, in order.
+    reg.Write(AppKey("\"TimeStampOn\"=dword:1\n\"DateStampOn\"=dword:1\n\"ThreadIdOn\"=dword:1\n\"CpuIdOn\"=dword:1\n"
+                     "\"AppNameOn\"=dword:1\n\"MemUsageOn\"=dword:1\n\"HandleCountOn\"=dword:1\n"));
+    cap.lines.clear();
+    {
+        CDebug d;
+        d.SetCapture(&Captured::Sink, &cap, 5);
+        diag::Trace(d, 1, u"\nx");
+        d.SetCapture(nullptr, nullptr, 0);
+    }
+    ASSERT_EQ(cap.lines.size(), 1u);
+    const std::regex full(
+        "\n\\[\\d{4}-\\d{2}-\\d{2}\\] \\[\\d{2}:\\d{2}:\\d{2}\\.\\d{3}\\] \\(\\d{6,}\\) #\\d{2,} "
+        "\\{PB \\d{5,}kB, MU \\d{5,}kB\\} \\{\\d{3,} H\\} EM_TARNEL:     x");
+    EXPECT_TRUE(std::regex_match(U8(cap.lines[0]), full)) << U8(cap.lines[0]);
+}
+
+TEST(TraceCompose, OverlongPrefixAndMessage) {
+    test::TempDir dir;
+    test::ScopedRegistry reg(dir, kHeader);
+    Captured cap;
+    CDebug d;
+    d.SetCapture(&Captured::Sink, &cap, 5);
+    // 3172 leading line breaks make the text before the message too long.
+    std::u16string breaks(3172, u'\n');
+    diag::Trace(d, 1, breaks + u"msg");
+    std::u16string almost(3171, u'\n');
+    diag::Trace(d, 1, almost + u"msg");
+    // The whole line holds at most 4195 characters.
+    std::u16string big(5000, u'a');
+    diag::Trace(d, 1, u"\n%s", big);
+    d.SetCapture(nullptr, nullptr, 0);
+    ASSERT_EQ(cap.lines.size(), 3u);
+    EXPECT_EQ(cap.lines[0], u"################# CDebug::Trace() - BUFFER TOO SMALL - FIXME! #################msg");
+    EXPECT_EQ(cap.lines[1], almost + u"msg");
+    EXPECT_EQ(cap.lines[2].size(), 4195u);
+}
+
+TEST(TraceCompose, ExceptionTextAndLastError) {
+    test::TempDir dir;
+    test::ScopedRegistry reg(dir, kHeader);
+    struct Throwing {
+        int calls = 0;
+        std::vector<std::u16string> lines;
+        static void Sink(void* ctx, uint32_t, std::u16string_view line) {
+            auto* self = static_cast<Throwing*>(ctx);
+            self->lines.emplace_back(line);
+            if (++self->calls == 1) throw std::runtime_error("sink failed");
+        }
+    } t;
+    CDebug d;
+    d.SetCapture(&Throwing::Sink, &t, 5);
+    platform::SetLastError(1234);
+    diag::Trace(d, 1, u"\nfirst");
+    EXPECT_EQ(platform::GetLastError(), 1234u);
+    diag::Trace(d, 5, u"\nsecond");
+    d.SetCapture(nullptr, nullptr, 0);
+    ASSERT_EQ(t.lines.size(), 3u);
+    EXPECT_EQ(t.lines[1], u"\n\n################# EXCEPTION in CDebug::Trace() #################\n");
+    EXPECT_EQ(t.lines[2], u"\nsecond");
+    EXPECT_EQ(platform::GetLastError(), 1234u);
+}
+
+TEST(TraceSinks, EachSinkHasItsOwnLevel) {
+    test::TempDir dir;
+    const std::string file = dir.File("trace.log");
+    test::ScopedRegistry reg(dir, AppKey("\"FileDebugLevel\"=dword:3\n\"ConDebugLevel\"=dword:2\n"
+                                         "\"WinDebugLevel\"=dword:1\n\"TraceFile\"=str(2):\"" + file + "\"\n"));
+    CDebug d;
+    ASSERT_EQ(d.FileLevel(), 3u);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    for (uint32_t level = 1; level <= 4; ++level) diag::Trace(d, level, u"\n\nL%d\nnext", level);
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string err = testing::internal::GetCapturedStderr();
+    // Console: the lines unchanged. Debugger: the first line break dropped, each piece ended by
+    // a line break.
+    EXPECT_EQ(out, "\n\nL1\nnext\n\nL2\nnext");
+    EXPECT_EQ(err, "\nL1\nnext\n");
+    EXPECT_EQ(test::ReadBytes(file), "\xFF\xFE" + test::Utf16File("\n\nL1\nnext\n\nL2\nnext\n\nL3\nnext"));
+}
+
+TEST(TraceConfig, DynamicUpdateRereadsAfterTheInterval) {
+    test::TempDir dir;
+    FakeClock clock(100 * 1024);
+    test::ScopedRegistry reg(dir, kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug]\n\"DynamicUpdate\"=dword:5\n");
+    CDebug d;
+    ASSERT_TRUE(d.IsActive());
+    reg.Write(kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug]\n\"DynamicUpdate\"=dword:5\n"
+                        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug\\EM_TARNEL]\n\"WinDebugLevel\"=dword:5\n");
+    testing::internal::CaptureStderr();
+    g_tick = 104 * 1024 + 1023;  // 4.99 intervals: not yet
+    diag::Trace(d, 1, u"\nearly");
+    g_tick = 105 * 1024;  // five units of 1024 ms: the registry is read again
+    diag::Trace(d, 1, u"\nlate");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "late\n");
+    EXPECT_EQ(d.DebuggerLevel(), 5u);
+
+    // A tick count that went backwards (wrapped) also triggers the read.
+    const std::string quiet = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug\\EM_TARNEL]\n\"WinDebugLevel\"=dword:0\n";
+    reg.Write(kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug]\n\"DynamicUpdate\"=dword:5\n" + quiet);
+    g_tick = 3;
+    testing::internal::CaptureStderr();
+    diag::Trace(d, 1, u"\nafter wrap");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_TRUE(d.IsActive());
+
+    // Without DynamicUpdate the facility switches itself off and nothing is re-read afterwards.
+    g_tick = 1000 * 1024;
+    diag::Trace(d, 1, u"\nx");
+    EXPECT_TRUE(d.IsActive());
+    reg.Write(kHeader + quiet);
+    g_tick = 2000 * 1024;
+    diag::Trace(d, 1, u"\nx");
+    EXPECT_FALSE(d.IsActive());
+    g_tick = 3000 * 1024;
+    reg.Write(kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug]\n\"DynamicUpdate\"=dword:5\n");
+    diag::Trace(d, 1, u"\nx");
+    EXPECT_FALSE(d.IsActive());
+}
+
+TEST(TraceConfig, BannerOfInit) {
+    test::TempDir dir;
+    test::ScopedRegistry reg(dir, AppKey("\"WinDebugLevel\"=dword:1\n"));
+    CDebug d;
+    testing::internal::CaptureStderr();
+    d.Init(u"EM_TARNEL_WITH_A_VERY_LONG_NAME_THAT_IS_CUT", true);
+    const std::string err = testing::internal::GetCapturedStderr();
+    // The application key follows the (cut) name: no key, so the sink levels stay as they were.
+    EXPECT_EQ(U8(d.AppName()), "EM_TARNEL_WITH_A_VERY_LONG_NAME");
+    EXPECT_FALSE(d.IsActive());
+    EXPECT_EQ(err, "");
+    testing::internal::CaptureStderr();
+    d.Init(u"EM_TARNEL", true);
+    EXPECT_TRUE(std::regex_match(testing::internal::GetCapturedStderr(),
+                                 std::regex("\n----- Application \\[EM_TARNEL\\] started at \\d\\d:\\d\\d:\\d\\d "
+                                            "\\d\\d/\\d\\d/\\d{4} -----\n")));
+}
