@@ -1,0 +1,150 @@
+// Code-page conversion and the reader's character-set and entity tables.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+
+#include "platform/codepage.h"
+#include "xml/xml_document.h"
+#include "xml/xml_tables.h"
+
+namespace {
+
+namespace xd = em::xml::detail;
+using em::platform::MultiByteToWide;
+
+// Every entry of a bucket table: name -> value; checks the entry layout and the bucket of each name.
+std::map<std::u16string, uint32_t> Entries(std::span<const char16_t* const> table, int len_digits, int value_digits) {
+    std::map<std::u16string, uint32_t> out;
+    for (size_t b = 0; b < table.size(); ++b) {
+        std::u16string_view rest(table[b]);
+        while (!rest.empty()) {
+            EXPECT_GE(rest.size(), static_cast<size_t>(len_digits + value_digits));
+            uint32_t len = 0, value = 0;
+            for (int i = 0; i < len_digits; ++i) len = len * 10 + (rest[i] - u'0');
+            for (int i = 0; i < value_digits; ++i) value = value * 10 + (rest[len_digits + i] - u'0');
+            std::u16string name(rest.substr(len_digits + value_digits, len));
+            EXPECT_EQ(name.size(), len);
+            uint32_t sum = 0;
+            for (char16_t c : name) sum += c;
+            EXPECT_EQ(sum % table.size(), b) << "entry in the wrong bucket";
+            out.emplace(name, value);  // the first of two equal names is the one found
+            rest.remove_prefix(std::min(rest.size(), len_digits + value_digits + static_cast<size_t>(len)));
+        }
+    }
+    return out;
+}
+
+TEST(CharsetTable, LayoutSizeAndTellingRows) {
+    ASSERT_EQ(xd::CharsetTable().size(), 155u);
+    auto names = Entries(xd::CharsetTable(), 2, 5);
+    std::set<uint32_t> pages;
+    for (const auto& [name, cp] : names) {
+        pages.insert(cp);
+        EXPECT_EQ(xd::LookupCharset(name), cp);
+        for (char16_t c : name) EXPECT_FALSE(c >= u'A' && c <= u'Z');
+    }
+    EXPECT_EQ(names.size(), 365u);
+    EXPECT_EQ(pages.size(), 110u);
+
+    const std::pair<const char16_t*, uint32_t> telling[] = {
+        {u"utf-8", 65001}, {u"UTF8", 65001}, {u"utf-16", 1200}, {u"Unicode", 1200}, {u"ucs-2", 1200},
+        {u"utf-16be", 1201}, {u"unicodeFFFE", 1201}, {u"utf-32", 12000}, {u"utf-32be", 12001},
+        {u"utf-7", 65000}, {u"US-ASCII", 20127}, {u"ascii", 20127}, {u"ANSI_X3.4-1968", 20127},
+        {u"iso-8859-1", 28591}, {u"Latin1", 28591}, {u"windows-1252", 1252}, {u"Shift_JIS", 932},
+        {u"euc-jp", 51932}, {u"gb2312", 936}, {u"big5", 950}, {u"koi8-r", 20866}, {u"iso-8859-15", 28605},
+    };
+    for (const auto& [name, cp] : telling) EXPECT_EQ(em::xml::CharsetToCodePage(name), cp) << cp;
+    EXPECT_EQ(em::xml::CharsetToCodePage(u""), 0u);
+    EXPECT_EQ(em::xml::CharsetToCodePage(u"utf-8 "), 0u);
+    EXPECT_EQ(em::xml::CharsetToCodePage(std::u16string(100, u'a')), 0u);
+}
+
+TEST(EntityTable, LayoutAndCapitalFormFirst) {
+    ASSERT_EQ(xd::EntityTable().size(), 130u);
+    size_t count = 0;
+    for (const char16_t* bucket : xd::EntityTable())
+        for (std::u16string_view rest(bucket); !rest.empty(); ++count)
+            rest.remove_prefix(5 + (rest[0] - u'0'));
+    EXPECT_EQ(count, 253u);
+    auto names = Entries(xd::EntityTable(), 1, 4);
+    EXPECT_EQ(names.at(u"apos"), 39u);
+    EXPECT_EQ(names.at(u"nbsp"), 160u);
+    EXPECT_EQ(names.at(u"diams"), 9830u);
+    EXPECT_EQ(xd::LookupEntity(u"oelig"), 0x152u) << "capital OElig first";
+    EXPECT_EQ(xd::LookupEntity(u"dagger"), 0x2021u) << "capital Dagger first";
+    EXPECT_EQ(xd::LookupEntity(u"Amp"), 0u) << "the table is lowercase";
+    EXPECT_EQ(xd::LookupEntity(u"nosuch"), 0u);
+}
+
+TEST(CodePage, Utf8BlocksMatchTheSharedDecoder) {
+    // The UTF-8 code page widens ASCII runs itself; around them the result must be the shared
+    // decoder's, invalid and truncated sequences included.
+    const unsigned char alphabet[] = {'a', '<', ' ', 0x00, 0x7F, 0x80, 0xBF, 0xC2, 0xC3, 0xA9, 0xE2, 0x82,
+                                      0xAC, 0xED, 0xA0, 0xF0, 0x9F, 0x98, 0xF4, 0x90, 0xF8, 0xFF};
+    std::mt19937 rng(7);
+    for (int round = 0; round < 2000; ++round) {
+        std::string bytes;
+        const size_t n = rng() % 80;
+        for (size_t i = 0; i < n; ++i) {
+            if (rng() % 3 == 0)
+                bytes.append(rng() % 40, 'x');
+            else
+                bytes.push_back(static_cast<char>(alphabet[rng() % sizeof(alphabet)]));
+        }
+        std::u16string fast;
+        ASSERT_TRUE(MultiByteToWide(em::platform::kCodePageUtf8, bytes, fast));
+        ASSERT_EQ(fast, em::platform::Utf8ToUtf16(bytes)) << "round " << round;
+    }
+}
+
+TEST(CodePage, IconvCodePages) {
+    std::u16string out;
+    EXPECT_TRUE(MultiByteToWide(1252, "\x80\xE9\x9F", out));
+    EXPECT_EQ(out, u"\u20ac\u00e9\u0178");
+    EXPECT_TRUE(MultiByteToWide(28591, "\x80\xE9", out));
+    EXPECT_EQ(out, u"\u0080\u00e9");
+    EXPECT_TRUE(MultiByteToWide(932, "\x83\x74\x83\x40\x83\x93" "A", out));
+    EXPECT_EQ(out, u"\u30d5\u30a1\u30f3A");
+    EXPECT_TRUE(MultiByteToWide(20866, "\xC1\xC2", out));
+    EXPECT_EQ(out, u"\u0430\u0431");
+    EXPECT_TRUE(MultiByteToWide(37, "\xC1\x81", out));  // EBCDIC
+    EXPECT_EQ(out, u"Aa");
+    // Bytes that do not convert become U+FFFD, the rest goes on.
+    EXPECT_TRUE(MultiByteToWide(20127, "a\xC0z", out));
+    EXPECT_EQ(out, u"a\uFFFDz");
+    EXPECT_TRUE(MultiByteToWide(932, "\x83", out));  // truncated double-byte character
+    EXPECT_EQ(out, u"\uFFFD");
+    // A stateful encoding: ISO-2022-JP with its escape sequences.
+    EXPECT_TRUE(MultiByteToWide(50220, "\x1B$B%U%!%s\x1B(BA", out));
+    EXPECT_EQ(out, u"\u30d5\u30a1\u30f3A");
+    EXPECT_FALSE(MultiByteToWide(4711, "abc", out));
+    EXPECT_TRUE(out.empty());
+}
+
+TEST(CodePage, EveryTableCodePageIsKnownOrReported) {
+    // Code pages of the character-set table that this platform cannot convert fall back to the
+    // ANSI code page in the reader; all others must really convert.
+    const std::set<uint32_t> missing = {720, 20838, 20924, 52936};
+    std::set<uint32_t> pages;
+    for (const auto& [name, cp] : Entries(xd::CharsetTable(), 2, 5)) pages.insert(cp);
+    for (uint32_t cp : pages) {
+        std::u16string out;
+        EXPECT_EQ(MultiByteToWide(cp, "A", out), !missing.count(cp)) << cp;
+        EXPECT_EQ(em::platform::IsCodePageSupported(cp), !missing.count(cp)) << cp;
+    }
+}
+
+TEST(CodePage, WideToMultiByte) {
+    std::string out;
+    EXPECT_TRUE(em::platform::WideToMultiByte(1252, u"\u20ac\u00e9", out));
+    EXPECT_EQ(out, "\x80\xE9");
+    EXPECT_FALSE(em::platform::WideToMultiByte(1252, u"\u30d5x", out));
+    EXPECT_EQ(out, "?x");
+    EXPECT_TRUE(em::platform::WideToMultiByte(50220, u"\u30d5A", out));
+    EXPECT_EQ(out, "\x1B$B%U\x1B(BA");
+}
+
+}  // namespace

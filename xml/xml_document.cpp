@@ -1,0 +1,585 @@
+// CXmlDocument: element index, navigation and reading.
+#include "xml/xml_document.h"
+
+#include <algorithm>
+
+#include "xml/xml_scan.h"
+#include "xml/xml_tables.h"
+
+namespace em::xml {
+
+using detail::AsciiLower;
+using detail::EqualNames;
+using detail::IsSpace;
+using detail::Scanner;
+using detail::Syntax;
+using detail::Tok;
+using detail::Token;
+
+namespace {
+
+constexpr size_t kResultLimit = 1000;  // no entry is added once the log is this long
+
+void AppendEscaped(std::u16string& out, std::u16string_view value) {
+    for (char16_t c : value) {
+        switch (c) {
+            case u'&': out += u"&amp;"; break;
+            case u'<': out += u"&lt;"; break;
+            case u'>': out += u"&gt;"; break;
+            case u'"': out += u"&quot;"; break;
+            default: out.push_back(c);
+        }
+    }
+}
+
+void AppendNumber(std::u16string& out, uint64_t v) {
+    char16_t buf[24];
+    size_t n = 0;
+    do {
+        buf[n++] = static_cast<char16_t>(u'0' + v % 10);
+        v /= 10;
+    } while (v);
+    while (n) out.push_back(buf[--n]);
+}
+
+const char16_t* SyntaxEvent(Syntax e) {
+    switch (e) {
+        case Syntax::FirstTag: return u"first_tag_syntax";
+        case Syntax::Exclamation: return u"exclamation_tag_syntax";
+        case Syntax::Comment: return u"comment_tag_syntax";
+        case Syntax::CDataSection: return u"cdata_section_syntax";
+        case Syntax::DocTypeTag: return u"doctype_tag_syntax";
+        case Syntax::None: break;
+    }
+    return u"syntax";
+}
+
+// Applies the white-space flags to decoded text in place.
+void ApplyWhiteSpace(std::u16string& s, uint32_t flags) {
+    if (!(flags & (kFlagTrimWhiteSpace | kFlagCollapseWhiteSpace))) return;
+    size_t b = 0, e = s.size();
+    while (b < e && IsSpace(s[b])) ++b;
+    while (e > b && IsSpace(s[e - 1])) --e;
+    if (!(flags & kFlagCollapseWhiteSpace)) {
+        s = s.substr(b, e - b);
+        return;
+    }
+    std::u16string out;
+    out.reserve(e - b);
+    for (size_t i = b; i < e; ++i) {
+        if (IsSpace(s[i])) {
+            while (i + 1 < e && IsSpace(s[i + 1])) ++i;
+            out.push_back(u' ');
+        } else {
+            out.push_back(s[i]);
+        }
+    }
+    s.swap(out);
+}
+
+// Value of a character reference body (the characters between "&" and ";", lowercased);
+// 0 when it is not a reference this reader knows.
+uint32_t ReferenceValue(std::u16string_view ref) {
+    if (ref.empty()) return 0;
+    if (ref[0] != u'#') return detail::LookupEntity(ref);
+    bool hex = ref.size() > 1 && ref[1] == u'x';
+    size_t i = hex ? 2 : 1;
+    if (i >= ref.size()) return 0;
+    uint64_t v = 0;
+    for (; i < ref.size(); ++i) {
+        char16_t c = ref[i];
+        uint32_t d;
+        if (c >= u'0' && c <= u'9')
+            d = c - u'0';
+        else if (hex && c >= u'a' && c <= u'f')
+            d = c - u'a' + 10;
+        else
+            return 0;
+        v = v * (hex ? 16 : 10) + d;
+    }
+    return v > 0x10FFFF ? 0 : static_cast<uint32_t>(v);
+}
+
+void AppendDecoded(std::u16string& out, std::u16string_view in) {
+    size_t i = 0;
+    while (i < in.size()) {
+        size_t amp = in.find(u'&', i);
+        if (amp == std::u16string_view::npos) {
+            out.append(in.substr(i));
+            return;
+        }
+        out.append(in.substr(i, amp - i));
+        // "&", at most nine characters, ";"
+        char16_t ref[9];
+        size_t k = 0;
+        size_t j = amp + 1;
+        while (j < in.size() && k < 9 && in[j] != u';') ref[k++] = AsciiLower(in[j++]);
+        uint32_t cp = (j < in.size() && in[j] == u';') ? ReferenceValue(std::u16string_view(ref, k)) : 0;
+        if (cp == 0) {
+            out.push_back(u'&');
+            i = amp + 1;
+            continue;
+        }
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+        i = j + 1;
+    }
+}
+
+}  // namespace
+
+// ---- construction and loading ------------------------------------------------------------------
+
+CXmlDocument::CXmlDocument(uint32_t flags) : m_nDocFlags(flags) { m_aElems.resize(1); }
+
+CXmlDocument::~CXmlDocument() = default;
+
+bool CXmlDocument::SetDocument(const char16_t* text) {
+    return SetDocument(text ? std::u16string_view(text) : std::u16string_view());
+}
+
+bool CXmlDocument::SetDocument(std::u16string_view text) { return SetDocument(std::u16string(text)); }
+
+bool CXmlDocument::SetDocument(std::u16string&& text) {
+    if (m_nDocFlags & (kFlagReadFile | kFlagWriteFile)) return false;
+    m_strDoc = std::move(text);
+    m_strResult.clear();
+    return Parse();
+}
+
+bool CXmlDocument::IsWellFormed() const {
+    if (m_bSyntaxError || m_aElems.size() < 2) return false;
+    const uint32_t root = m_aElems[0].iFirstChild;
+    return root != 0 && m_aElems[root].iNext == 0;
+}
+
+// ---- result log ----------------------------------------------------------------------------------
+
+void CXmlDocument::AddResult(std::u16string_view event, std::u16string_view text_attr,
+                             std::u16string_view text, std::u16string_view num_attr, uint64_t num,
+                             bool has_num, uint64_t num2, bool has_num2) {
+    if (m_strResult.size() >= kResultLimit) return;
+    m_strResult.push_back(u'<');
+    m_strResult += event;
+    if (!text_attr.empty()) {
+        m_strResult.push_back(u' ');
+        m_strResult += text_attr;
+        m_strResult += u"=\"";
+        AppendEscaped(m_strResult, text);
+        m_strResult.push_back(u'"');
+    }
+    if (has_num) {
+        m_strResult.push_back(u' ');
+        m_strResult += num_attr;
+        m_strResult += u"=\"";
+        AppendNumber(m_strResult, num);
+        m_strResult.push_back(u'"');
+    }
+    if (has_num2) {
+        m_strResult += u" offset2=\"";
+        AppendNumber(m_strResult, num2);
+        m_strResult.push_back(u'"');
+    }
+    m_strResult += u"/>";
+}
+
+void CXmlDocument::SetResultEncoding(std::u16string_view event, std::u16string_view encoding) {
+    std::u16string head = u"<";
+    head += event;
+    head += u" encoding=\"";
+    size_t p = m_strResult.find(head);
+    if (p == std::u16string::npos) return;
+    p += head.size();
+    size_t q = m_strResult.find(u'"', p);
+    if (q == std::u16string::npos) return;
+    std::u16string value;
+    AppendEscaped(value, encoding);
+    m_strResult.replace(p, q - p, value);
+}
+
+// ---- building the index ------------------------------------------------------------------------
+
+bool CXmlDocument::Parse() {
+    ResetPosition();
+    m_bSyntaxError = false;
+    m_aElems.clear();
+    m_aElems.reserve(m_strDoc.size() / 64 + 8);
+    m_aElems.emplace_back();
+    const size_t n = m_strDoc.size();
+    if (n >= 0xFFFFFFF0u) {  // offsets are 32-bit
+        m_bSyntaxError = true;
+        return false;
+    }
+    m_aElems[0].nLength = static_cast<uint32_t>(n);
+    if (n == 0) return false;
+
+    const char16_t* s = m_strDoc.data();
+    std::vector<uint32_t> open;        // open elements, innermost last
+    std::vector<uint32_t> last_child;  // per element: its last child so far
+    last_child.reserve(m_aElems.capacity());
+    last_child.push_back(0);
+
+    auto mark_current = [&](uint8_t flag) {
+        if (!open.empty()) m_aElems[open.back()].nFlags |= flag;
+    };
+    auto unended = [&](uint32_t i, size_t closed_at) {
+        ElemRec& r = m_aElems[i];
+        r.nLength = static_cast<uint32_t>(closed_at - r.nStart);
+        r.nEndTagLen = 0;
+        r.nFlags |= kElemUnended | kElemIllFormed;
+        AddResult(u"unended_start_tag", u"tagname", std::u16string_view(s + r.nStart + 1, r.nNameLen),
+                  u"offset", r.nStart, true, closed_at, true);
+        m_bSyntaxError = true;
+    };
+
+    Scanner scan(s, n);
+    struct SubsetCtx {
+        CXmlDocument* doc;
+    } subset_ctx{this};
+    scan.OnSubsetError(
+        [](void* ctx, size_t offset) {
+            auto* doc = static_cast<SubsetCtx*>(ctx)->doc;
+            doc->AddResult(u"doctype_tag_syntax", {}, {}, u"offset", offset, true);
+            doc->m_bSyntaxError = true;
+        },
+        &subset_ctx);
+
+    Token t;
+    while (scan.Next(t)) {
+        switch (t.kind) {
+            case Tok::StartTag:
+            case Tok::EmptyTag: {
+                const uint32_t parent = open.empty() ? 0 : open.back();
+                const uint32_t idx = static_cast<uint32_t>(m_aElems.size());
+                ElemRec& r = m_aElems.emplace_back();
+                r.nStart = static_cast<uint32_t>(t.start);
+                r.nStartTagLen = static_cast<uint32_t>(t.end - t.start);
+                r.nNameLen = static_cast<uint32_t>(t.name_len);
+                r.nLevel = static_cast<uint32_t>(open.size() + 1);
+                r.iParent = parent;
+                last_child.push_back(0);
+                const uint32_t prev = last_child[parent];
+                if (prev) {
+                    m_aElems[prev].iNext = idx;
+                    r.iPrev = prev;
+                    if (parent == 0) {
+                        AddResult(u"root_has_sibling", {}, {}, u"offset", t.start, true);
+                        m_bSyntaxError = true;
+                    }
+                } else {
+                    m_aElems[parent].iFirstChild = idx;
+                }
+                last_child[parent] = idx;
+                if (t.kind == Tok::EmptyTag) {
+                    r.nFlags |= kElemEmptyTag;
+                    r.nLength = r.nStartTagLen;
+                } else {
+                    open.push_back(idx);
+                }
+                break;
+            }
+            case Tok::EndTag: {
+                const std::u16string_view name(s + t.name_start, t.name_len);
+                const bool fold = (m_nDocFlags & kFlagIgnoreCase) != 0;
+                size_t k = open.size();
+                while (k > 0) {
+                    const ElemRec& r = m_aElems[open[k - 1]];
+                    if (EqualNames(std::u16string_view(s + r.nStart + 1, r.nNameLen), name, fold)) break;
+                    --k;
+                }
+                if (k == 0) {
+                    AddResult(u"lone_end_tag", u"tagname", name, u"offset", t.start, true);
+                    mark_current(kElemIllFormed);
+                    m_bSyntaxError = true;
+                    break;
+                }
+                while (open.size() > k) {
+                    unended(open.back(), t.start);
+                    open.pop_back();
+                }
+                ElemRec& r = m_aElems[open.back()];
+                r.nLength = static_cast<uint32_t>(t.end - r.nStart);
+                r.nEndTagLen = static_cast<uint32_t>(t.end - t.start);
+                open.pop_back();
+                break;
+            }
+            case Tok::Error:
+                AddResult(SyntaxEvent(t.error), {}, {}, u"offset", t.start, true);
+                mark_current(kElemIllFormed);
+                m_bSyntaxError = true;
+                break;
+            case Tok::Unterminated:
+                AddResult(u"unterminated_tag_syntax", u"type", t.unterminated, u"offset", t.start, true);
+                mark_current(kElemIllFormed);
+                m_bSyntaxError = true;
+                break;
+            default:
+                break;
+        }
+    }
+    while (!open.empty()) {
+        unended(open.back(), n);
+        open.pop_back();
+    }
+    if (m_aElems[0].iFirstChild == 0) {
+        AddResult(u"no_root_element");
+        m_bSyntaxError = true;
+    }
+    return IsWellFormed();
+}
+
+// ---- navigation ------------------------------------------------------------------------------------
+
+void CXmlDocument::ResetPosition() {
+    m_iPosParent = m_iPos = m_iPosChild = 0;
+    m_nNodeType = m_nNodeOffset = m_nNodeLength = 0;
+}
+
+void CXmlDocument::SetElementPos(uint32_t i) {
+    m_iPos = i;
+    m_nNodeType = i ? kNodeElement : 0;
+    m_nNodeOffset = i ? m_aElems[i].nStart : 0;
+    m_nNodeLength = i ? m_aElems[i].nLength : 0;
+}
+
+bool CXmlDocument::NameMatches(uint32_t i, std::u16string_view name) const {
+    if (name.empty() || name == u"*") return true;
+    const ElemRec& r = m_aElems[i];
+    if (r.nNameLen != name.size()) return false;
+    return EqualNames(std::u16string_view(m_strDoc.data() + r.nStart + 1, r.nNameLen), name,
+                      (m_nDocFlags & kFlagIgnoreCase) != 0);
+}
+
+bool CXmlDocument::FindElement(const char16_t* name) {
+    return FindElement(name ? std::u16string_view(name) : std::u16string_view());
+}
+
+bool CXmlDocument::FindElement(std::u16string_view name) {
+    uint32_t i;
+    if (m_nNodeType == kNodeElement) {
+        i = m_aElems[m_iPos].iNext;
+    } else {
+        i = m_aElems[m_iPosParent].iFirstChild;
+        if (m_nNodeType != 0) {  // after a node that is not an element
+            const uint32_t after = m_nNodeOffset + m_nNodeLength;
+            while (i && m_aElems[i].nStart < after) i = m_aElems[i].iNext;
+        }
+    }
+    for (; i; i = m_aElems[i].iNext) {
+        if (NameMatches(i, name)) {
+            SetElementPos(i);
+            m_iPosChild = 0;
+            return true;
+        }
+    }
+    return false;
+}
+
+uint32_t CXmlDocument::FindNode(uint32_t kinds) {
+    const ElemRec& parent = m_aElems[m_iPosParent];
+    const size_t content_end = m_iPosParent ? parent.nStart + parent.nLength - parent.nEndTagLen : m_strDoc.size();
+    size_t from;
+    uint32_t child;  // next child element not yet passed
+    if (m_nNodeType != 0) {
+        from = m_nNodeOffset + m_nNodeLength;
+        child = m_nNodeType == kNodeElement ? m_aElems[m_iPos].iNext : parent.iFirstChild;
+    } else {
+        from = m_iPosParent ? parent.nStart + parent.nStartTagLen : 0;
+        child = parent.iFirstChild;
+    }
+    while (child && m_aElems[child].nStart < from) child = m_aElems[child].iNext;
+
+    Scanner scan(m_strDoc.data(), content_end, from);
+    Token t;
+    while (scan.Next(t)) {
+        uint32_t kind = 0;
+        switch (t.kind) {
+            case Tok::StartTag:
+            case Tok::EmptyTag:
+                if (child && m_aElems[child].nStart == t.start) {
+                    const uint32_t i = child;
+                    child = m_aElems[child].iNext;
+                    if (kinds & kNodeElement) {
+                        SetElementPos(i);
+                        m_iPosChild = 0;
+                        return kNodeElement;
+                    }
+                    scan.Seek(std::max<size_t>(t.end, m_aElems[i].nStart + m_aElems[i].nLength));
+                }
+                continue;
+            case Tok::Text: {
+                kind = kNodeWhiteSpace;
+                for (size_t k = t.start; k < t.end; ++k)
+                    if (!IsSpace(m_strDoc[k])) {
+                        kind = kNodeText;
+                        break;
+                    }
+                break;
+            }
+            case Tok::CData: kind = kNodeCData; break;
+            case Tok::ProcessingInstruction: kind = kNodeProcessingInstruction; break;
+            case Tok::Comment: kind = kNodeComment; break;
+            case Tok::DocType: kind = kNodeDocType; break;
+            case Tok::Unterminated: return 0;
+            default: continue;
+        }
+        if (kind & kinds) {
+            m_iPos = 0;
+            m_iPosChild = 0;
+            m_nNodeType = kind;
+            m_nNodeOffset = static_cast<uint32_t>(t.start);
+            m_nNodeLength = static_cast<uint32_t>(t.end - t.start);
+            return kind;
+        }
+    }
+    return 0;
+}
+
+bool CXmlDocument::IntoElement() {
+    if (m_nNodeType != kNodeElement) return false;
+    m_iPosParent = m_iPos;
+    SetElementPos(m_iPosChild);
+    m_iPosChild = 0;
+    return true;
+}
+
+bool CXmlDocument::OutOfElement() {
+    if (m_iPosParent == 0) return false;
+    m_iPosChild = m_nNodeType == kNodeElement ? m_iPos : 0;
+    const uint32_t old_parent = m_iPosParent;
+    m_iPosParent = m_aElems[old_parent].iParent;
+    SetElementPos(old_parent);
+    return true;
+}
+
+// ---- reading ---------------------------------------------------------------------------------------
+
+std::u16string_view CXmlDocument::GetTagName() const {
+    if (m_nNodeType == kNodeElement) {
+        const ElemRec& r = m_aElems[m_iPos];
+        return std::u16string_view(m_strDoc.data() + r.nStart + 1, r.nNameLen);
+    }
+    if (m_nNodeType == kNodeProcessingInstruction) {
+        Scanner scan(m_strDoc.data(), m_nNodeOffset + m_nNodeLength, m_nNodeOffset);
+        Token t;
+        if (scan.Next(t)) return std::u16string_view(m_strDoc.data() + t.name_start, t.name_len);
+    }
+    return {};
+}
+
+bool CXmlDocument::AttributeRange(size_t& from, size_t& to) const {
+    if (m_nNodeType == kNodeElement) {
+        const ElemRec& r = m_aElems[m_iPos];
+        from = r.nStart + 1 + r.nNameLen;
+        to = r.nStart + r.nStartTagLen - 1;  // before ">"
+        if (r.nFlags & kElemEmptyTag) --to;  // before "/>"
+        return from <= to;
+    }
+    if (m_nNodeType == kNodeProcessingInstruction) {
+        from = m_nNodeOffset + 2 + GetTagName().size();
+        to = m_nNodeOffset + m_nNodeLength - 2;  // before "?>"
+        return from <= to;
+    }
+    return false;
+}
+
+std::u16string CXmlDocument::GetAttribute(const char16_t* name) const {
+    return GetAttribute(name ? std::u16string_view(name) : std::u16string_view());
+}
+
+std::u16string CXmlDocument::GetAttribute(std::u16string_view name) const {
+    size_t from, to;
+    if (name.empty() || !AttributeRange(from, to)) return {};
+    const bool fold = (m_nDocFlags & kFlagIgnoreCase) != 0;
+    std::u16string value;
+    detail::ForEachAttribute(m_strDoc.data(), from, to, [&](std::u16string_view n, std::u16string_view v) {
+        if (!EqualNames(n, name, fold)) return true;
+        value = DecodeText(v, m_nDocFlags);
+        return false;
+    });
+    return value;
+}
+
+std::u16string_view CXmlDocument::GetAttributeName(size_t n) const {
+    size_t from, to;
+    if (!AttributeRange(from, to)) return {};
+    std::u16string_view found;
+    detail::ForEachAttribute(m_strDoc.data(), from, to, [&](std::u16string_view name, std::u16string_view) {
+        if (n-- == 0) {
+            found = name;
+            return false;
+        }
+        return true;
+    });
+    return found;
+}
+
+std::u16string CXmlDocument::GetData() const {
+    const char16_t* s = m_strDoc.data();
+    switch (m_nNodeType) {
+        case kNodeElement: break;
+        case kNodeText:
+        case kNodeWhiteSpace:
+            return DecodeText(std::u16string_view(s + m_nNodeOffset, m_nNodeLength), m_nDocFlags);
+        case kNodeCData: {
+            // "<![CDATA[" ... "]]>"
+            const size_t b = std::min<size_t>(m_nNodeOffset + 9, m_nNodeOffset + m_nNodeLength - 3);
+            return std::u16string(s + b, m_nNodeOffset + m_nNodeLength - 3 - b);
+        }
+        case kNodeProcessingInstruction:
+            return std::u16string(s + m_nNodeOffset + 2, m_nNodeLength - 4);
+        case kNodeComment:
+            return std::u16string(s + m_nNodeOffset + 4, m_nNodeLength - 7);
+        case kNodeDocType:
+            return std::u16string(s + m_nNodeOffset + 2, m_nNodeLength - 3);
+        default: return {};
+    }
+    const ElemRec& r = m_aElems[m_iPos];
+    if ((r.nFlags & kElemEmptyTag) || r.iFirstChild) return {};
+    const size_t from = r.nStart + r.nStartTagLen;
+    const size_t to = r.nStart + r.nLength - r.nEndTagLen;
+    if (from >= to) return {};
+    const std::u16string_view content(s + from, to - from);
+    if (content.find(u'<') == std::u16string_view::npos) return DecodeText(content, m_nDocFlags);
+
+    // Text runs decoded, CDATA sections literal, comments and processing instructions left out.
+    // A "<" that starts no tag stays in its text run.
+    std::u16string out;
+    size_t run = std::u16string_view::npos;  // start of the pending text run
+    auto flush = [&](size_t end) {
+        if (run != std::u16string_view::npos) out += DecodeText(std::u16string_view(s + run, end - run), m_nDocFlags);
+        run = std::u16string_view::npos;
+    };
+    Scanner scan(s, to, from);
+    Token t;
+    while (scan.Next(t)) {
+        if (t.kind == Tok::Text || (t.kind == Tok::Error && t.error == Syntax::FirstTag)) {
+            if (run == std::u16string_view::npos) run = t.start;
+            continue;
+        }
+        flush(t.start);
+        if (t.kind == Tok::CData) {
+            const size_t b = std::min(t.start + 9, t.end - 3);
+            out.append(s + b, t.end - 3 - b);
+        } else if (t.kind == Tok::Unterminated) {
+            break;
+        }
+    }
+    flush(to);
+    return out;
+}
+
+std::u16string CXmlDocument::DecodeText(std::u16string_view text, uint32_t flags) {
+    std::u16string out;
+    out.reserve(text.size());
+    AppendDecoded(out, text);
+    ApplyWhiteSpace(out, flags);
+    return out;
+}
+
+}  // namespace em::xml
