@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "platform/codepage.h"
+#include "platform/named_lock.h"
 #include "platform/registry.h"
 
 namespace em::test {
@@ -25,6 +27,14 @@ public:
     ~TempDir() {
         std::error_code ec;
         std::filesystem::remove_all(m_path, ec);
+        // Lock files of trace files in this directory carry its name.
+        const char* env = std::getenv(platform::kLockDirVariable);
+        const std::filesystem::path locks = env && *env ? env : platform::kLockDirDefault;
+        const std::string leaf = m_path.filename().string();
+        for (const auto& e : std::filesystem::directory_iterator(locks, ec)) {
+            const std::string name = e.path().filename().string();
+            if (name.find(leaf) != std::string::npos && name.ends_with(".lock")) std::filesystem::remove(e.path(), ec);
+        }
     }
     std::string File(const std::string& name) const { return (m_path / name).string(); }
     std::u16string WFile(const std::string& name) const { return platform::Utf8ToUtf16(File(name)); }

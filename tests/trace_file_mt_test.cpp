@@ -1,0 +1,97 @@
+// Several processes and threads writing one trace file: every line arrives whole, once, in
+// each writer's order, and the file has one byte order mark.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "diag/debug.h"
+#include "platform/sysinfo.h"
+#include "tests/diag_test_util.h"
+
+using namespace em;
+
+namespace {
+
+constexpr int kLinesPerThread = 400;
+constexpr int kThreads = 2;
+
+// Lines of varying length, so that a split or merged line cannot go unnoticed.
+void WriteLines(diag::CDebug& d, int writer) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&d, writer, t] {
+            for (int i = 0; i < kLinesPerThread; ++i)
+                diag::Trace(d, 1, u"\nW%dT%d %d %s", writer, t, i, std::u16string(static_cast<size_t>(i % 97), u'x'));
+        });
+    }
+    for (auto& th : threads) th.join();
+}
+
+}  // namespace
+
+// Run by the test below in child processes.
+TEST(TraceFileProcesses, DISABLED_Writer) {
+    const char* reg = std::getenv("EM_MT_REGISTRY");
+    const char* id = std::getenv("EM_MT_WRITER");
+    ASSERT_TRUE(reg && id);
+    platform::SetRegistryFile(reg);
+    diag::CDebug d;
+    ASSERT_TRUE(d.IsActive());
+    WriteLines(d, std::atoi(id));
+}
+
+TEST(TraceFileProcesses, TwoProcessesAndTheirThreadsShareOneFile) {
+    test::TempDir dir;
+    const std::string file = dir.File("shared.log");
+    test::ScopedRegistry reg(dir, "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug\\EM_TARNEL]\n"
+                                  "\"FileDebugLevel\"=dword:1\n\"TraceFileLimit\"=dword:0\n\"TraceFile\"=str(2):\"" +
+                                      file + "\"\n");
+    std::u16string self;
+    ASSERT_TRUE(platform::GetExecutablePath(self));
+    std::string child = "EM_MT_REGISTRY='" + reg.Path() + "' '" + platform::Utf16ToUtf8(self) +
+                        "' --gtest_also_run_disabled_tests --gtest_filter=TraceFileProcesses.DISABLED_Writer >/dev/null 2>&1";
+    const std::string cmd = "EM_MT_WRITER=1 " + child + " & EM_MT_WRITER=2 " + child + " & wait";
+
+    int status = -1;
+    std::thread children([&] { status = std::system(cmd.c_str()); });
+    diag::CDebug d;  // this process writes too
+    WriteLines(d, 0);
+    children.join();
+    ASSERT_EQ(status, 0);
+
+    const std::string bytes = test::ReadBytes(file);
+    ASSERT_GE(bytes.size(), 2u);
+    ASSERT_EQ(bytes.substr(0, 2), "\xFF\xFE");
+    std::u16string text;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+        text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    ASSERT_EQ(text.find(u'\xFEFF'), std::u16string::npos) << "a second byte order mark";
+
+    const std::regex line_re("W(\\d)T(\\d) (\\d+) (x*)");
+    std::map<std::pair<int, int>, int> next;
+    size_t lines = 0;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        ASSERT_EQ(text.compare(pos, 2, u"\r\n"), 0) << "line break expected at " << pos;
+        pos += 2;
+        size_t end = text.find(u"\r\n", pos);
+        if (end == std::u16string::npos) end = text.size();
+        const std::string line = platform::Utf16ToUtf8(text.substr(pos, end - pos));
+        pos = end;
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(line, m, line_re)) << line;
+        const int seq = std::stoi(m[3]);
+        ASSERT_EQ(m[4].length(), seq % 97) << line;
+        int& expected = next[{std::stoi(m[1]), std::stoi(m[2])}];
+        ASSERT_EQ(seq, expected) << line;
+        ++expected;
+        ++lines;
+    }
+    EXPECT_EQ(lines, static_cast<size_t>(3 * kThreads * kLinesPerThread));
+    EXPECT_EQ(next.size(), static_cast<size_t>(3 * kThreads));
+}
