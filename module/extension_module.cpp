@@ -17,7 +17,13 @@ uint32_t CExtensionModule::Attach(IExtensionHost* host, uint32_t module_id) {
     m_pHost = host;
     m_wModuleIdLow = static_cast<uint16_t>(module_id & 0xFFFF);
     m_wModuleIdHigh = static_cast<uint16_t>(module_id >> 16);
-    // Event log source registration goes here.
+    // Event log source: the agentless service's name for host type 5, the agent's otherwise.
+    // The host's type is asked anew for each use.
+    EM_TRACE(4, u"\n%-20s: Register event log source \"%s\" ...",
+             diag::EventSourceNameForHostType(m_pHost ? m_pHost->GetHostType() : 0), GetModuleName());
+    diag::RegisterModuleEventSource(m_pHost ? m_pHost->GetHostType() : 0, GetModuleName());
+    EM_TRACE(4, u"\n%-20s: ... event log source \"%s\" registered",
+             diag::EventSourceNameForHostType(m_pHost ? m_pHost->GetHostType() : 0), GetModuleName());
     return 1;
 }
 

@@ -1,0 +1,136 @@
+// The event log switch, the start-time registration and the installation paths.
+#include <gtest/gtest.h>
+
+#include "diag/eventlog_switch.h"
+#include "module/extension_module.h"
+#include "module/host_interface.h"
+#include "platform/sysinfo.h"
+#include "tests/diag_test_util.h"
+#include "tests/support/trace_capture.h"
+
+using namespace em;
+
+namespace {
+
+const std::string kHeader = "Windows Registry Editor Version 5.00\n";
+
+class TypedHost : public IExtensionHost {
+public:
+    explicit TypedHost(uint32_t type) : m_type(type) {}
+    uint32_t SendRequest(IExtensionModule*, CSipRecord*, uint32_t) override { return 0; }
+    uint32_t DeliverRecord(IExtensionModule*, CSipRecord*) override { return 0; }
+    uint32_t StartCompleted(IExtensionModule*, uint32_t) override { return 0; }
+    uint32_t GetSECabinets(uint32_t**, uint8_t*) override { return 0; }
+    uint32_t ForwardEvent(IExtensionModule*, CSipRecord*, uint16_t, uint16_t) override { return 0; }
+    uint32_t GetHostType() override {
+        ++calls;
+        return m_type;
+    }
+    int calls = 0;
+
+private:
+    uint32_t m_type;
+};
+
+std::u16string Cwd() {
+    std::u16string cwd;
+    platform::GetCurrentDirectory(cwd);
+    return cwd;
+}
+
+}  // namespace
+
+TEST(EventLogSwitch, RegistersOnceAndDeregisters) {
+    test::TraceCapture cap(5);
+    diag::CEventLogSwitch sw;
+    EXPECT_TRUE(sw.RegisterSource(u"Brakmoor Kindrel", u"EM_TARNEL", 0x12));
+    EXPECT_EQ(sw.MsgIdPlainText(), 0x40000012u);
+    EXPECT_EQ(sw.ModuleName(), u"EM_TARNEL");
+    EXPECT_TRUE(sw.RegisterSource(u"Other", u"OTHER", 0));  // refused, the first stays
+    EXPECT_EQ(sw.ModuleName(), u"EM_TARNEL");
+    EXPECT_EQ(sw.MsgIdPlainText(), 0x40000012u);
+    const auto lines = cap.Utf8Lines();
+    ASSERT_GE(lines.size(), 6u);
+    EXPECT_EQ(lines[0], "\nSWITCH (SysLog)     : RegisterSource(): source=Brakmoor Kindrel, module=EM_TARNEL, MsgIdPlainText=0x00000012");
+    EXPECT_EQ(lines[1], "\nSWITCH (SysLog)     : RegisterSource(): register source \"Brakmoor Kindrel\"...");
+    EXPECT_EQ(lines[2], "\nSWITCH (SysLog)     : ...source \"Brakmoor Kindrel\" registered!");
+    EXPECT_EQ(lines[3].rfind("\nSWITCH (SysLog)     : RegisterSource(): m_hEventSource = 0x", 0), 0u);
+    EXPECT_EQ(lines[5], "\nSWITCH (SysLog)     : RegisterSource(): WARNING!! Eventlog source already registered - registration ignored!");
+
+    cap.Clear();
+    EXPECT_TRUE(sw.DeregisterSource());
+    EXPECT_FALSE(sw.IsRegistered());
+    EXPECT_TRUE(sw.DeregisterSource());  // nothing left: no lines
+    const auto off = cap.Utf8Lines();
+    ASSERT_EQ(off.size(), 3u);
+    EXPECT_EQ(off[0], "\nSWITCH (SysLog)     : DeregisterSource(): Unregister event source...");
+    EXPECT_EQ(off[2], "\nSWITCH (SysLog)     : DeregisterSource(): ...handle unregistered");
+
+    // Without a source name only the message id is kept.
+    EXPECT_FALSE(sw.RegisterSource(nullptr, u"M", 1));
+    EXPECT_EQ(sw.ModuleName(), u"EM_TARNEL");
+}
+
+TEST(EventLogSwitch, AttachPicksTheSourceByHostType) {
+    EXPECT_STREQ(reinterpret_cast<const char*>(diag::EventSourceNameForHostType(5)),
+                 reinterpret_cast<const char*>(u"Brakmoor Agentless Service"));
+    for (uint32_t type : {5u, 1u}) {
+        diag::g_EventLogSwitch.DeregisterSource();
+        test::TraceCapture cap(4);
+        TypedHost host(type);
+        CExtensionModule module;
+        EXPECT_EQ(module.Start(&host, 0x00020001), 1u);
+        EXPECT_EQ(host.calls, 3);  // asked anew for each use
+        const std::string source = type == 5 ? "Brakmoor Agentless Service" : "Brakmoor Kindrel";
+        std::string padded = source;
+        if (padded.size() < 20) padded.resize(20, ' ');  // a longer name is not cut
+        EXPECT_TRUE(cap.Contains("\n" + padded + ": Register event log source \"EM_XXX\" ..."));
+        EXPECT_TRUE(cap.Contains("register source \"" + source + "\"..."));
+        EXPECT_TRUE(cap.Contains("\n" + padded + ": ... event log source \"EM_XXX\" registered"));
+        EXPECT_TRUE(diag::g_EventLogSwitch.IsRegistered());
+    }
+    // No host: the agent's name, and a second start only warns.
+    test::TraceCapture cap(4);
+    CExtensionModule module;
+    module.Start(nullptr, 0);
+    EXPECT_TRUE(cap.Contains("\nBrakmoor Kindrel    : Register event log source \"EM_XXX\" ..."));
+    EXPECT_TRUE(cap.Contains("WARNING!! Eventlog source already registered"));
+    diag::g_EventLogSwitch.DeregisterSource();
+}
+
+TEST(InstallPaths, BinRootFallbacks) {
+    test::TempDir dir;
+    const std::string setup = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Osterbrink\\Management\\Kindrel\\Setup]\n";
+    std::u16string path = u"unchanged";
+    {
+        test::ScopedRegistry reg(dir, kHeader + setup + "\"BinRoot\"=\"/opt/agent/bin/\"\n\"FileRoot\"=\"/opt/agent\"\n");
+        EXPECT_EQ(diag::GetBinRoot(path), u"/opt/agent/bin");
+        EXPECT_EQ(diag::GetFileRoot(path), u"/opt/agent");
+    }
+    {
+        test::ScopedRegistry reg(dir, kHeader + setup + "\"FileRoot\"=\"D:\\\\Agent\\\\\"\n\"BinRoot\"=\"\"\n");
+        EXPECT_EQ(diag::GetBinRoot(path), u"D:\\Agent");
+    }
+    {
+        // A drive root keeps its separator; the installation pointer key redirects the setup key.
+        test::ScopedRegistry reg(dir, kHeader +
+                                          "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\UUID\\7D24E0A1-5B3C-4F19-9A62-1E08C4D7B593]\n"
+                                          "\"Kindrel\"=\"SOFTWARE\\\\Elsewhere\"\n"
+                                          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Elsewhere\\Setup]\n\"FileRoot\"=\"C:\\\\\"\n");
+        EXPECT_EQ(diag::GetSetupKeyPath(path), u"SOFTWARE\\Elsewhere\\Setup");
+        EXPECT_EQ(diag::GetBinRoot(path), u"C:\\");
+    }
+    {
+        test::ScopedRegistry reg(dir, kHeader + setup + "\"FileRoot\"=hex(2):25,00,48,00,4f,00,4d,00,45,00,25,00,00,00\n");
+        EXPECT_EQ(diag::GetFileRoot(path), platform::Utf8ToUtf16(std::getenv("HOME")));
+    }
+    {
+        test::ScopedRegistry reg(dir, kHeader);
+        EXPECT_EQ(diag::GetSetupKeyPath(path), u"SOFTWARE\\Osterbrink\\Management\\Kindrel\\Setup");
+        EXPECT_EQ(diag::GetBinRoot(path), Cwd());
+        EXPECT_EQ(diag::GetFileRoot(path), Cwd());
+        std::u16string value = u"kept";
+        EXPECT_FALSE(diag::ReadRegistryString(u"SOFTWARE\\Nope", u"X", value));
+        EXPECT_EQ(value, u"kept");
+    }
+}
