@@ -1,0 +1,99 @@
+// CTaskSerializer: runs background work one task at a time on a worker thread of its own.
+//
+// A task is a copy of a request record queued at a priority level. The worker serves the highest
+// level first and, within a level, the oldest task first; it hands the copy to OnTaskExecution,
+// which the deriving class implements.
+//
+// Derived classes: call EndSerialization() (or TerminateSerialization() followed by
+// WaitForWorkerEnd()) at the start of your own destructor. By the time the base destructor runs,
+// the derived part is gone: a worker must no longer be able to reach OnTaskExecution, and a task
+// that outlived the stop wait must have returned before the members it uses are torn down.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "module/sip_record.h"
+#include "platform/sync.h"
+#include "tasks/thread.h"
+
+namespace em {
+
+class CTaskSerializer {
+public:
+    // Room for 20 task pointers per level; one slot always stays free, so a level holds 19 tasks.
+    static constexpr uint32_t kQueueEntries = 20;
+    // How long TerminateSerialization waits for the worker after the stop request.
+    static constexpr uint32_t kStopWaitMs = 2000;
+
+    // May throw (the module frame contains exceptions from the module's destruction).
+    virtual ~CTaskSerializer() noexcept(false);
+    CTaskSerializer(const CTaskSerializer&) = delete;
+    CTaskSerializer& operator=(const CTaskSerializer&) = delete;
+
+    // Runs one task on the worker thread. request is the serializer's own copy; it is destroyed
+    // after the call.
+    virtual void OnTaskExecution(CSipRecord& request, int level) = 0;
+    // Worker thread, lock held: a task of level has finished and the level's queue is empty.
+    virtual void OnQueueEmpty(int level) {}
+    // InsertTask, lock held: the level's queue has no room; the task is dropped afterwards.
+    virtual void OnQueueFull(const CSipRecord& request, int level) {}
+    // First and last thing the worker thread does.
+    virtual void OnThreadStart() {}
+    virtual void OnThreadExit() {}
+
+    // Starts the worker unless one is running. True when a worker runs.
+    bool StartSerialization();
+    // Queues a copy of request at level; done (may be null) points to an event handle that is set
+    // once the task has run. False when the level is unknown or closed, or its queue is full.
+    bool InsertTask(const CSipRecord& request, int level, platform::Event** done);
+    // Discards every queued task unexecuted; their completion events are not set.
+    void RemoveAllTasks();
+    // Closes every level, discards queued tasks and stops a running worker. False only when the
+    // worker did not end within the stop wait.
+    bool TerminateSerialization();
+
+    uint32_t LevelCount() const { return m_dwLevels; }
+    // The system error of the work event's creation (0 when it was created).
+    uint32_t WorkEventError() const { return m_dwWorkEventError; }
+
+protected:
+    explicit CTaskSerializer(uint32_t levels = 1);
+
+    // TerminateSerialization, then WaitForWorkerEnd. Returns TerminateSerialization's result.
+    bool EndSerialization();
+    // Tells every worker to stop and blocks until each one this object ever started has left its
+    // body. A worker is
+    // only ever blocked inside a task or a lower-module call, never forever, so this ends.
+    void WaitForWorkerEnd();
+
+private:
+    struct TaskRecord;
+    class CTaskQueue;
+
+    static unsigned ThreadProc(void* self);
+    void TaskHandler();
+    // Takes the oldest task of the highest level that has one; resets the work event when no
+    // level has a task.
+    TaskRecord* TakeNextTask(int* level) EM_REQUIRES(m_lock);
+    bool AnyTaskQueued() EM_REQUIRES(m_lock);
+    void DiscardQueuedTasks() EM_REQUIRES(m_lock);
+
+    mutable platform::CriticalSection m_lock;
+    std::unique_ptr<platform::Event> m_workEvent;
+    uint32_t m_dwWorkEventError = 0;
+    CThread m_thread;
+    uint32_t m_dwStackSize = 0;
+    const uint32_t m_dwLevels;
+    // The level table: one queue and one accepting flag per level, index = level number. The
+    // flags are read without the lock.
+    std::unique_ptr<CTaskQueue[]> m_queues EM_PT_GUARDED_BY(m_lock);
+    std::unique_ptr<std::atomic<uint32_t>[]> m_accepting;
+    std::atomic<uint32_t> m_bStop{0};
+    // Worker threads that have not yet left TaskHandler (more than one only when a restart
+    // follows a stop wait that gave up).
+    std::atomic<uint32_t> m_nWorkersAlive{0};
+};
+
+}  // namespace em

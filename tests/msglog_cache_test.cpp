@@ -1,0 +1,167 @@
+// Message log cache: numbering, trimming, clearing, lookups and the "Cache Ready" wait.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "msglog/msg_log_cache.h"
+#include "tests/support/trace_capture.h"
+
+namespace em {
+namespace {
+
+std::vector<std::unique_ptr<CMsgLogEntry>> Batch(uint32_t n, uint32_t first_time = 1) {
+    std::vector<std::unique_ptr<CMsgLogEntry>> out;
+    for (uint32_t i = 0; i < n; ++i) {
+        auto e = std::make_unique<CMsgLogEntry>();
+        e->timestamp = first_time + i;
+        e->rawSel = {0x01, 0x04, 0, 1, 0, 0, 0, 0, 1, 0, 2, 0};
+        out.push_back(std::move(e));
+    }
+    return out;
+}
+
+std::vector<uint32_t> Numbers(const CCabinetLogCache& cab) {
+    std::vector<uint32_t> out;
+    CMsgLogEntry e;
+    for (uint32_t i = 0; cab.CopyEntryAt(i, e); ++i) out.push_back(e.sequenceNumber);
+    return out;
+}
+
+TEST(MsgLogCache, StoringBeyondTheLimitDropsTheOldestInOrder) {
+    test::TraceCapture trace;
+    CMsgLogCache cache;
+    CCabinetLogCache* cab = cache.GetCabinet(1);
+    ASSERT_NE(cab, nullptr);
+    auto batch = Batch(2500);
+    EXPECT_EQ(cache.StoreEntries(cab, batch), 1u);
+    EXPECT_TRUE(batch.empty());
+
+    EXPECT_EQ(cache.GetEntryCount(1), 2000u);
+    EXPECT_EQ(cache.GetLastSequenceNumber(1), 2500u);
+    auto numbers = Numbers(*cab);
+    ASSERT_EQ(numbers.size(), 2000u);
+    EXPECT_EQ(numbers.front(), 501u);
+    EXPECT_EQ(numbers.back(), 2500u);
+
+    EXPECT_EQ(trace.Count("EM_TARNEL           : Entry "), 500u);
+    std::vector<std::string> removals;
+    for (const auto& line : trace.Utf8Lines())
+        if (line.find("removed from beginning of message log list") != std::string::npos) removals.push_back(line);
+    ASSERT_EQ(removals.size(), 500u);
+    EXPECT_NE(removals.front().find("Entry 1 removed"), std::string::npos);
+    EXPECT_NE(removals.back().find("Entry 500 removed"), std::string::npos);
+    EXPECT_TRUE(trace.Contains("EM_TARNEL           :     2500 entries stored to messag log cache"));
+
+    CMsgLogEntry found;
+    EXPECT_FALSE(cache.FindEntryBySequence(1, 500, found));
+    EXPECT_FALSE(cache.FindEntryBySequence(1, 2501, found));
+    EXPECT_FALSE(cache.FindEntryBySequence(2, 501, found));
+    ASSERT_TRUE(cache.FindEntryBySequence(1, 501, found));
+    EXPECT_EQ(found.timestamp, 501u);
+    ASSERT_TRUE(cache.FindEntryBySequence(1, 2500, found));
+    EXPECT_EQ(found.timestamp, 2500u);
+}
+
+TEST(MsgLogCache, NumbersContinueAfterClearAndAcrossStores) {
+    CMsgLogCache cache;
+    CCabinetLogCache* cab = cache.GetCabinet(3);
+    auto three = Batch(3);
+    EXPECT_EQ(cache.StoreEntries(cab, three), 1u);
+    EXPECT_TRUE(cache.ClearCabinet(3));
+    EXPECT_EQ(cache.GetEntryCount(3), 0u);
+    EXPECT_EQ(cache.GetLastSequenceNumber(3), 3u);
+    EXPECT_FALSE(cache.ClearCabinet(4));
+
+    std::vector<std::unique_ptr<CMsgLogEntry>> none;
+    EXPECT_EQ(cache.StoreEntries(cab, none), 0u);
+    EXPECT_EQ(cache.StoreEntries(nullptr, none), 0u);
+
+    // The pointer-list form takes the entries over and leaves the list empty.
+    CLockedPtrList list;
+    for (auto& e : Batch(2)) list.AddTail(e.release());
+    EXPECT_EQ(cache.StoreEntries(cab, list), 4u);
+    EXPECT_EQ(list.GetCount(), 0u);
+    auto more = Batch(1);
+    EXPECT_EQ(cache.StoreEntries(cab, more), 6u);
+    EXPECT_EQ(Numbers(*cab), (std::vector<uint32_t>{4, 5, 6}));
+}
+
+TEST(MsgLogCache, FoundEntryIsAnIndependentCopy) {
+    CMsgLogCache cache;
+    CCabinetLogCache* cab = cache.GetCabinet(1);
+    auto batch = Batch(1);
+    batch[0]->stringArgs[1] = u"Fan 1";
+    batch[0]->oldStyle = 0;
+    batch[0]->selRecordId = 0x42;
+    cache.StoreEntries(cab, batch);
+
+    CMsgLogEntry copy;
+    ASSERT_TRUE(cache.FindEntryBySequence(1, 1, copy));
+    EXPECT_EQ(copy.stringArgs.at(1), u"Fan 1");
+    EXPECT_EQ(copy.selRecordId, 0x42u);
+    EXPECT_EQ(copy.rawSel.size(), 12u);
+    copy.stringArgs[1] = u"changed";
+    copy.rawSel.clear();
+    CMsgLogEntry again;
+    ASSERT_TRUE(cab->CopyEntryAt(0, again));
+    EXPECT_EQ(again.stringArgs.at(1), u"Fan 1");
+    EXPECT_TRUE(again.HasRawSel());
+}
+
+TEST(MsgLogCache, ReadyEventWaitsAndTimesOut) {
+    test::TraceCapture trace;
+    CMsgLogCache cache;
+    EXPECT_TRUE(cache.InitCabinet(1));
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Init message log cache cabinet 1"));
+    EXPECT_FALSE(cache.WaitCacheReady(1, 20));  // made not ready
+
+    EXPECT_TRUE(cache.SetCacheReady(1, true));
+    EXPECT_TRUE(trace.Contains("EM_TARNEL           : SET event for message log cache cabinet 1"));
+    EXPECT_TRUE(cache.WaitCacheReady(1, 120000));
+    EXPECT_TRUE(cache.WaitCacheReady(1, 0));  // manual reset: stays set
+    EXPECT_TRUE(trace.Contains("EM_TARNEL           : Wait on event for message log cache cabinet 1 (Timeout: 120)"));
+
+    EXPECT_TRUE(cache.SetCacheReady(1, false));
+    EXPECT_TRUE(trace.Contains("EM_TARNEL           : RESET event for message log cache cabinet 1"));
+    EXPECT_FALSE(cache.WaitCacheReady(1, 10));
+
+    EXPECT_FALSE(cache.SetCacheReady(9, true));
+    EXPECT_FALSE(cache.WaitCacheReady(9, 10));
+    EXPECT_TRUE(trace.Contains("EM_TARNEL           : ERROR! Cabinet 9 not found in message log cache table!"));
+    EXPECT_EQ(cache.GetEntryCount(9), 0u);
+    EXPECT_EQ(cache.GetLastSequenceNumber(9), 0u);
+}
+
+TEST(MsgLogCache, CabinetMadeOnTheFlyIsNotReadyAndIsMadeOnce) {
+    CMsgLogCache cache;
+    EXPECT_EQ(cache.GetCabinet(7, false), nullptr);
+    CCabinetLogCache* cab = cache.GetCabinet(7);
+    ASSERT_NE(cab, nullptr);
+    EXPECT_EQ(cab->Cabinet(), 7u);
+    EXPECT_NE(cab->ReadyEvent(), nullptr);
+    EXPECT_FALSE(cache.WaitCacheReady(7, 10));
+    EXPECT_EQ(cache.GetCabinet(7), cab);
+    EXPECT_TRUE(cache.InitCabinet(7));
+    EXPECT_TRUE(cache.InitCabinet(8));
+    EXPECT_EQ(cache.CabinetCount(), 2u);
+    EXPECT_EQ(cache.CabinetAt(0), cab);
+    EXPECT_EQ(cache.CabinetAt(1)->Cabinet(), 8u);
+    EXPECT_EQ(cache.CabinetAt(2), nullptr);
+}
+
+TEST(MsgLogCache, DestructionTracesAndFreesEverything) {
+    test::TraceCapture trace;
+    {
+        CMsgLogCache cache;
+        for (uint32_t c = 0; c < 3; ++c) {
+            auto batch = Batch(10);
+            cache.StoreEntries(cache.GetCabinet(c), batch);
+        }
+    }
+    EXPECT_TRUE(trace.Contains("CMsgLogCache        : -> Destructor..."));
+    EXPECT_TRUE(trace.Contains("CMsgLogCache        : <- Destructor"));
+}
+
+}  // namespace
+}  // namespace em
