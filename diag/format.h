@@ -26,7 +26,9 @@ public:
     constexpr FormatArg(T v) : m_kind(Kind::Unsigned), m_u(static_cast<uint64_t>(v)) {}
     constexpr FormatArg(bool v) : m_kind(Kind::Signed), m_i(v ? 1 : 0) {}
     constexpr FormatArg(char16_t c) : m_kind(Kind::Char), m_u(c) {}
-    constexpr FormatArg(const char16_t* s) : m_kind(Kind::Text), m_s(s ? std::u16string_view(s) : std::u16string_view()) {}
+    // A null text prints "(null)" through %s, as the Windows runtime does.
+    constexpr FormatArg(const char16_t* s)
+        : m_kind(s ? Kind::Text : Kind::Pointer), m_u(0), m_s(s ? std::u16string_view(s) : std::u16string_view()) {}
     constexpr FormatArg(char16_t* s) : FormatArg(static_cast<const char16_t*>(s)) {}
     FormatArg(const std::u16string& s) : m_kind(Kind::Text), m_s(s) {}
     constexpr FormatArg(std::u16string_view s) : m_kind(Kind::Text), m_s(s) {}

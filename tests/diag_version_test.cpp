@@ -1,0 +1,297 @@
+// Version resources (crafted and the library's own), the ELF section reader and the banner.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <regex>
+
+#include "diag/banner.h"
+#include "diag/debug.h"
+#include "diag/version_info.h"
+#include "module/extension_module.h"
+#include "platform/library.h"
+#include "platform/sysinfo.h"
+#include "tests/diag_test_util.h"
+#include "tests/support/trace_capture.h"
+
+using namespace em;
+using diag::CFileVersionInfo;
+using diag::CVersionResource;
+
+namespace {
+
+// A version resource block and its children, laid out as the resource compiler does.
+struct Node {
+    std::u16string key;
+    uint16_t type = 1;
+    std::vector<uint8_t> value;
+    uint16_t value_len = 0;
+    std::vector<Node> children;
+};
+
+void Put16(std::vector<uint8_t>& b, uint32_t v) {
+    b.push_back(static_cast<uint8_t>(v));
+    b.push_back(static_cast<uint8_t>(v >> 8));
+}
+void Put32(std::vector<uint8_t>& b, uint32_t v) {
+    Put16(b, v & 0xFFFF);
+    Put16(b, v >> 16);
+}
+void Align(std::vector<uint8_t>& b) {
+    while (b.size() % 4) b.push_back(0);
+}
+
+std::vector<uint8_t> Build(const Node& n) {
+    std::vector<uint8_t> b;
+    Put16(b, 0);
+    Put16(b, n.value_len);
+    Put16(b, n.type);
+    for (char16_t c : n.key) Put16(b, c);
+    Put16(b, 0);
+    Align(b);
+    b.insert(b.end(), n.value.begin(), n.value.end());
+    for (const Node& c : n.children) {
+        Align(b);
+        auto child = Build(c);
+        b.insert(b.end(), child.begin(), child.end());
+    }
+    b[0] = static_cast<uint8_t>(b.size());
+    b[1] = static_cast<uint8_t>(b.size() >> 8);
+    return b;
+}
+
+Node Str(std::u16string key, std::u16string text) {
+    Node n{std::move(key), 1, {}, static_cast<uint16_t>(text.size() + 1), {}};
+    for (char16_t c : text) Put16(n.value, c);
+    Put16(n.value, 0);
+    return n;
+}
+
+std::vector<uint8_t> CraftedResource() {
+    Node root{u"VS_VERSION_INFO", 0, {}, 52, {}};
+    for (uint32_t v : {0xFEEF04BDu, 0x10000u, (6u << 16) | 1u, (2u << 16) | 3u, 0x10000u, 0u, 0x3Fu, 0u, 4u, 2u, 0u, 0u, 0u})
+        Put32(root.value, v);
+    Node us{u"040904E4", 1, {}, 0, {Str(u"CompanyName", u"Acme\tWorks\x01"), Str(u"ProductVersion", u"6.1")}};
+    Node de{u"040704B0", 1, {}, 0, {Str(u"CompanyName", u"Acme DE")}};
+    Node translation{u"Translation", 0, {}, 8, {}};
+    Put32(translation.value, 0x04E40409);
+    Put32(translation.value, 0x04B00407);
+    root.children = {Node{u"StringFileInfo", 1, {}, 0, {us, de}}, Node{u"VarFileInfo", 1, {}, 0, {translation}}};
+    return Build(root);
+}
+
+// A minimal 64-bit little-endian ELF file holding the given bytes in the version section.
+std::string CraftedElf(const std::vector<uint8_t>& resource) {
+    const std::string names = std::string("\0.shstrtab\0.em_version\0", 23);
+    std::vector<uint8_t> f(64, 0);
+    const uint8_t ident[] = {0x7F, 'E', 'L', 'F', 2, 1, 1};
+    std::copy(std::begin(ident), std::end(ident), f.begin());
+    const size_t names_off = f.size();
+    f.insert(f.end(), names.begin(), names.end());
+    Align(f);
+    const size_t res_off = f.size();
+    f.insert(f.end(), resource.begin(), resource.end());
+    Align(f);
+    const size_t shoff = f.size();
+    auto section = [&](uint32_t name, uint64_t off, uint64_t size) {
+        std::vector<uint8_t> sh(64, 0);
+        for (int i = 0; i < 4; ++i) sh[i] = static_cast<uint8_t>(name >> (8 * i));
+        sh[4] = 1;
+        for (int i = 0; i < 8; ++i) sh[24 + i] = static_cast<uint8_t>(off >> (8 * i));
+        for (int i = 0; i < 8; ++i) sh[32 + i] = static_cast<uint8_t>(size >> (8 * i));
+        f.insert(f.end(), sh.begin(), sh.end());
+    };
+    section(0, 0, 0);
+    section(1, names_off, names.size());
+    section(11, res_off, resource.size());
+    for (int i = 0; i < 8; ++i) f[40 + i] = static_cast<uint8_t>(shoff >> (8 * i));
+    f[58] = 64;  // section header size
+    f[60] = 3;   // section count
+    f[62] = 1;   // names section
+    return std::string(f.begin(), f.end());
+}
+
+std::string U8(std::u16string_view s) { return platform::Utf16ToUtf8(s); }
+
+}  // namespace
+
+TEST(VersionResource, LanguagesStringsAndFixedPart) {
+    CVersionResource r;
+    r.Assign(CraftedResource());
+    uint16_t lang = 0, cp = 0;
+    ASSERT_TRUE(r.ContainsLangId(lang, cp));  // language 0: the first entry
+    EXPECT_EQ(lang, 0x0409);
+    EXPECT_EQ(cp, 1252);
+    lang = 0x0407;
+    ASSERT_TRUE(r.ContainsLangId(lang, cp));
+    EXPECT_EQ(cp, 1200);
+    lang = 0x0411;
+    EXPECT_FALSE(r.ContainsLangId(lang, cp));
+
+    std::u16string text = u"old";
+    ASSERT_TRUE(r.QueryString(text, u"companyname", 0, 0));
+    EXPECT_EQ(text, u"Acme?Works?");  // control characters shown as '?'
+    ASSERT_TRUE(r.QueryString(text, u"CompanyName", 0x0407, 0));
+    EXPECT_EQ(text, u"Acme DE");
+    EXPECT_FALSE(r.QueryString(text, u"ProductVersion", 0x0407, 0));  // not in that table
+    EXPECT_FALSE(r.QueryString(text, nullptr, 0, 0));
+    EXPECT_EQ(text, u"Acme DE");
+
+    diag::VsFixedFileInfo fixed;
+    ASSERT_TRUE(r.GetFixedInfo(fixed));
+    EXPECT_EQ(fixed.dwSignature, 0xFEEF04BDu);
+    EXPECT_EQ(fixed.dwFileType, 2u);
+}
+
+TEST(VersionResource, DamagedResourcesAreRejectedWithoutOverreads) {
+    const auto good = CraftedResource();
+    for (size_t cut = 0; cut < good.size(); ++cut) {
+        CVersionResource r;
+        r.Assign(std::vector<uint8_t>(good.begin(), good.begin() + static_cast<long>(cut)));
+        std::u16string text;
+        diag::VsFixedFileInfo fixed;
+        r.QueryString(text, u"CompanyName", 0, 0);
+        r.GetFixedInfo(fixed);
+    }
+    // Lengths that claim more than there is, and keys without terminator.
+    std::vector<uint8_t> bad = good;
+    bad[0] = 0xFF;
+    bad[1] = 0xFF;
+    CVersionResource r;
+    r.Assign(bad);
+    std::u16string text;
+    EXPECT_TRUE(r.QueryString(text, u"CompanyName", 0, 0));
+    std::vector<uint8_t> noterm(64, 'A');
+    noterm[0] = 64;
+    noterm[1] = 0;
+    r.Assign(noterm);
+    EXPECT_FALSE(r.QueryString(text, u"CompanyName", 0, 0));
+}
+
+TEST(FileVersionInfo, ReadsTheSectionOfAnElfFile) {
+    test::TempDir dir;
+    const std::string elf = CraftedElf(CraftedResource());
+    test::WriteBytes(dir.File("m.so"), elf);
+    CFileVersionInfo info;
+    std::u16string version = u"unchanged";
+    EXPECT_FALSE(info.GetFileVersion(version));  // nothing loaded, no file name
+    EXPECT_EQ(info.GetCompanyName(), u"");
+    ASSERT_TRUE(info.LoadFromFile(dir.WFile("m.so").c_str()));
+    ASSERT_TRUE(info.GetFileVersion(version));
+    EXPECT_EQ(version, u"6.1.2.3");
+    EXPECT_EQ(info.GetCompanyName(0), u"Acme?Works?");
+    EXPECT_EQ(info.GetProductVersion(0), u"6.1");
+    EXPECT_EQ(info.GetFileDescription(0), u"6.1");  // a failed lookup leaves the last text
+
+    // Damaged files: every truncation and a few corrupted header fields.
+    for (size_t cut = 0; cut < elf.size(); cut += 7) {
+        test::WriteBytes(dir.File("cut.so"), elf.substr(0, cut));
+        CFileVersionInfo damaged;
+        damaged.LoadFromFile(dir.WFile("cut.so").c_str());
+    }
+    for (size_t at : {4u, 5u, 40u, 58u, 60u, 62u}) {
+        std::string broken = elf;
+        broken[at] = '\xFF';
+        test::WriteBytes(dir.File("bad.so"), broken);
+        CFileVersionInfo damaged;
+        EXPECT_FALSE(damaged.LoadFromFile(dir.WFile("bad.so").c_str())) << at;
+    }
+    CFileVersionInfo none;
+    EXPECT_FALSE(none.LoadFromFile(dir.WFile("missing.so").c_str()));
+    EXPECT_FALSE(none.LoadFromFile(u""));
+}
+
+TEST(FileVersionInfo, SystemFileFoundInTheRedirectedDirectory) {
+    static test::TempDir dir;
+    test::WriteBytes(dir.File("only32.so"), CraftedElf(CraftedResource()));
+    CFileVersionInfo::SetSystemDirectories([](std::u16string& p) { return (p = u"/no/system64", true); },
+                                           [](std::u16string& p) { return (p = dir.WFile(""), !p.empty()); });
+    test::TraceCapture cap(3);
+    CFileVersionInfo info;
+    EXPECT_TRUE(info.LoadFromFile(u"/no/system64/only32.so"));
+    std::u16string version;
+    EXPECT_TRUE(info.GetFileVersion(version));
+    EXPECT_EQ(version, u"6.1.2.3");
+    EXPECT_TRUE(cap.Contains("\nCFileVersionInfo    : Module system location is: \"/only32.so\""));
+    CFileVersionInfo::SetSystemDirectories(nullptr, nullptr);
+}
+
+TEST(FileVersionInfo, TheLibraryCarriesItsVersion) {
+    CFileVersionInfo info;
+    ASSERT_TRUE(info.LoadFromFile(platform::Utf8ToUtf16(EM_DEFAULT_LIBRARY).c_str()));
+    EXPECT_EQ(info.GetCompanyName(), u"Osterbrink");
+    EXPECT_EQ(info.GetFileDescription(), u"OID mapper extension module");
+    const std::string product = U8(info.GetProductVersion());
+    EXPECT_TRUE(std::regex_match(product, std::regex("\\d+\\.\\d+(\\.\\d+)*"))) << product;
+    std::u16string file_version;
+    ASSERT_TRUE(info.GetFileVersion(file_version));
+    EXPECT_EQ(U8(file_version).rfind(product, 0), 0u) << U8(file_version);
+}
+
+TEST(Banner, LinesOfTheLoadHook) {
+    test::TraceCapture cap(1);
+    diag::WriteLoadBanner(u"EM_TARNEL", reinterpret_cast<const void*>(&diag::WriteLoadBanner));
+    // The test program has no version resource: its size query fails, once for the strings
+    // and once more for the file version.
+    std::vector<std::string> lines;
+    size_t errors = 0;
+    for (const auto& l : cap.Utf8Lines()) {
+        if (l.rfind("\nCFileVersionInfo    : ERROR 0x", 0) == 0) ++errors;
+        else lines.push_back(l);
+    }
+    EXPECT_EQ(errors, 2u);
+    ASSERT_EQ(lines.size(), 8u);  // company, module path and the empty line are level 2
+    EXPECT_EQ(lines[0], "\n\n *** Kindrel module EM_TARNEL loaded ***\n");
+    EXPECT_EQ(lines[1].rfind("\n      Computer name : ", 0), 0u);
+    EXPECT_EQ(lines[2].rfind("\n   Operating system : ", 0), 0u);
+    if (platform::GetNativeArchitecture() == platform::kArchX64) EXPECT_EQ(lines[3], "\n        OS platform : x64");
+    EXPECT_EQ(lines[4], "\n Module description : ");
+    EXPECT_EQ(lines[6], "\n       File version : ");
+    EXPECT_TRUE(std::regex_match(lines[7], std::regex("\n    Build date/time : [A-Z][a-z]{2} [ 1-3]\\d \\d{4} \\d\\d:\\d\\d:\\d\\d")));
+    EXPECT_EQ(U8(diag::PlatformLine(0)), "\n        OS platform : x86");
+    EXPECT_EQ(U8(diag::PlatformLine(6)), "\n        OS platform : iA64");
+    EXPECT_EQ(U8(diag::PlatformLine(12)), "\n        OS platform : << Unknown!! >>");
+}
+
+// Run in a child process by the test below: loads the library and leaves a module behind.
+TEST(Banner, DISABLED_LoadLibraryAndLeaveModule) {
+    platform::Library lib;
+    ASSERT_TRUE(lib.Open(EM_DEFAULT_LIBRARY)) << lib.Error();
+    using CreateFn = uint32_t (*)(IExtensionModule**, void*);
+    auto create = reinterpret_cast<CreateFn>(lib.Symbol("EM_Create"));
+    ASSERT_NE(create, nullptr);
+    IExtensionModule* module = nullptr;
+    ASSERT_EQ(create(&module, nullptr), 1u);
+    lib.Close();
+}
+
+TEST(Banner, TraceFileOfALoadedAndUnloadedLibrary) {
+    test::TempDir dir;
+    const std::string file = dir.File("module.log");
+    test::ScopedRegistry reg(dir, "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug\\EM_TARNEL]\n"
+                                  "\"FileDebugLevel\"=dword:5\n\"TraceFile\"=str(2):\"" + file + "\"\n");
+    std::u16string self;
+    ASSERT_TRUE(platform::GetExecutablePath(self));
+    const std::string cmd = "EM_TARNEL_REGISTRY='" + reg.Path() + "' '" + U8(self) +
+                            "' --gtest_also_run_disabled_tests --gtest_filter=Banner.DISABLED_LoadLibraryAndLeaveModule"
+                            " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+
+    const std::string bytes = test::ReadBytes(file);
+    ASSERT_GT(bytes.size(), 2u);
+    ASSERT_EQ(bytes.substr(0, 2), "\xFF\xFE");
+    std::u16string text;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+        text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    const std::string log = U8(text);
+    CFileVersionInfo info;
+    info.LoadFromFile(platform::Utf8ToUtf16(EM_DEFAULT_LIBRARY).c_str());
+    for (const std::string& expected :
+         {std::string("\r\n\r\n *** Kindrel module EM_TARNEL loaded ***\r\n"),
+          "\r\n     Module version : " + U8(info.GetProductVersion()), std::string("\r\n       Company name : Osterbrink"),
+          std::string("\r\nEM DLL (EM_TARNEL ) : DLL_PROCESS_ATTACH"), std::string("\r\nEM DLL (EM_TARNEL ) : Create module"),
+          std::string("\r\nEM DLL (EM_TARNEL ) : DLL_PROCESS_DETACH\r\n"),
+          std::string("\r\nEM DLL (EM_TARNEL ) : DLL_PROCESS_DETACH - deleting module..."),
+          std::string("\r\nEM DLL (EM_TARNEL ) : DLL_PROCESS_DETACH - module deleted"),
+          std::string("\r\nEM DLL (EM_TARNEL ) : DLL_PROCESS_DETACH finished")})
+        EXPECT_NE(log.find(expected), std::string::npos) << expected << "\n--- trace file:\n" << log;
+}
