@@ -77,10 +77,40 @@ int RunScenario(const Scenario& scenario, const std::string& library) {
     std::printf("  GetModuleInfo -> %u\n  name        \"%s\"\n  description \"%s\"\n  flags@8 0x%X flags@24 0x%X value@32 %u\n",
                 r, text_at(52).c_str(), text_at(252).c_str(), u32_at(8), u32_at(24), u32_at(32));
 
-    Section("Start");
+    Section("Start: cabinets and the count pass");
     host.Module()->SetCabinetNumber(scenario.server_cabinet);
+    bool quiet = true;
+    host.OnEvent([&quiet](const HostEvent& e) {
+        if (quiet && e.kind == HostEvent::Kind::SendRequest) return;  // the count pass is summarised below
+        std::printf("  [host] %s: %s\n", e.kind == HostEvent::Kind::StartCompleted ? "module start completed"
+                                         : e.kind == HostEvent::Kind::DeliverRecord ? "module delivered"
+                                         : e.kind == HostEvent::Kind::ForwardEvent  ? "module forwarded event"
+                                                                                     : "lower modules answered",
+                    e.kind == HostEvent::Kind::StartCompleted ? "" : e.text.c_str());
+    });
     host.Module()->Start(&host, scenario.module_id);
+    std::printf("  cabinets: %u (server) + SE", scenario.server_cabinet);
+    for (uint32_t c : scenario.se_cabinets) std::printf(" %u", c);
+    std::printf("\n");
+
+    Section("OID map (global object index -> lower module, its own index)");
+    bool any = false;
+    for (const ObservedKind& k : host.ObservedKinds()) {
+        if (k.modules.size() < 2) continue;  // one module: its own numbering is the global one
+        any = true;
+        std::printf("  cabinet %u, objects counted by 0x%04X-0x%02X:\n", k.cabinet, k.count_opcode, k.count_ext);
+        uint32_t global = 0;
+        for (auto [mi, n] : k.modules) {
+            const LowerModule* m = host.ModuleById(mi);
+            for (uint32_t i = 0; i < n; ++i, ++global)
+                std::printf("    %3u -> %-8s (MI 0x%08X) #%u\n", global, m ? m->name.c_str() : "?", mi, i);
+        }
+    }
+    if (!any) std::printf("  no object kind is served by more than one module: no mapping needed\n");
+
+    Section("Detect cabinets: SEL format, languages, first log scans");
     host.Module()->DetectCabinets();
+    quiet = false;
 
     Section("A request the module does not own");
     CSipRecord req(0x0D00, 0, 0, scenario.server_cabinet, kNoStatus);

@@ -37,6 +37,8 @@ CTarnelModule::CTarnelModule() {
 
 CTarnelModule::~CTarnelModule() noexcept(false) {
     EM_TRACE(5, u"\nEM_TARNEL           : -> Destructor...");
+    // No task may reach this object's members once they start going away.
+    if (!TerminateSerialization()) WaitForWorkerEnd();
     EM_TRACE(5, u"\nEM_TARNEL           : <- Destructor");
 }
 
@@ -59,8 +61,12 @@ uint32_t CTarnelModule::OnHardwareDetected(uint32_t, void*) {
 }
 
 uint32_t CTarnelModule::Stop() {
-    // The worker thread's serializer ends here once the module has one.
+    TerminateSerialization();
     return 1;
+}
+
+void CTarnelModule::OnTaskExecution(CSipRecord& /*request*/, int /*level*/) {
+    // The log scan and message text tasks are dispatched here.
 }
 
 }  // namespace em

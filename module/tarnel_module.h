@@ -1,33 +1,71 @@
 // The module object: one per loaded library, made by EM_Create.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <map>
 #include <string>
 
+#include "mapping/oid_map_table.h"
 #include "module/extension_module.h"
+#include "msglog/msg_log_cache.h"
+#include "platform/sync.h"
+#include "tasks/task_serializer.h"
 
 namespace em {
 
 inline constexpr uint32_t kModuleInfoSize = 452;
+inline constexpr uint32_t kMaxCabinets = 100;  // the server's cabinet and at most 99 SE cabinets
 
-class CTarnelModule : public CExtensionModule {
+// The cabinets of the server: entry 0 the server's own, then the SE cabinets in host order.
+struct CabinetList {
+    uint32_t cabinets[kMaxCabinets];
+    uint32_t count = 0;
+};
+
+class CTarnelModule : public CExtensionModule, public CTaskSerializer {
 public:
     CTarnelModule();
     ~CTarnelModule() noexcept(false) override;
 
+    // ---- host-facing operations ----
     uint32_t GetModuleInfo(void* info) override;
     uint32_t OnHardwareDetected(uint32_t arg1, void* arg2) override;
+    uint32_t Start(IExtensionHost* host, uint32_t module_id) override;
     uint32_t Stop() override;
+    void DetectCabinets() override;
     const char16_t* GetModuleName() override { return kModuleName; }
+
+    // ---- task serializer ----
+    void OnTaskExecution(CSipRecord& request, int level) override;
+
+    // ---- cabinets and OID map ----
+    void BuildCabinetList(CabinetList& list);
+    void BuildCabinetMapping(uint32_t cabinet);
+    bool TranslateOids(CSipRecord& record) { return m_oidMap.TranslateOids(record, OidMappingNeeded()); }
+    bool OidMappingNeeded() const { return m_bOidMappingNeeded.load(std::memory_order_acquire) != 0; }
+    const COidMapTable& OidMap() const { return m_oidMap; }
+
+    // ---- learned state ----
+    bool IsLanguageSupported(uint32_t language) EM_EXCLUDES(m_csState);
+    std::u16string HelpDeskMessage() EM_EXCLUDES(m_csState);
+    bool UnifiedSel() const { return m_bUnifiedSel.load(std::memory_order_relaxed) != 0; }
+    CMsgLogCache& MsgLogCache() { return m_msgLogCache; }
 
     static constexpr const char16_t* kModuleName = u"EM_TARNEL";
     static constexpr const char16_t* kDescription = u"OID mapper extension module";
 
 private:
+    COidMapTable m_oidMap;
+    CMsgLogCache m_msgLogCache;
+    // Guards what DetectCabinets and Start learn while host threads read it.
+    platform::CriticalSection m_csState;
+    std::map<uint16_t, uint16_t> m_languages EM_GUARDED_BY(m_csState);
+    std::u16string m_strHelpDesk EM_GUARDED_BY(m_csState);
     uint32_t m_dwEntriesPerPage = 2000;
-    uint32_t m_bOidMappingNeeded = 0;
-    uint32_t m_bUnifiedSel = 0;
-    uint32_t m_bMsgLogAvailable = 0;
+    std::atomic<uint32_t> m_bOidMappingNeeded{0};
+    std::atomic<uint32_t> m_bUnifiedSel{0};
+    std::atomic<uint32_t> m_bMsgLogAvailable{0};
 };
 
 }  // namespace em

@@ -104,6 +104,24 @@ struct Reader {
         out.cabinet = default_cabinet;
         if (!U32(m, "cabinet", out.cabinet, where)) return false;
         if (auto n = m.FindMember("name"); n != m.MemberEnd() && n->value.IsString()) out.name = n->value.GetString();
+        if (auto o = m.FindMember("objects"); o != m.MemberEnd()) {
+            if (!o->value.IsObject()) return Fail(where, "\"objects\" maps count opcodes to counts");
+            for (auto k = o->value.MemberBegin(); k != o->value.MemberEnd(); ++k) {
+                // "0x0300" or "0x0C21-0x05"
+                std::string name = k->name.GetString();
+                ObjectKind kind;
+                char* end = nullptr;
+                unsigned long oc = std::strtoul(name.c_str(), &end, 0);
+                unsigned long ext = 0;
+                if (end && *end == '-') ext = std::strtoul(end + 1, &end, 0);
+                if (!end || *end != '\0' || oc > 0xFFFF || ext > 0xFFFF)
+                    return Fail(where + ".objects", "bad count opcode \"" + name + "\"");
+                kind.count_opcode = static_cast<uint32_t>(oc);
+                kind.count_ext = static_cast<uint32_t>(ext);
+                if (!ReadU32(k->value, kind.n)) return Fail(where + ".objects", "counts are numbers");
+                out.objects.push_back(kind);
+            }
+        }
         if (auto a = m.FindMember("answers"); a != m.MemberEnd()) {
             if (!a->value.IsArray()) return Fail(where, "\"answers\" is a list");
             int i = 0;
@@ -192,17 +210,34 @@ bool LoadScenarioFile(const std::string& path, Scenario& out, std::string& error
     return true;
 }
 
+const std::vector<KnownKind>& KnownObjectKinds() {
+    static const std::vector<KnownKind> kinds = {
+        {0x0300, 0, {0x0301, 0x0302, 0x0303, 0x0313, 0x0314, 0x0304, 0x0305}},
+        {0x0400, 0, {0x0401, 0x0402, 0x0403, 0x0404}},
+        {0x0500, 0, {0x0501, 0x0504}},
+        {0x0520, 0, {0x0521, 0x0522, 0x0523, 0x0524, 0x0525, 0x0526, 0x0527}},
+        {0xF041, 0, {0xF042, 0xF043, 0xF044, 0xF045}},
+        {0x0C21, 0x05, {}},
+        {0x0C21, 0x1C, {}},
+    };
+    return kinds;
+}
+
 const std::string& DefaultScenarioJson() {
     static const std::string json = R"({
   "name": "demo",
-  "description": "A main cabinet with two lower modules",
+  "description": "A main cabinet and two SE cabinets; two lower modules share the fans",
   "server_cabinet": 0,
   "host_type": 1,
+  "se_cabinets": [1, 2],
   "modules": [
-    { "id": "0x00010001", "name": "BMC-A", "answers": [
-        { "oc": "0x0300", "st": 0, "da": 2 } ] },
-    { "id": "0x00020001", "name": "BMC-B", "answers": [
-        { "oc": "0x0300", "st": 0, "da": 3 } ] }
+    { "id": "0x00010001", "name": "BMC-A", "objects": { "0x0300": 2, "0x0400": 4 }, "answers": [
+        { "oc": "0xE001", "oe": "0x0211", "da": "Call the service desk at 555-0100" },
+        { "oc": "0x0B18", "da": 0 },
+        { "oc": "0x0B20", "da": { "raw": [9, 4, 7, 4, 17, 4] } } ] },
+    { "id": "0x00020001", "name": "BMC-B", "objects": { "0x0300": 3 } },
+    { "id": "0x00030001", "name": "SE1-MM", "cabinet": 1, "objects": { "0x0300": 6 } },
+    { "id": "0x00040001", "name": "SE2-MM", "cabinet": 2, "objects": { "0x0300": 6 } }
   ]
 })";
     return json;

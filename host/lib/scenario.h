@@ -31,12 +31,30 @@ struct Answer {
     bool throw_in_send = false;  // SendRequest throws while asking this module
 };
 
+// Objects of one kind that a lower module serves, numbered from 0 on that module. The module
+// answers the kind's count opcode with n and the kind's target opcodes for instances below n.
+struct ObjectKind {
+    uint32_t count_opcode = 0;
+    uint32_t count_ext = 0;
+    uint32_t n = 0;
+};
+
 struct LowerModule {
     uint32_t id = 0;           // MI
     std::string name;
     uint32_t cabinet = 0;
-    std::vector<Answer> answers;
+    std::vector<ObjectKind> objects;
+    std::vector<Answer> answers;  // tried before the objects
 };
+
+// The protocol's object kinds: count opcode (and extension) and the opcodes that address one
+// object of the kind by its index.
+struct KnownKind {
+    uint32_t count_opcode;
+    uint32_t count_ext;
+    std::vector<uint32_t> targets;
+};
+const std::vector<KnownKind>& KnownObjectKinds();
 
 struct Scenario {
     std::string name = "default";

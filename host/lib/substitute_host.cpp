@@ -23,6 +23,28 @@ const Answer* LowerModules::Find(const LowerModule& m, uint32_t oc, uint32_t oe,
     return nullptr;
 }
 
+uint32_t LowerModules::ObjectAnswer(const LowerModule& m, uint32_t oc, uint32_t oe, uint32_t oi, Data& d) const {
+    for (const ObjectKind& k : m.objects) {
+        if (oc == k.count_opcode && oe == k.count_ext) {
+            d.kind = Data::Kind::Number;
+            d.number = k.n;
+            return 0;
+        }
+        for (const KnownKind& known : KnownObjectKinds()) {
+            if (known.count_opcode != k.count_opcode || known.count_ext != k.count_ext) continue;
+            for (uint32_t t : known.targets) {
+                if (t != oc) continue;
+                if (oi >= k.n) return 19;  // no such object on this module
+                // The object answers with its module's own numbering.
+                d.kind = Data::Kind::Text;
+                d.text = platform::Utf8ToUtf16(m.name + " object " + std::to_string(oi));
+                return 0;
+            }
+        }
+    }
+    return m_scenario.unanswered_status;
+}
+
 namespace {
 
 void PutData(CSipRecord& rec, SipValue& cmd, const Data& d) {
@@ -73,8 +95,15 @@ void LowerModules::Respond(CSipRecord& record) const {
             const em::host::Answer* ans = m ? Find(*m, oc, oe, oi) : nullptr;
             if (ans && ans->throw_in_send) throw std::runtime_error("lower module " + m->name + " failed");
             if (ans && ans->delay_ms) platform::Sleep(ans->delay_ms);
-            record.SetUIntValue(c, key::ST, ans ? ans->st : m_scenario.unanswered_status, false);
-            if (ans) PutData(record, c, ans->da);
+            if (ans) {
+                record.SetUIntValue(c, key::ST, ans->st, false);
+                PutData(record, c, ans->da);
+                return;
+            }
+            Data d;
+            uint32_t st = m ? ObjectAnswer(*m, oc, oe, oi, d) : m_scenario.unanswered_status;
+            record.SetUIntValue(c, key::ST, st, false);
+            PutData(record, c, d);
         };
         if (mi == kAllModules) {
             for (const LowerModule& m : m_scenario.modules) {
@@ -92,7 +121,8 @@ void LowerModules::Respond(CSipRecord& record) const {
         const LowerModule* target = nullptr;
         for (const LowerModule& m : m_scenario.modules) {
             if (m.cabinet != ca) continue;
-            if (mi != 0 ? m.id == mi : Find(m, oc, oe, oi) != nullptr) {
+            Data probe;
+            if (mi != 0 ? m.id == mi : (Find(m, oc, oe, oi) != nullptr || ObjectAnswer(m, oc, oe, oi, probe) == 0)) {
                 target = &m;
                 break;
             }
@@ -174,7 +204,21 @@ void SubstituteHost::Record(HostEvent::Kind kind, const CSipRecord& record) {
 
 uint32_t SubstituteHost::SendRequest(IExtensionModule*, CSipRecord* record, uint32_t) {
     if (!record) return 0;
+    bool count_broadcast = false;
+    uint32_t oc = record->Value(key::OC), oe = record->Value(key::OE);
+    if (record->CommandCount() == 1 && record->Value(key::MI) == kAllModules)
+        for (const KnownKind& k : KnownObjectKinds()) count_broadcast |= k.count_opcode == oc && k.count_ext == oe;
     m_lower.Respond(*record);
+    if (count_broadcast) {
+        ObservedKind seen{record->GetCommandValue(0, key::CA, 0), oc, oe, {}};
+        for (uint32_t i = 0; i < record->CommandCount(); ++i) {
+            uint32_t n = 0;
+            if (IsFinalStatus(record->GetCommandValue(i, key::ST, 22)) && record->GetDataUInt(i, n))
+                seen.modules.emplace_back(record->GetCommandValue(i, key::MI, 0), n & 0xFF);
+        }
+        std::lock_guard<std::mutex> g(m_mutex);
+        m_observed.push_back(std::move(seen));
+    }
     Record(HostEvent::Kind::SendRequest, *record);
     return 1;
 }
@@ -203,6 +247,17 @@ uint32_t SubstituteHost::ForwardEvent(IExtensionModule*, CSipRecord* record, uin
 }
 
 uint32_t SubstituteHost::GetHostType() { return m_scenario.host_type; }
+
+std::vector<ObservedKind> SubstituteHost::ObservedKinds() const {
+    std::lock_guard<std::mutex> g(m_mutex);
+    return m_observed;
+}
+
+const LowerModule* SubstituteHost::ModuleById(uint32_t id) const {
+    for (const LowerModule& m : m_scenario.modules)
+        if (m.id == id) return &m;
+    return nullptr;
+}
 
 std::vector<HostEvent> SubstituteHost::Events() const {
     std::lock_guard<std::mutex> g(m_mutex);

@@ -17,6 +17,14 @@
 
 namespace em::host {
 
+// The objects of one kind in one cabinet as the count replies numbered them.
+struct ObservedKind {
+    uint32_t cabinet = 0;
+    uint32_t count_opcode = 0;
+    uint32_t count_ext = 0;
+    std::vector<std::pair<uint32_t, uint32_t>> modules;  // (module id, count), in reply order
+};
+
 // What the host saw happen, in order.
 struct HostEvent {
     enum class Kind { SendRequest, DeliverRecord, StartCompleted, ForwardEvent } kind;
@@ -33,6 +41,8 @@ public:
 
 private:
     const em::host::Answer* Find(const LowerModule& m, uint32_t oc, uint32_t oe, uint32_t oi) const;
+    // Answers from the module's objects: the status, and the data in d.
+    uint32_t ObjectAnswer(const LowerModule& m, uint32_t oc, uint32_t oe, uint32_t oi, Data& d) const;
     const Scenario& m_scenario;
 };
 
@@ -62,6 +72,10 @@ public:
     uint32_t ForwardEvent(IExtensionModule* module, CSipRecord* record, uint16_t mi_high, uint16_t mi_low) override;
     uint32_t GetHostType() override;
 
+    // Count opcodes broadcast by the module and what each lower module answered.
+    std::vector<ObservedKind> ObservedKinds() const;
+    const LowerModule* ModuleById(uint32_t id) const;
+
     std::vector<HostEvent> Events() const;
     void ClearEvents();
     // Called for every host event as it happens (the tool prints them live).
@@ -86,6 +100,7 @@ private:
 
     mutable std::mutex m_mutex;
     std::vector<HostEvent> m_events;  // guarded by m_mutex
+    std::vector<ObservedKind> m_observed;  // guarded by m_mutex
     std::function<void(const HostEvent&)> m_listener;
 };
 
