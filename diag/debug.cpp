@@ -157,7 +157,9 @@ size_t CDebug::Compose(char16_t* buf, std::u16string_view format, std::span<cons
     if (on(kMemUsage) && m_bMemCounters.load(std::memory_order_relaxed) && platform::GetProcessMemoryCounters(&mem)) {
         const uint64_t pb = mem.extended ? mem.private_usage / 1024 : mem.pagefile_usage / 1024;
         const uint64_t mu = mem.extended ? mem.working_set / 1024 : 0;
-        put(u"{PB %05dkB, MU %05dkB} ", {static_cast<uint32_t>(pb), static_cast<uint32_t>(mu)});
+        // Counts above 2^31 kB (only seen under sanitizers' shadow memory) are shown as the maximum.
+        auto kb = [](uint64_t v) { return static_cast<uint32_t>(std::min<uint64_t>(v, 0x7FFFFFFF)); };
+        put(u"{PB %05dkB, MU %05dkB} ", {kb(pb), kb(mu)});
     }
     uint32_t handles = 0;
     if (on(kHandleCount) && m_bHandleCounter.load(std::memory_order_relaxed) && platform::GetProcessHandleCount(&handles))

@@ -2,6 +2,7 @@
 // each writer's order, and the file has one byte order mark.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <map>
 #include <regex>
@@ -94,4 +95,52 @@ TEST(TraceFileProcesses, TwoProcessesAndTheirThreadsShareOneFile) {
     }
     EXPECT_EQ(lines, static_cast<size_t>(3 * kThreads * kLinesPerThread));
     EXPECT_EQ(next.size(), static_cast<size_t>(3 * kThreads));
+}
+
+namespace {
+
+std::atomic<uint32_t> g_ticks{0};
+// Every call is a new interval: each trace call re-reads the configuration.
+uint32_t RunningTick() { return g_ticks.fetch_add(1024) + 1024; }
+
+}  // namespace
+
+TEST(TraceFileThreads, ConfigurationRereadWhileThreadsTrace) {
+    test::TempDir dir;
+    const std::string a = dir.File("a.log"), b = dir.File("b.log");
+    auto registry = [](const std::string& file) {
+        return "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug]\n\"DynamicUpdate\"=dword:1\n"
+               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug\\EM_TARNEL]\n\"FileDebugLevel\"=dword:1\n\"TraceFile\"=str(2):\"" +
+               file + "\"\n";
+    };
+    test::ScopedRegistry reg(dir, registry(a));
+    platform::SetTickSource(&RunningTick);
+    diag::CDebug d;
+    std::atomic<bool> stop{false};
+    // The file changes under the writers; the registry file is replaced whole each time.
+    std::thread switcher([&] {
+        for (int i = 0; !stop; ++i) {
+            test::WriteBytes(reg.Path() + ".new", registry(i % 2 ? a : b));
+            std::filesystem::rename(reg.Path() + ".new", reg.Path());
+        }
+    });
+    constexpr int kWriters = 4, kLines = 150;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < kWriters; ++t)
+        writers.emplace_back([&d, t] {
+            // Called directly: the active flag may read clear while another thread re-reads.
+            for (int i = 0; i < kLines; ++i) diag::Trace(d, 1, u"\nT%d %d", t, i);
+        });
+    for (auto& w : writers) w.join();
+    stop = true;
+    switcher.join();
+    platform::SetTickSource(nullptr);
+
+    size_t lines = 0;
+    for (const std::string& f : {a, b}) {
+        const std::string bytes = test::ReadBytes(f);
+        for (size_t i = 0; i + 3 < bytes.size(); i += 2)
+            if (bytes.compare(i, 4, std::string("\r\0\n\0", 4)) == 0) ++lines;
+    }
+    EXPECT_EQ(lines, static_cast<size_t>(kWriters * kLines));
 }
