@@ -65,8 +65,5 @@ uint32_t CTarnelModule::Stop() {
     return 1;
 }
 
-void CTarnelModule::OnTaskExecution(CSipRecord& /*request*/, int /*level*/) {
-    // The log scan and message text tasks are dispatched here.
-}
 
 }  // namespace em

@@ -9,6 +9,7 @@
 #include "mapping/oid_map_table.h"
 #include "module/extension_module.h"
 #include "msglog/msg_log_cache.h"
+#include "msglog/scan_caches.h"
 #include "platform/sync.h"
 #include "tasks/task_serializer.h"
 
@@ -36,8 +37,17 @@ public:
     void DetectCabinets() override;
     const char16_t* GetModuleName() override { return kModuleName; }
 
-    // ---- task serializer ----
+    // ---- task serializer: the task dispatch (msglog/log_scan.cpp) ----
     void OnTaskExecution(CSipRecord& request, int level) override;
+
+    // ---- message log scans (msglog/log_scan.cpp) ----
+    void RunLogScan(uint32_t cabinet);
+    // Parses the answered commands of a CM_LogEntry or CM_LogMessageArgumentsRead record into
+    // the cabinet's cache; the sequence number of the first entry stored, 0 when none was.
+    uint32_t FillCache(CSipRecord& record);
+    CScanCaches& ScanCaches() { return m_scanCaches; }
+    bool MsgLogAvailable() const { return m_bMsgLogAvailable.load(std::memory_order_relaxed) != 0; }
+    void SetMsgLogAvailable() { m_bMsgLogAvailable.store(1, std::memory_order_relaxed); }
 
     // ---- cabinets and OID map ----
     void BuildCabinetList(CabinetList& list);
@@ -57,6 +67,7 @@ public:
 
 private:
     COidMapTable m_oidMap;
+    CScanCaches m_scanCaches;
     CMsgLogCache m_msgLogCache;
     // Guards what DetectCabinets and Start learn while host threads read it.
     platform::CriticalSection m_csState;
