@@ -78,9 +78,10 @@ CTaskSerializer::CTaskSerializer(uint32_t levels) : m_dwLevels(levels) {
         m_dwWorkEventError = 8;  // ERROR_NOT_ENOUGH_MEMORY
     }
     m_thread.bTerminateThread = 1;
-    m_queues = std::make_unique<CTaskQueue[]>(levels);
-    for (uint32_t i = 0; i < levels; ++i) m_queues[i].Init(kQueueEntries);
+    auto queues = std::make_unique<CTaskQueue[]>(levels);
+    for (uint32_t i = 0; i < levels; ++i) queues[i].Init(kQueueEntries);
     m_accepting = std::make_unique<std::atomic<uint32_t>[]>(levels);
+    m_queues = queues.release();
     EM_TRACE(4, u"\nCTaskSerializer     : Enable all Tasks");
     for (uint32_t i = 0; i < levels; ++i) m_accepting[i].store(1);
 }
@@ -98,7 +99,8 @@ CTaskSerializer::~CTaskSerializer() noexcept(false) {
     {
         platform::CsLock lock(m_lock);
         DiscardQueuedTasks();
-        m_queues.reset();
+        delete[] m_queues;
+        m_queues = nullptr;
     }
     EM_TRACE(4, u"\n\nCTaskSerializer     : Class destroyed!");
 }

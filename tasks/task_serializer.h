@@ -4,10 +4,11 @@
 // level first and, within a level, the oldest task first; it hands the copy to OnTaskExecution,
 // which the deriving class implements.
 //
-// Derived classes: call EndSerialization() (or TerminateSerialization() followed by
-// WaitForWorkerEnd()) at the start of your own destructor. By the time the base destructor runs,
-// the derived part is gone: a worker must no longer be able to reach OnTaskExecution, and a task
-// that outlived the stop wait must have returned before the members it uses are torn down.
+// Derived classes: every class that overrides OnTaskExecution, or whose members a task uses, calls
+// EndSerialization() (or TerminateSerialization() and then, always, WaitForWorkerEnd()) at the
+// start of its own destructor. By the time the base destructor runs, the derived part is gone: a
+// worker must no longer be able to reach OnTaskExecution, and a task that outlived the stop wait
+// must have returned before the members it uses are torn down.
 #pragma once
 
 #include <atomic>
@@ -88,7 +89,8 @@ private:
     const uint32_t m_dwLevels;
     // The level table: one queue and one accepting flag per level, index = level number. The
     // flags are read without the lock.
-    std::unique_ptr<CTaskQueue[]> m_queues EM_PT_GUARDED_BY(m_lock);
+    // Owned; allocated in the constructor, released in the destructor.
+    CTaskQueue* m_queues EM_PT_GUARDED_BY(m_lock) = nullptr;
     std::unique_ptr<std::atomic<uint32_t>[]> m_accepting;
     std::atomic<uint32_t> m_bStop{0};
     // Worker threads that have not yet left TaskHandler (more than one only when a restart

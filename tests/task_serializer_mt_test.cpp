@@ -186,6 +186,8 @@ TEST(TaskSerializer, DestructionWaitsForATaskThatOutlivesTheStopWait) {
     platform::Event gate;  // outlives the serializer and the thread that opens it
     std::atomic<bool> task_finished{false};
     struct Slow : TestSerializer {
+        // The class whose members the task uses ends the serialization itself.
+        ~Slow() override { EndSerialization(); }
         std::atomic<bool>* finished = nullptr;
         void OnTaskExecution(CSipRecord& request, int level) override {
             TestSerializer::OnTaskExecution(request, level);
