@@ -35,6 +35,8 @@ public:
     uint32_t Start(IExtensionHost* host, uint32_t module_id) override;
     uint32_t Stop() override;
     void DetectCabinets() override;
+    void OnReply(CSipRecord* record) override;      // routing/reply_handler.cpp
+    uint32_t OnRequest(CSipRecord* record) override;  // routing/request_handler.cpp
     const char16_t* GetModuleName() override { return kModuleName; }
 
     // ---- task serializer: the task dispatch (msglog/log_scan.cpp) ----
@@ -48,6 +50,20 @@ public:
     CScanCaches& ScanCaches() { return m_scanCaches; }
     bool MsgLogAvailable() const { return m_bMsgLogAvailable.load(std::memory_order_relaxed) != 0; }
     void SetMsgLogAvailable() { m_bMsgLogAvailable.store(1, std::memory_order_relaxed); }
+
+    // ---- multiple-module requests (routing/multi_module.cpp) ----
+    bool IsNeverBroadcast(const CSipRecord& record);
+    bool HandleMultipleModuleRequest(CSipRecord& record);
+    static bool SelectExtremeDataCommand(CSipRecord& record, int direction);
+    static bool AnyCommandHasDataValue(CSipRecord& record, uint32_t value);
+    void MergeLogEntryReplies(CSipRecord& copy, CSipRecord& caller);
+    bool PatchLogEntryOids(CSipRecord& record) { return m_oidMap.PatchLogEntryOids(record); }
+
+    // Hands a record up as an event: ST 255 while the host's DeliverRecord runs.
+    void DeliverAsEvent(CSipRecord& record);
+
+    // ---- the module's own message log opcodes (routing/log_requests.cpp) ----
+    bool HandleLogRequest(CSipRecord& record);
 
     // ---- cabinets and OID map ----
     void BuildCabinetList(CabinetList& list);
