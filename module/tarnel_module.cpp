@@ -38,7 +38,7 @@ CTarnelModule::CTarnelModule() {
 CTarnelModule::~CTarnelModule() noexcept(false) {
     EM_TRACE(5, u"\nEM_TARNEL           : -> Destructor...");
     // No task may reach this object's members once they start going away.
-    if (!TerminateSerialization()) WaitForWorkerEnd();
+    EndSerialization();
     EM_TRACE(5, u"\nEM_TARNEL           : <- Destructor");
 }
 

@@ -25,6 +25,7 @@ Scenario Parse(const std::string& json) {
 // Records the tasks the worker runs instead of scanning.
 class ProbeModule : public CTarnelModule {
 public:
+    ~ProbeModule() override { EndSerialization(); }
     void OnTaskExecution(CSipRecord& request, int) override {
         std::lock_guard<std::mutex> g(m);
         tasks.push_back({request.Value(key::OC), request.Value(key::CA)});
