@@ -295,3 +295,13 @@ TEST(Banner, TraceFileOfALoadedAndUnloadedLibrary) {
           std::string("\r\nEM DLL (EM_TARNEL ) : DLL_PROCESS_DETACH finished")})
         EXPECT_NE(log.find(expected), std::string::npos) << expected << "\n--- trace file:\n" << log;
 }
+
+TEST(Banner, OperatingSystemNameFromOsRelease) {
+    EXPECT_EQ(platform::PrettyNameFromOsRelease("NAME=x\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n"),
+              u"Debian GNU/Linux 12 (bookworm)");
+    EXPECT_EQ(platform::PrettyNameFromOsRelease("PRETTY_NAME='single quoted'\r\n"), u"single quoted");
+    EXPECT_EQ(platform::PrettyNameFromOsRelease("PRETTY_NAME=\"a \\\"b\\\" c\""), u"a \"b\" c");
+    EXPECT_EQ(platform::PrettyNameFromOsRelease("PRETTY_NAME=bare\nPRETTY_NAME=second"), u"bare");
+    EXPECT_EQ(platform::PrettyNameFromOsRelease("#PRETTY_NAME=no\nNAME=x\nPRETTY_NAME=\"unterminated"), u"unterminated");
+    EXPECT_EQ(platform::PrettyNameFromOsRelease(""), u"");
+}
