@@ -40,10 +40,9 @@ Event::Event(bool initially_signalled) : m_impl(std::make_unique<Impl>()) {
 Event::~Event() = default;
 
 bool Event::Set() {
-    {
-        std::lock_guard<std::mutex> g(m_impl->mutex);
-        m_impl->signalled = true;
-    }
+    // Notify while holding the mutex: a waiter that wakes may destroy the event right away.
+    std::lock_guard<std::mutex> g(m_impl->mutex);
+    m_impl->signalled = true;
     m_impl->cv.notify_all();
     return true;
 }
