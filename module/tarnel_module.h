@@ -10,6 +10,7 @@
 #include "module/extension_module.h"
 #include "msglog/msg_log_cache.h"
 #include "msglog/scan_caches.h"
+#include "msglog/text_caches.h"
 #include "platform/sync.h"
 #include "tasks/task_serializer.h"
 
@@ -78,6 +79,20 @@ public:
     bool UnifiedSel() const { return m_bUnifiedSel.load(std::memory_order_relaxed) != 0; }
     CMsgLogCache& MsgLogCache() { return m_msgLogCache; }
 
+    // ---- cache entry queries, message texts and raw SEL data (msglog/cache_queries.cpp,
+    //      msglog/text_tasks.cpp) ----
+    // Fills the current command of a 0x0B10 request with a page of cached entries as text; false
+    // when no entry qualifies (the command then carries no DA).
+    bool GetMsgLogCacheEntries(CSipRecord& record);
+    // Worker-thread tasks for the requests the caches could not answer; both hand the record up.
+    void RunTextTask(CSipRecord& request);
+    void RunRawSelTask(CSipRecord& request);
+    CTextCaches& TextCaches() { return m_textCaches; }
+    uint32_t EntriesPerPage() const { return m_dwEntriesPerPage; }
+    // How long a log request waits for its cabinet's cache (120 s; tests shorten it).
+    uint32_t CacheWaitMs() const { return m_dwCacheWaitMs.load(std::memory_order_relaxed); }
+    void SetCacheWaitMs(uint32_t ms) { m_dwCacheWaitMs.store(ms, std::memory_order_relaxed); }
+
     static constexpr const char16_t* kModuleName = u"EM_TARNEL";
     static constexpr const char16_t* kDescription = u"OID mapper extension module";
 
@@ -93,6 +108,9 @@ private:
     std::atomic<uint32_t> m_bOidMappingNeeded{0};
     std::atomic<uint32_t> m_bUnifiedSel{0};
     std::atomic<uint32_t> m_bMsgLogAvailable{0};
+    // Message texts fetched from the lower modules; each cache carries its own lock.
+    CTextCaches m_textCaches;
+    std::atomic<uint32_t> m_dwCacheWaitMs{120000};
 };
 
 }  // namespace em
