@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "platform/codepage.h"
 #include "xml/xml_scan.h"
 #include "xml/xml_tables.h"
 
@@ -11,7 +12,6 @@ namespace em::xml {
 using detail::AsciiLower;
 using detail::EqualNames;
 using detail::IsSpace;
-using detail::Scanner;
 using detail::Syntax;
 using detail::Tok;
 using detail::Token;
@@ -131,6 +131,25 @@ void AppendDecoded(std::u16string& out, std::u16string_view in) {
     }
 }
 
+// A piece of the stored text as UTF-16.
+std::u16string Wide(std::u16string_view v) { return std::u16string(v); }
+std::u16string Wide(std::u8string_view v) {
+    return em::platform::Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(v.data()), v.size()));
+}
+
+// A name given by a caller in the stored text's code units.
+std::u16string_view Native(std::u16string_view name, std::u16string&) { return name; }
+std::u8string_view Native(std::u16string_view name, std::u8string& storage) {
+    const std::string utf8 = em::platform::Utf16ToUtf8(name);
+    storage.assign(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size());
+    return storage;
+}
+
+template <class Ch>
+std::basic_string_view<Ch> View(const Ch* s, size_t from, size_t len) {
+    return std::basic_string_view<Ch>(s + from, len);
+}
+
 }  // namespace
 
 // ---- construction and loading ------------------------------------------------------------------
@@ -148,8 +167,19 @@ bool CXmlDocument::SetDocument(std::u16string_view text) { return SetDocument(st
 bool CXmlDocument::SetDocument(std::u16string&& text) {
     if (m_nDocFlags & (kFlagReadFile | kFlagWriteFile)) return false;
     m_strDoc = std::move(text);
+    m_strDoc8 = {};
+    m_bUtf8 = false;
     m_strResult.clear();
     return Parse();
+}
+
+std::u16string CXmlDocument::GetDoc() const {
+    return m_bUtf8 ? Wide(std::u8string_view(Text8(), m_strDoc8.size())) : m_strDoc;
+}
+
+template <class Fn>
+decltype(auto) CXmlDocument::WithText(Fn&& fn) const {
+    return m_bUtf8 ? fn(Text8()) : fn(m_strDoc.data());
 }
 
 bool CXmlDocument::IsWellFormed() const {
@@ -205,52 +235,81 @@ void CXmlDocument::SetResultEncoding(std::u16string_view event, std::u16string_v
 // ---- building the index ------------------------------------------------------------------------
 
 bool CXmlDocument::Parse() {
+    const size_t n = m_bUtf8 ? m_strDoc8.size() : m_strDoc.size();
+    ParseState st;
+    BeginIndex(n, st);
+    if (n == 0 || n >= 0xFFFFFFF0u) {  // offsets are 32-bit
+        m_bSyntaxError = n != 0;
+        return false;
+    }
+    if (m_bUtf8) {
+        ParseRange(Text8(), st, n, true);
+        ParseFinish(Text8(), st, n);
+    } else {
+        ParseRange(m_strDoc.data(), st, n, true);
+        ParseFinish(m_strDoc.data(), st, n);
+    }
+    return IsWellFormed();
+}
+
+void CXmlDocument::BeginIndex(size_t n, ParseState& st) {
     ResetPosition();
     m_bSyntaxError = false;
     m_aElems.clear();
-    m_aElems.reserve(m_strDoc.size() / 64 + 8);
+    m_aElems.reserve(n / 64 + 8);
     m_aElems.emplace_back();
-    const size_t n = m_strDoc.size();
-    if (n >= 0xFFFFFFF0u) {  // offsets are 32-bit
-        m_bSyntaxError = true;
-        return false;
-    }
-    m_aElems[0].nLength = static_cast<uint32_t>(n);
-    if (n == 0) return false;
+    m_aElems[0].nLength = static_cast<uint32_t>(std::min<size_t>(n, 0xFFFFFFFFu));
+    st = ParseState();
+    st.open.reserve(64);
+    st.last_child.reserve(65);
+    st.last_child.push_back(0);
+}
 
-    const char16_t* s = m_strDoc.data();
-    std::vector<uint32_t> open;        // open elements, innermost last
-    std::vector<uint32_t> last_child;  // per element: its last child so far
-    last_child.reserve(m_aElems.capacity());
-    last_child.push_back(0);
+// Offsets in the result log are in UTF-16 units; for stored UTF-8 they are counted from the
+// bytes, going on from the previous offset when the offsets grow.
+template <class Ch>
+uint64_t CXmlDocument::LogOffset(const Ch* s, ParseState& st, size_t offset) const {
+    if constexpr (sizeof(Ch) == 2) {
+        return offset;
+    } else {
+        const auto* b = reinterpret_cast<const unsigned char*>(s);
+        if (offset < st.log_byte) st.log_byte = st.log_units = 0;
+        for (; st.log_byte < offset; ++st.log_byte) {
+            const unsigned char c = b[st.log_byte];
+            if ((c & 0xC0) != 0x80) ++st.log_units;
+            if (c >= 0xF0) ++st.log_units;  // a surrogate pair
+        }
+        return st.log_units;
+    }
+}
+
+template <class Ch>
+void CXmlDocument::ParseRange(const Ch* s, ParseState& st, size_t avail, bool final) {
+    using View = std::basic_string_view<Ch>;
+    const bool fold = (m_nDocFlags & kFlagIgnoreCase) != 0;
+    std::vector<uint32_t>& open = st.open;
+    std::vector<uint32_t>& last_child = st.last_child;
 
     auto mark_current = [&](uint8_t flag) {
         if (!open.empty()) m_aElems[open.back()].nFlags |= flag;
     };
-    auto unended = [&](uint32_t i, size_t closed_at) {
-        ElemRec& r = m_aElems[i];
-        r.nLength = static_cast<uint32_t>(closed_at - r.nStart);
-        r.nEndTagLen = 0;
-        r.nFlags |= kElemUnended | kElemIllFormed;
-        AddResult(u"unended_start_tag", u"tagname", std::u16string_view(s + r.nStart + 1, r.nNameLen),
-                  u"offset", r.nStart, true, closed_at, true);
-        m_bSyntaxError = true;
-    };
 
-    Scanner scan(s, n);
+    detail::Scanner<Ch> scan(s, avail, st.pos);
     struct SubsetCtx {
         CXmlDocument* doc;
-    } subset_ctx{this};
+        const Ch* s;
+        ParseState* st;
+    } subset_ctx{this, s, &st};
     scan.OnSubsetError(
         [](void* ctx, size_t offset) {
-            auto* doc = static_cast<SubsetCtx*>(ctx)->doc;
-            doc->AddResult(u"doctype_tag_syntax", {}, {}, u"offset", offset, true);
-            doc->m_bSyntaxError = true;
+            auto* c = static_cast<SubsetCtx*>(ctx);
+            c->doc->AddResult(u"doctype_tag_syntax", {}, {}, u"offset", c->doc->LogOffset(c->s, *c->st, offset), true);
+            c->doc->m_bSyntaxError = true;
         },
         &subset_ctx);
 
     Token t;
-    while (scan.Next(t)) {
+    while (scan.NextTag(t)) {
         switch (t.kind) {
             case Tok::StartTag:
             case Tok::EmptyTag: {
@@ -262,59 +321,64 @@ bool CXmlDocument::Parse() {
                 r.nNameLen = static_cast<uint32_t>(t.name_len);
                 r.nLevel = static_cast<uint32_t>(open.size() + 1);
                 r.iParent = parent;
-                last_child.push_back(0);
-                const uint32_t prev = last_child[parent];
+                const uint32_t prev = last_child.back();
                 if (prev) {
                     m_aElems[prev].iNext = idx;
                     r.iPrev = prev;
                     if (parent == 0) {
-                        AddResult(u"root_has_sibling", {}, {}, u"offset", t.start, true);
+                        AddResult(u"root_has_sibling", {}, {}, u"offset", LogOffset(s, st, t.start), true);
                         m_bSyntaxError = true;
                     }
                 } else {
                     m_aElems[parent].iFirstChild = idx;
                 }
-                last_child[parent] = idx;
+                last_child.back() = idx;
                 if (t.kind == Tok::EmptyTag) {
                     r.nFlags |= kElemEmptyTag;
                     r.nLength = r.nStartTagLen;
                 } else {
                     open.push_back(idx);
+                    last_child.push_back(0);
                 }
                 break;
             }
             case Tok::EndTag: {
-                const std::u16string_view name(s + t.name_start, t.name_len);
-                const bool fold = (m_nDocFlags & kFlagIgnoreCase) != 0;
+                const View name(s + t.name_start, t.name_len);
                 size_t k = open.size();
                 while (k > 0) {
                     const ElemRec& r = m_aElems[open[k - 1]];
-                    if (EqualNames(std::u16string_view(s + r.nStart + 1, r.nNameLen), name, fold)) break;
+                    if (r.nNameLen == t.name_len && EqualNames(View(s + r.nStart + 1, r.nNameLen), name, fold)) break;
                     --k;
                 }
                 if (k == 0) {
-                    AddResult(u"lone_end_tag", u"tagname", name, u"offset", t.start, true);
+                    AddResult(u"lone_end_tag", u"tagname", Wide(name), u"offset", LogOffset(s, st, t.start), true);
                     mark_current(kElemIllFormed);
                     m_bSyntaxError = true;
                     break;
                 }
                 while (open.size() > k) {
-                    unended(open.back(), t.start);
+                    CloseUnended(s, st, open.back(), t.start);
                     open.pop_back();
+                    last_child.pop_back();
                 }
                 ElemRec& r = m_aElems[open.back()];
                 r.nLength = static_cast<uint32_t>(t.end - r.nStart);
                 r.nEndTagLen = static_cast<uint32_t>(t.end - t.start);
                 open.pop_back();
+                last_child.pop_back();
                 break;
             }
             case Tok::Error:
-                AddResult(SyntaxEvent(t.error), {}, {}, u"offset", t.start, true);
+                AddResult(SyntaxEvent(t.error), {}, {}, u"offset", LogOffset(s, st, t.start), true);
                 mark_current(kElemIllFormed);
                 m_bSyntaxError = true;
                 break;
             case Tok::Unterminated:
-                AddResult(u"unterminated_tag_syntax", u"type", t.unterminated, u"offset", t.start, true);
+                if (!final) {  // wait for more of the text
+                    st.pos = t.start;
+                    return;
+                }
+                AddResult(u"unterminated_tag_syntax", u"type", t.unterminated, u"offset", LogOffset(s, st, t.start), true);
                 mark_current(kElemIllFormed);
                 m_bSyntaxError = true;
                 break;
@@ -322,16 +386,36 @@ bool CXmlDocument::Parse() {
                 break;
         }
     }
-    while (!open.empty()) {
-        unended(open.back(), n);
-        open.pop_back();
+    st.pos = scan.Pos();
+}
+
+template <class Ch>
+void CXmlDocument::CloseUnended(const Ch* s, ParseState& st, uint32_t i, size_t closed_at) {
+    ElemRec& r = m_aElems[i];
+    r.nLength = static_cast<uint32_t>(closed_at - r.nStart);
+    r.nEndTagLen = 0;
+    r.nFlags |= kElemUnended | kElemIllFormed;
+    m_bSyntaxError = true;
+    if (m_strResult.size() >= kResultLimit) return;
+    AddResult(u"unended_start_tag", u"tagname", Wide(View(s, r.nStart + 1, r.nNameLen)), u"offset",
+              LogOffset(s, st, r.nStart), true, LogOffset(s, st, closed_at), true);
+}
+
+template <class Ch>
+void CXmlDocument::ParseFinish(const Ch* s, ParseState& st, size_t n) {
+    while (!st.open.empty()) {
+        CloseUnended(s, st, st.open.back(), n);
+        st.open.pop_back();
+        st.last_child.pop_back();
     }
     if (m_aElems[0].iFirstChild == 0) {
         AddResult(u"no_root_element");
         m_bSyntaxError = true;
     }
-    return IsWellFormed();
 }
+
+template void CXmlDocument::ParseRange<char8_t>(const char8_t*, ParseState&, size_t, bool);
+template void CXmlDocument::ParseFinish<char8_t>(const char8_t*, ParseState&, size_t);
 
 // ---- navigation ------------------------------------------------------------------------------------
 
@@ -345,14 +429,6 @@ void CXmlDocument::SetElementPos(uint32_t i) {
     m_nNodeType = i ? kNodeElement : 0;
     m_nNodeOffset = i ? m_aElems[i].nStart : 0;
     m_nNodeLength = i ? m_aElems[i].nLength : 0;
-}
-
-bool CXmlDocument::NameMatches(uint32_t i, std::u16string_view name) const {
-    if (name.empty() || name == u"*") return true;
-    const ElemRec& r = m_aElems[i];
-    if (r.nNameLen != name.size()) return false;
-    return EqualNames(std::u16string_view(m_strDoc.data() + r.nStart + 1, r.nNameLen), name,
-                      (m_nDocFlags & kFlagIgnoreCase) != 0);
 }
 
 bool CXmlDocument::FindElement(const char16_t* name) {
@@ -370,19 +446,33 @@ bool CXmlDocument::FindElement(std::u16string_view name) {
             while (i && m_aElems[i].nStart < after) i = m_aElems[i].iNext;
         }
     }
-    for (; i; i = m_aElems[i].iNext) {
-        if (NameMatches(i, name)) {
-            SetElementPos(i);
-            m_iPosChild = 0;
-            return true;
+    const bool any = name.empty() || name == u"*";
+    const bool fold = (m_nDocFlags & kFlagIgnoreCase) != 0;
+    const uint32_t found = WithText([&](const auto* s) -> uint32_t {
+        using Ch = std::remove_const_t<std::remove_pointer_t<decltype(s)>>;
+        std::basic_string<Ch> storage;
+        const std::basic_string_view<Ch> want = any ? std::basic_string_view<Ch>() : Native(name, storage);
+        for (uint32_t k = i; k; k = m_aElems[k].iNext) {
+            const ElemRec& r = m_aElems[k];
+            if (any || (r.nNameLen == want.size() && EqualNames(View(s, r.nStart + 1, r.nNameLen), want, fold)))
+                return k;
         }
-    }
-    return false;
+        return 0;
+    });
+    if (!found) return false;
+    SetElementPos(found);
+    m_iPosChild = 0;
+    return true;
 }
 
 uint32_t CXmlDocument::FindNode(uint32_t kinds) {
+    return m_bUtf8 ? FindNodeIn(Text8(), kinds) : FindNodeIn(m_strDoc.data(), kinds);
+}
+
+template <class Ch>
+uint32_t CXmlDocument::FindNodeIn(const Ch* s, uint32_t kinds) {
     const ElemRec& parent = m_aElems[m_iPosParent];
-    const size_t content_end = m_iPosParent ? parent.nStart + parent.nLength - parent.nEndTagLen : m_strDoc.size();
+    const size_t content_end = m_iPosParent ? parent.nStart + parent.nLength - parent.nEndTagLen : m_aElems[0].nLength;
     size_t from;
     uint32_t child;  // next child element not yet passed
     if (m_nNodeType != 0) {
@@ -394,7 +484,7 @@ uint32_t CXmlDocument::FindNode(uint32_t kinds) {
     }
     while (child && m_aElems[child].nStart < from) child = m_aElems[child].iNext;
 
-    Scanner scan(m_strDoc.data(), content_end, from);
+    detail::Scanner<Ch> scan(s, content_end, from);
     Token t;
     while (scan.Next(t)) {
         uint32_t kind = 0;
@@ -415,7 +505,7 @@ uint32_t CXmlDocument::FindNode(uint32_t kinds) {
             case Tok::Text: {
                 kind = kNodeWhiteSpace;
                 for (size_t k = t.start; k < t.end; ++k)
-                    if (!IsSpace(m_strDoc[k])) {
+                    if (!IsSpace(s[k])) {
                         kind = kNodeText;
                         break;
                     }
@@ -459,20 +549,23 @@ bool CXmlDocument::OutOfElement() {
 
 // ---- reading ---------------------------------------------------------------------------------------
 
-std::u16string_view CXmlDocument::GetTagName() const {
-    if (m_nNodeType == kNodeElement) {
-        const ElemRec& r = m_aElems[m_iPos];
-        return std::u16string_view(m_strDoc.data() + r.nStart + 1, r.nNameLen);
-    }
-    if (m_nNodeType == kNodeProcessingInstruction) {
-        Scanner scan(m_strDoc.data(), m_nNodeOffset + m_nNodeLength, m_nNodeOffset);
-        Token t;
-        if (scan.Next(t)) return std::u16string_view(m_strDoc.data() + t.name_start, t.name_len);
-    }
-    return {};
+std::u16string CXmlDocument::GetTagName() const {
+    return WithText([&](const auto* s) -> std::u16string {
+        if (m_nNodeType == kNodeElement) {
+            const ElemRec& r = m_aElems[m_iPos];
+            return Wide(View(s, r.nStart + 1, r.nNameLen));
+        }
+        if (m_nNodeType == kNodeProcessingInstruction) {
+            detail::Scanner scan(s, m_nNodeOffset + m_nNodeLength, m_nNodeOffset);
+            Token t;
+            if (scan.Next(t)) return Wide(View(s, t.name_start, t.name_len));
+        }
+        return {};
+    });
 }
 
-bool CXmlDocument::AttributeRange(size_t& from, size_t& to) const {
+template <class Ch>
+bool CXmlDocument::AttributeRange(const Ch* s, size_t& from, size_t& to) const {
     if (m_nNodeType == kNodeElement) {
         const ElemRec& r = m_aElems[m_iPos];
         from = r.nStart + 1 + r.nNameLen;
@@ -481,7 +574,10 @@ bool CXmlDocument::AttributeRange(size_t& from, size_t& to) const {
         return from <= to;
     }
     if (m_nNodeType == kNodeProcessingInstruction) {
-        from = m_nNodeOffset + 2 + GetTagName().size();
+        detail::Scanner<Ch> scan(s, m_nNodeOffset + m_nNodeLength, m_nNodeOffset);
+        Token t;
+        if (!scan.Next(t)) return false;
+        from = t.name_start + t.name_len;
         to = m_nNodeOffset + m_nNodeLength - 2;  // before "?>"
         return from <= to;
     }
@@ -493,50 +589,62 @@ std::u16string CXmlDocument::GetAttribute(const char16_t* name) const {
 }
 
 std::u16string CXmlDocument::GetAttribute(std::u16string_view name) const {
-    size_t from, to;
-    if (name.empty() || !AttributeRange(from, to)) return {};
+    if (name.empty()) return {};
     const bool fold = (m_nDocFlags & kFlagIgnoreCase) != 0;
-    std::u16string value;
-    detail::ForEachAttribute(m_strDoc.data(), from, to, [&](std::u16string_view n, std::u16string_view v) {
-        if (!EqualNames(n, name, fold)) return true;
-        value = DecodeText(v, m_nDocFlags);
-        return false;
+    return WithText([&](const auto* s) -> std::u16string {
+        using Ch = std::remove_const_t<std::remove_pointer_t<decltype(s)>>;
+        size_t from, to;
+        if (!AttributeRange(s, from, to)) return {};
+        std::basic_string<Ch> storage;
+        const std::basic_string_view<Ch> want = Native(name, storage);
+        std::u16string value;
+        detail::ForEachAttribute(s, from, to, [&](std::basic_string_view<Ch> n, std::basic_string_view<Ch> v) {
+            if (n.size() != want.size() || !EqualNames(n, want, fold)) return true;
+            value = Wide(v);
+            if (value.find(u'&') != std::u16string::npos ||
+                (m_nDocFlags & (kFlagTrimWhiteSpace | kFlagCollapseWhiteSpace)))
+                value = DecodeText(value, m_nDocFlags);
+            return false;
+        });
+        return value;
     });
-    return value;
 }
 
-std::u16string_view CXmlDocument::GetAttributeName(size_t n) const {
-    size_t from, to;
-    if (!AttributeRange(from, to)) return {};
-    std::u16string_view found;
-    detail::ForEachAttribute(m_strDoc.data(), from, to, [&](std::u16string_view name, std::u16string_view) {
-        if (n-- == 0) {
-            found = name;
+std::u16string CXmlDocument::GetAttributeName(size_t n) const {
+    return WithText([&](const auto* s) -> std::u16string {
+        using Ch = std::remove_const_t<std::remove_pointer_t<decltype(s)>>;
+        size_t from, to;
+        if (!AttributeRange(s, from, to)) return {};
+        std::u16string found;
+        detail::ForEachAttribute(s, from, to, [&](std::basic_string_view<Ch> name, std::basic_string_view<Ch>) {
+            if (n-- != 0) return true;
+            found = Wide(name);
             return false;
-        }
-        return true;
+        });
+        return found;
     });
-    return found;
 }
 
 std::u16string CXmlDocument::GetData() const {
-    const char16_t* s = m_strDoc.data();
+    return m_bUtf8 ? GetDataIn(Text8()) : GetDataIn(m_strDoc.data());
+}
+
+template <class Ch>
+std::u16string CXmlDocument::GetDataIn(const Ch* s) const {
+    auto decoded = [&](size_t from, size_t len) { return DecodeText(Wide(View(s, from, len)), m_nDocFlags); };
+    auto literal = [&](size_t from, size_t len) { return Wide(View(s, from, len)); };
     switch (m_nNodeType) {
         case kNodeElement: break;
         case kNodeText:
-        case kNodeWhiteSpace:
-            return DecodeText(std::u16string_view(s + m_nNodeOffset, m_nNodeLength), m_nDocFlags);
+        case kNodeWhiteSpace: return decoded(m_nNodeOffset, m_nNodeLength);
         case kNodeCData: {
             // "<![CDATA[" ... "]]>"
             const size_t b = std::min<size_t>(m_nNodeOffset + 9, m_nNodeOffset + m_nNodeLength - 3);
-            return std::u16string(s + b, m_nNodeOffset + m_nNodeLength - 3 - b);
+            return literal(b, m_nNodeOffset + m_nNodeLength - 3 - b);
         }
-        case kNodeProcessingInstruction:
-            return std::u16string(s + m_nNodeOffset + 2, m_nNodeLength - 4);
-        case kNodeComment:
-            return std::u16string(s + m_nNodeOffset + 4, m_nNodeLength - 7);
-        case kNodeDocType:
-            return std::u16string(s + m_nNodeOffset + 2, m_nNodeLength - 3);
+        case kNodeProcessingInstruction: return literal(m_nNodeOffset + 2, m_nNodeLength - 4);
+        case kNodeComment: return literal(m_nNodeOffset + 4, m_nNodeLength - 7);
+        case kNodeDocType: return literal(m_nNodeOffset + 2, m_nNodeLength - 3);
         default: return {};
     }
     const ElemRec& r = m_aElems[m_iPos];
@@ -544,28 +652,27 @@ std::u16string CXmlDocument::GetData() const {
     const size_t from = r.nStart + r.nStartTagLen;
     const size_t to = r.nStart + r.nLength - r.nEndTagLen;
     if (from >= to) return {};
-    const std::u16string_view content(s + from, to - from);
-    if (content.find(u'<') == std::u16string_view::npos) return DecodeText(content, m_nDocFlags);
+    if (detail::FindChar(s, from, to, '<') == detail::npos) return decoded(from, to - from);
 
     // Text runs decoded, CDATA sections literal, comments and processing instructions left out.
     // A "<" that starts no tag stays in its text run.
     std::u16string out;
-    size_t run = std::u16string_view::npos;  // start of the pending text run
+    size_t run = detail::npos;  // start of the pending text run
     auto flush = [&](size_t end) {
-        if (run != std::u16string_view::npos) out += DecodeText(std::u16string_view(s + run, end - run), m_nDocFlags);
-        run = std::u16string_view::npos;
+        if (run != detail::npos) out += decoded(run, end - run);
+        run = detail::npos;
     };
-    Scanner scan(s, to, from);
+    detail::Scanner<Ch> scan(s, to, from);
     Token t;
     while (scan.Next(t)) {
         if (t.kind == Tok::Text || (t.kind == Tok::Error && t.error == Syntax::FirstTag)) {
-            if (run == std::u16string_view::npos) run = t.start;
+            if (run == detail::npos) run = t.start;
             continue;
         }
         flush(t.start);
         if (t.kind == Tok::CData) {
             const size_t b = std::min(t.start + 9, t.end - 3);
-            out.append(s + b, t.end - 3 - b);
+            out += literal(b, t.end - 3 - b);
         } else if (t.kind == Tok::Unterminated) {
             break;
         }

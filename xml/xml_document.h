@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,7 +55,8 @@ public:
 
     bool IsWellFormed() const;
     const std::u16string& GetResult() const { return m_strResult; }
-    const std::u16string& GetDoc() const { return m_strDoc; }
+    // The whole text as UTF-16 (a copy).
+    std::u16string GetDoc() const;
     uint32_t GetDocFlags() const { return m_nDocFlags; }
     void SetDocFlags(uint32_t flags) { m_nDocFlags = flags; }
 
@@ -72,13 +74,13 @@ public:
     // Kind of the current node; 0 when there is none.
     uint32_t GetNodeType() const { return m_nNodeType; }
     // Tag name of the current element (the target of a current processing instruction).
-    std::u16string_view GetTagName() const;
+    std::u16string GetTagName() const;
     // Decoded value of an attribute of the current element or processing instruction; empty when
     // absent.
     std::u16string GetAttribute(const char16_t* name) const;
     std::u16string GetAttribute(std::u16string_view name) const;
     // Name of the n-th attribute (from 0); empty past the last.
-    std::u16string_view GetAttributeName(size_t n) const;
+    std::u16string GetAttributeName(size_t n) const;
     // Text content of the current element (empty when it has child elements), or the content of
     // a current node of another kind.
     std::u16string GetData() const;
@@ -104,8 +106,11 @@ public:
         uint32_t iPrev = 0;
         uint8_t nFlags = 0;
     };
-    // Record 0 stands for the document; its first child is the root element.
+    // Record 0 stands for the document; its first child is the root element. Offsets and lengths
+    // count code units of the stored text: UTF-16 units, or bytes when the text is kept as the
+    // valid UTF-8 it was read as (IsStoredAsUtf8).
     const std::vector<ElemRec>& GetIndex() const { return m_aElems; }
+    bool IsStoredAsUtf8() const { return m_bUtf8; }
 
 protected:
     // Position (element indexes, 0 = none) and the current node.
@@ -118,17 +123,54 @@ protected:
 
 private:
     bool Parse();
+    // Index building, resumable: ParseRange takes the tokens that lie wholly in [0, avail) (all of
+    // them when `final`), ParseFinish closes what is still open at the end of the text.
+    struct ParseState {
+        size_t pos = 0;
+        std::vector<uint32_t> open;        // open elements, innermost last
+        std::vector<uint32_t> last_child;  // last child so far: of the document, then of each open element
+        size_t log_byte = 0;               // offset conversion for the log (UTF-8 text)
+        uint64_t log_units = 0;
+    };
+    void BeginIndex(size_t n, ParseState& st);
+    template <class Ch>
+    void ParseRange(const Ch* s, ParseState& st, size_t avail, bool final);
+    template <class Ch>
+    void ParseFinish(const Ch* s, ParseState& st, size_t n);
+    template <class Ch>
+    void CloseUnended(const Ch* s, ParseState& st, uint32_t i, size_t closed_at);
+    template <class Ch>
+    uint64_t LogOffset(const Ch* s, ParseState& st, size_t offset) const;
+
+    template <class Ch>
+    uint32_t FindNodeIn(const Ch* s, uint32_t kinds);
+    template <class Ch>
+    std::u16string GetDataIn(const Ch* s) const;
+    template <class Fn>
+    decltype(auto) WithText(Fn&& fn) const;
     void AddResult(std::u16string_view event, std::u16string_view text_attr = {},
                    std::u16string_view text = {}, std::u16string_view num_attr = {},
                    uint64_t num = 0, bool has_num = false, uint64_t num2 = 0, bool has_num2 = false);
     void SetResultEncoding(std::u16string_view event, std::u16string_view encoding);
-    bool ReadBytes(std::string_view bytes);
+    // A file's bytes, shared between copies of a document (never changed once parsed).
+    struct Bytes {
+        std::shared_ptr<char[]> p;
+        size_t n = 0;
+        char* data() const { return p.get(); }
+        size_t size() const { return n; }
+        std::string_view view() const { return std::string_view(p.get(), n); }
+    };
+    bool ReadBytes(Bytes&& bytes);
+    // UTF-8 text is read as char8_t, which (unlike char) cannot alias the parser's own state.
+    const char8_t* Text8() const { return reinterpret_cast<const char8_t*>(m_strDoc8.data()); }
     void SetElementPos(uint32_t i);
-    bool NameMatches(uint32_t i, std::u16string_view name) const;
     // Range of the current node's attribute list: [from, to) in the text.
-    bool AttributeRange(size_t& from, size_t& to) const;
+    template <class Ch>
+    bool AttributeRange(const Ch* s, size_t& from, size_t& to) const;
 
-    std::u16string m_strDoc;
+    std::u16string m_strDoc;   // the text, unless it is kept as UTF-8
+    Bytes m_strDoc8;           // the text as read, when it is valid UTF-8
+    bool m_bUtf8 = false;
     std::u16string m_strResult;
     uint32_t m_nDocFlags = 0;
     bool m_bSyntaxError = false;

@@ -4,7 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <type_traits>
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
@@ -13,13 +15,46 @@
 
 namespace em::xml::detail {
 
-inline bool IsSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
+template <class Ch>
+inline bool IsSpace(Ch c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-inline char16_t AsciiLower(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
+// Character classes of the tag scanner, for ASCII.
+constexpr uint8_t kClassSpace = 1;     // tab, line feed, carriage return, blank
+constexpr uint8_t kClassNameEnd = 2;   // ends a tag name: white space, ">" and "/"
+constexpr uint8_t kClassQuestion = 4;  // "?"
+constexpr uint8_t kClassInTag = 8;     // needs a look inside a start tag: ">", quotes, "="
 
-inline bool EqualNames(std::u16string_view a, std::u16string_view b, bool ignore_case) {
+struct CharClasses {
+    uint8_t c[128] = {};
+    constexpr CharClasses() {
+        for (char ch : {' ', '\t', '\n', '\r'}) c[static_cast<int>(ch)] = kClassSpace | kClassNameEnd;
+        c[static_cast<int>('>')] = kClassNameEnd | kClassInTag;
+        c[static_cast<int>('/')] = kClassNameEnd;
+        c[static_cast<int>('?')] = kClassQuestion;
+        c[static_cast<int>('"')] = kClassInTag;
+        c[static_cast<int>('\'')] = kClassInTag;
+        c[static_cast<int>('=')] = kClassInTag;
+    }
+};
+inline constexpr CharClasses kCharClasses;
+
+template <class Ch>
+inline uint8_t ClassOf(Ch ch) {
+    const auto c = static_cast<std::make_unsigned_t<Ch>>(ch);
+    return c < 128 ? kCharClasses.c[c] : 0;
+}
+
+template <class Ch>
+inline Ch AsciiLower(Ch c) { return (c >= 'A' && c <= 'Z') ? static_cast<Ch>(c + 32) : c; }
+
+template <class Ch>
+inline bool EqualNames(std::basic_string_view<Ch> a, std::basic_string_view<Ch> b, bool ignore_case) {
     if (a.size() != b.size()) return false;
-    if (!ignore_case) return a == b;
+    if (!ignore_case) {
+        for (size_t i = 0; i < a.size(); ++i)
+            if (a[i] != b[i]) return false;
+        return true;
+    }
     for (size_t i = 0; i < a.size(); ++i)
         if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
     return true;
@@ -40,10 +75,45 @@ inline size_t FindLt(const char16_t* s, size_t pos, size_t n) {
     return pos;
 }
 
-// Offset of `pat` (2 or 3 characters) at or after pos, or npos.
-inline size_t FindSeq(const char16_t* s, size_t pos, size_t n, std::u16string_view pat) {
-    if (pos >= n) return std::u16string_view::npos;
-    return std::u16string_view(s, n).find(pat, pos);
+inline size_t FindLt(const char8_t* s, size_t pos, size_t n) {
+#ifdef EM_XML_SSE2
+    const __m128i lt = _mm_set1_epi8('<');
+    while (pos + 16 <= n) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + pos));
+        int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(v, lt));
+        if (mask != 0) return pos + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+        pos += 16;
+    }
+#endif
+    while (pos < n && s[pos] != '<') ++pos;
+    return pos;
+}
+
+constexpr size_t npos = static_cast<size_t>(-1);
+
+// Offset of the character c at or after pos, or npos.
+template <class Ch>
+inline size_t FindChar(const Ch* s, size_t pos, size_t n, char c) {
+    // Most searches end within a few characters: look there first, then hand over.
+    const size_t near = n - pos < 32 ? n : pos + 32;
+    for (; pos < near; ++pos)
+        if (s[pos] == static_cast<Ch>(c)) return pos;
+    if (pos >= n) return npos;
+    const auto* p = std::char_traits<Ch>::find(s + pos, n - pos, static_cast<Ch>(c));
+    return p ? static_cast<size_t>(p - s) : npos;
+}
+
+// Offset of the ASCII sequence `pat` at or after pos, or npos.
+template <class Ch>
+inline size_t FindSeq(const Ch* s, size_t pos, size_t n, std::string_view pat) {
+    while (true) {
+        pos = FindChar(s, pos, n, pat[0]);
+        if (pos == npos || n - pos < pat.size()) return npos;
+        size_t k = 1;
+        while (k < pat.size() && s[pos + k] == static_cast<Ch>(pat[k])) ++k;
+        if (k == pat.size()) return pos;
+        ++pos;
+    }
 }
 
 enum class Tok : uint8_t {
@@ -73,11 +143,13 @@ struct Token {
 
 // Scans [pos, n) of a text token by token. Errors inside a document type's internal subset are
 // reported through `subset_error` (when set) and do not end the token.
+template <class Ch>
 class Scanner {
 public:
     using SubsetErrorFn = void (*)(void* ctx, size_t offset);
+    using Unsigned = std::make_unsigned_t<Ch>;
 
-    Scanner(const char16_t* s, size_t n, size_t pos = 0) : m_s(s), m_n(n), m_pos(pos) {}
+    Scanner(const Ch* s, size_t n, size_t pos = 0) : m_s(s), m_n(n), m_pos(pos) {}
     void OnSubsetError(SubsetErrorFn fn, void* ctx) {
         m_subsetError = fn;
         m_ctx = ctx;
@@ -92,7 +164,7 @@ public:
         t.name_start = t.name_len = 0;
         t.error = Syntax::None;
         t.unterminated = nullptr;
-        if (m_s[m_pos] != u'<') {
+        if (m_s[m_pos] != '<') {
             t.kind = Tok::Text;
             t.end = m_pos = FindLt(m_s, m_pos, m_n);
             return true;
@@ -102,10 +174,23 @@ public:
         return true;
     }
 
+    // The next token that is not text; false at the end of the range.
+    bool NextTag(Token& t) {
+        m_pos = FindLt(m_s, m_pos, m_n);
+        if (m_pos >= m_n) return false;
+        t.start = m_pos;
+        t.name_start = t.name_len = 0;
+        t.error = Syntax::None;
+        t.unterminated = nullptr;
+        ScanTag(t);
+        m_pos = t.end;
+        return true;
+    }
+
 private:
     void SkipToGt(Token& t, size_t from) {
-        size_t gt = std::u16string_view(m_s, m_n).find(u'>', from < m_n ? from : m_n);
-        t.end = gt == std::u16string_view::npos ? m_n : gt + 1;
+        size_t gt = FindChar(m_s, from, m_n, '>');
+        t.end = gt == npos ? m_n : gt + 1;
     }
     void SetError(Token& t, Syntax e, size_t skip_from) {
         t.kind = Tok::Error;
@@ -120,47 +205,45 @@ private:
         t.unterminated = what;
         t.end = m_n;
     }
-    static bool StartsName(char16_t c) {
-        return (c >= u'A' && c <= u'Z') || c == u'_' || c == u':' || c >= u'a';
+    static bool StartsName(Ch ch) {
+        const auto c = static_cast<Unsigned>(ch);
+        return (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 'a';
     }
     size_t NameEnd(size_t i, bool stop_at_question) const {
-        while (i < m_n) {
-            char16_t c = m_s[i];
-            if (IsSpace(c) || c == u'>' || c == u'/' || (stop_at_question && c == u'?')) break;
-            ++i;
-        }
+        const uint8_t stop = kClassNameEnd | (stop_at_question ? kClassQuestion : 0);
+        while (i < m_n && !(ClassOf(m_s[i]) & stop)) ++i;
         return i;
     }
 
     void ScanTag(Token& t) {
         const size_t p = t.start;
         if (p + 1 >= m_n) return SetOpen(t, u"tag");
-        const char16_t c = m_s[p + 1];
-        if (c == u'/') return EndTag(t);
-        if (c == u'?') return Pi(t);
-        if (c == u'!') {
+        const Ch c = m_s[p + 1];
+        if (c == '/') return EndTag(t);
+        if (c == '?') return Pi(t);
+        if (c == '!') {
             if (p + 2 >= m_n) return SetOpen(t, u"tag");
-            const char16_t d = m_s[p + 2];
-            if (d == u'-') {
+            const Ch d = m_s[p + 2];
+            if (d == '-') {
                 if (p + 3 >= m_n) return SetOpen(t, u"comment");
-                if (m_s[p + 3] != u'-') return SetError(t, Syntax::Comment, p + 3);
-                return Delimited(t, Tok::Comment, p + 4, u"-->", u"comment");
+                if (m_s[p + 3] != '-') return SetError(t, Syntax::Comment, p + 3);
+                return Delimited(t, Tok::Comment, p + 4, "-->", u"comment");
             }
-            if (d == u'[') {
+            if (d == '[') {
                 if (p + 3 >= m_n) return SetOpen(t, u"cdata_section");
-                if (m_s[p + 3] != u'C') return SetError(t, Syntax::CDataSection, p + 3);
-                return Delimited(t, Tok::CData, p + 4, u"]]>", u"cdata_section");
+                if (m_s[p + 3] != 'C') return SetError(t, Syntax::CDataSection, p + 3);
+                return Delimited(t, Tok::CData, p + 4, "]]>", u"cdata_section");
             }
-            if (d == u'D') return DocType(t);
+            if (d == 'D') return DocType(t);
             return SetError(t, Syntax::Exclamation, p + 2);
         }
         if (StartsName(c)) return StartTag(t);
         SetError(t, Syntax::FirstTag, p + 1);
     }
 
-    void Delimited(Token& t, Tok kind, size_t from, std::u16string_view close, const char16_t* what) {
+    void Delimited(Token& t, Tok kind, size_t from, std::string_view close, const char16_t* what) {
         size_t k = FindSeq(m_s, from, m_n, close);
-        if (k == std::u16string_view::npos) return SetOpen(t, what);
+        if (k == npos) return SetOpen(t, what);
         t.kind = kind;
         t.end = k + close.size();
     }
@@ -168,14 +251,14 @@ private:
     void Pi(Token& t) {
         t.name_start = t.start + 2;
         t.name_len = NameEnd(t.name_start, true) - t.name_start;
-        Delimited(t, Tok::ProcessingInstruction, t.start + 2, u"?>", u"processing_instruction");
+        Delimited(t, Tok::ProcessingInstruction, t.start + 2, "?>", u"processing_instruction");
     }
 
     void EndTag(Token& t) {
         t.name_start = t.start + 2;
         t.name_len = NameEnd(t.name_start, false) - t.name_start;
-        size_t gt = std::u16string_view(m_s, m_n).find(u'>', t.name_start + t.name_len);
-        if (gt == std::u16string_view::npos) return SetOpen(t, u"end_tag");
+        size_t gt = FindChar(m_s, t.name_start + t.name_len, m_n, '>');
+        if (gt == npos) return SetOpen(t, u"end_tag");
         t.kind = Tok::EndTag;
         t.end = gt + 1;
     }
@@ -184,17 +267,23 @@ private:
         t.name_start = t.start + 1;
         size_t i = NameEnd(t.name_start, false);
         t.name_len = i - t.name_start;
-        char16_t prev = 0;  // last character that is not white space
+        Ch prev = 0;  // last character that is not white space
         while (i < m_n) {
-            const char16_t c = m_s[i];
-            if (c == u'>') {
-                t.kind = m_s[i - 1] == u'/' ? Tok::EmptyTag : Tok::StartTag;
+            const Ch c = m_s[i];
+            const uint8_t cls = ClassOf(c);
+            if (!(cls & (kClassInTag | kClassSpace))) {
+                prev = c;
+                ++i;
+                continue;
+            }
+            if (c == '>') {
+                t.kind = m_s[i - 1] == '/' ? Tok::EmptyTag : Tok::StartTag;
                 t.end = i + 1;
                 return;
             }
-            if ((c == u'"' || c == u'\'') && prev == u'=') {
-                size_t q = std::u16string_view(m_s, m_n).find(c, i + 1);
-                if (q == std::u16string_view::npos) break;
+            if ((c == '"' || c == '\'') && prev == '=') {
+                size_t q = FindChar(m_s, i + 1, m_n, static_cast<char>(c));
+                if (q == npos) break;
                 i = q + 1;
                 prev = c;
                 continue;
@@ -207,59 +296,58 @@ private:
 
     // Skips a quoted literal starting at i; the offset after it, or npos.
     size_t SkipQuoted(size_t i) const {
-        size_t q = std::u16string_view(m_s, m_n).find(m_s[i], i + 1);
-        return q == std::u16string_view::npos ? q : q + 1;
+        size_t q = FindChar(m_s, i + 1, m_n, static_cast<char>(m_s[i]));
+        return q == npos ? q : q + 1;
     }
 
     void DocType(Token& t) {
-        constexpr size_t npos = std::u16string_view::npos;
         size_t i = t.start + 3;
         bool subset = false;
         while (i < m_n) {
-            const char16_t c = m_s[i];
+            const Ch c = m_s[i];
             if (!subset) {
-                if (c == u'>') {
+                if (c == '>') {
                     t.kind = Tok::DocType;
                     t.end = i + 1;
                     return;
                 }
-                if (c == u'"' || c == u'\'') {
+                if (c == '"' || c == '\'') {
                     i = SkipQuoted(i);
                     if (i == npos) break;
                     continue;
                 }
-                if (c == u'[') subset = true;
+                if (c == '[') subset = true;
                 ++i;
                 continue;
             }
-            if (c == u']') {
+            if (c == ']') {
                 subset = false;
                 ++i;
                 continue;
             }
-            if (c != u'<' || i + 1 >= m_n || (m_s[i + 1] != u'!' && m_s[i + 1] != u'?')) {
+            if (c != '<' || i + 1 >= m_n || (m_s[i + 1] != '!' && m_s[i + 1] != '?')) {
                 ++i;
                 continue;
             }
-            if (m_s[i + 1] == u'?') {
-                size_t k = FindSeq(m_s, i + 2, m_n, u"?>");
+            if (m_s[i + 1] == '?') {
+                size_t k = FindSeq(m_s, i + 2, m_n, "?>");
                 if (k == npos) break;
                 i = k + 2;
                 continue;
             }
             if (i + 2 >= m_n) break;
-            const char16_t d = m_s[i + 2];
-            if (d == u'-') {
-                size_t k = FindSeq(m_s, i + 4, m_n, u"-->");
+            const Ch d = m_s[i + 2];
+            if (d == '-') {
+                size_t k = FindSeq(m_s, i + 4, m_n, "-->");
                 if (k == npos) break;
                 i = k + 3;
                 continue;
             }
-            if (d != u'A' && d != u'E' && d != u'N' && m_subsetError) m_subsetError(m_ctx, i);
+            if (d != 'A' && d != 'E' && d != 'N' && m_subsetError) m_subsetError(m_ctx, i);
             // A declaration (or a bad one, skipped the same way) runs to its ">".
             i += 2;
-            while (i < m_n && m_s[i] != u'>') {
-                if (m_s[i] == u'"' || m_s[i] == u'\'') {
+            while (i < m_n && m_s[i] != '>') {
+                if (m_s[i] == '"' || m_s[i] == '\'') {
                     i = SkipQuoted(i);
                     if (i == npos) break;
                 } else {
@@ -272,45 +360,46 @@ private:
         SetOpen(t, u"document_type");
     }
 
-    const char16_t* m_s;
+    const Ch* m_s;
     size_t m_n;
     size_t m_pos;
     SubsetErrorFn m_subsetError = nullptr;
     void* m_ctx = nullptr;
 };
 
-// Calls fn(name, value, has_value) for every attribute in [from, to); stops early when fn returns
-// false. Attribute syntax: a name, optionally "=" and a quoted value or one running to the next
-// white space.
-template <class Fn>
-void ForEachAttribute(const char16_t* s, size_t from, size_t to, Fn&& fn) {
+// Calls fn(name, value) for every attribute in [from, to); stops early when fn returns false.
+// Attribute syntax: a name, optionally "=" and a quoted value or one running to the next white
+// space.
+template <class Ch, class Fn>
+void ForEachAttribute(const Ch* s, size_t from, size_t to, Fn&& fn) {
+    using View = std::basic_string_view<Ch>;
     size_t i = from;
     while (i < to) {
         while (i < to && IsSpace(s[i])) ++i;
         if (i >= to) break;
-        if (s[i] == u'/' || s[i] == u'=') {  // stray characters between attributes
+        if (s[i] == '/' || s[i] == '=') {  // stray characters between attributes
             ++i;
             continue;
         }
         const size_t name = i;
-        while (i < to && !IsSpace(s[i]) && s[i] != u'=') ++i;
-        std::u16string_view name_view(s + name, i - name);
+        while (i < to && !IsSpace(s[i]) && s[i] != '=') ++i;
+        View name_view(s + name, i - name);
         size_t j = i;
         while (j < to && IsSpace(s[j])) ++j;
-        std::u16string_view value;
-        if (j < to && s[j] == u'=') {
+        View value;
+        if (j < to && s[j] == '=') {
             ++j;
             while (j < to && IsSpace(s[j])) ++j;
-            if (j < to && (s[j] == u'"' || s[j] == u'\'')) {
-                const char16_t q = s[j];
+            if (j < to && (s[j] == '"' || s[j] == '\'')) {
+                const Ch q = s[j];
                 size_t v = j + 1, e = v;
                 while (e < to && s[e] != q) ++e;
-                value = std::u16string_view(s + v, e - v);
+                value = View(s + v, e - v);
                 i = e < to ? e + 1 : to;
             } else {
                 size_t v = j;
                 while (j < to && !IsSpace(s[j])) ++j;
-                value = std::u16string_view(s + v, j - v);
+                value = View(s + v, j - v);
                 i = j;
             }
         }

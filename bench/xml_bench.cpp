@@ -1,0 +1,180 @@
+// XML reader: loading a message-file-shaped document of about 10 MB and looking messages up.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <ctime>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include "platform/codepage.h"
+#include "xml/xml_document.h"
+
+#ifdef EM_HAVE_PUGIXML
+#include <pugixml.hpp>
+#endif
+
+namespace {
+
+using em::xml::CXmlDocument;
+
+constexpr int kEvents = 7000;
+const char* const kLangs[] = {"en", "de", "fr", "ja", "es"};
+
+// UTF-8 message file: EventMsg / LanguageTable / Events / Event* / Messages* / LongMsg, ShortMsg.
+std::string MakeMessageFile() {
+    std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<EventMsg>\r\n <LanguageTable>\r\n";
+    const char* const locales[] = {"0x409", "0x407", "0x40C", "0x411", "0x40A"};
+    for (int l = 0; l < 5; ++l)
+        s += std::string("  <Language locale=\"") + locales[l] + "\" lang=\"" + kLangs[l] + "\"/>\r\n";
+    s += " </LanguageTable>\r\n <Events>\r\n";
+    const char* const texts[] = {
+        "The fan %1 in cabinet %2 failed. Replace the fan &amp; check the air flow &lt;sensor %3&gt;.",
+        "L\xC3\xBC" "fter %1 im Schrank %2 ist ausgefallen. Tauschen Sie den L\xC3\xBC" "fter aus und pr\xC3\xBC" "fen Sie den Luftstrom.",
+        "Le ventilateur %1 de l'armoire %2 est en panne. Remplacez le ventilateur et v\xC3\xA9rifiez le flux d'air.",
+        "\xE3\x82\xAD\xE3\x83\xA3\xE3\x83\x93\xE3\x83\x8D\xE3\x83\x83\xE3\x83\x88 %2 \xE3\x81\xAE\xE3\x83\x95\xE3\x82\xA1\xE3\x83\xB3 %1 \xE3\x81\x8C\xE6\x95\x85\xE9\x9A\x9C\xE3\x81\x97\xE3\x81\xBE\xE3\x81\x97\xE3\x81\x9F\xE3\x80\x82",
+        "El ventilador %1 del armario %2 ha fallado. Sustituya el ventilador y compruebe el flujo de aire.",
+    };
+    char code[16];
+    for (int e = 0; e < kEvents; ++e) {
+        std::snprintf(code, sizeof(code), "0x%04X", e * 3 + 0x100);
+        s += std::string("  <Event ErrorCode=\"") + code + "\" Severity=\"" + std::to_string(e % 4) + "\">\r\n";
+        for (int l = 0; l < 5; ++l) {
+            s += std::string("   <Messages lang=\"") + kLangs[l] + "\">\r\n";
+            std::string short_text = std::string(texts[l]).substr(0, 40);
+            while (!short_text.empty() && (static_cast<unsigned char>(short_text.back()) & 0xC0) == 0x80)
+                short_text.pop_back();  // back to the start of the cut character
+            if (!short_text.empty() && static_cast<unsigned char>(short_text.back()) >= 0xC0) short_text.pop_back();
+            s += std::string("    <ShortMsg>") + code + " " + short_text + "</ShortMsg>\r\n";
+            s += std::string("    <LongMsg>") + texts[l] + " (" + code + ")</LongMsg>\r\n";
+            s += std::string("    <LongMsg><![CDATA[") + texts[l] + "]]></LongMsg>\r\n";
+            s += "   </Messages>\r\n";
+        }
+        s += "  </Event>\r\n";
+    }
+    s += " </Events>\r\n</EventMsg>\r\n";
+    return s;
+}
+
+const std::string& MessageFilePath() {
+    static const std::string path = [] {
+        std::string p = (std::filesystem::temp_directory_path() / "em_xml_bench_messages.xml").string();
+        const std::string data = MakeMessageFile();
+        std::FILE* f = std::fopen(p.c_str(), "wb");
+        if (f) {
+            std::fwrite(data.data(), 1, data.size(), f);
+            std::fclose(f);
+        }
+        return p;
+    }();
+    return path;
+}
+
+size_t FileSize() { return std::filesystem::file_size(MessageFilePath()); }
+
+void BM_XmlLoadFile(benchmark::State& state) {
+    const std::u16string path = em::platform::Utf8ToUtf16(MessageFilePath());
+    for (auto _ : state) {
+        CXmlDocument doc;
+        bool ok = doc.LoadFile(path);
+        if (!ok) state.SkipWithError("LoadFile failed");
+        benchmark::DoNotOptimize(doc);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * FileSize()));
+}
+BENCHMARK(BM_XmlLoadFile)->Unit(benchmark::kMillisecond);
+
+// The message file lookup: event by code, messages by language, the first LongMsg.
+std::u16string FindMessage(CXmlDocument& doc, std::u16string_view code, std::u16string_view lang) {
+    std::u16string text;
+    doc.ResetPosition();
+    if (doc.FindElement(u"EventMsg") && doc.IntoElement()) {
+        if (doc.FindElement(u"Events") && doc.IntoElement()) {
+            bool found = false;
+            while (!found && doc.FindElement(u"Event")) found = doc.GetAttribute(u"ErrorCode") == code;
+            if (found && doc.IntoElement()) {
+                found = false;
+                while (!found && doc.FindElement(u"Messages")) found = doc.GetAttribute(u"lang") == lang;
+                if (found && doc.IntoElement()) {
+                    if (doc.FindElement(u"LongMsg")) text = doc.GetData();
+                    doc.OutOfElement();
+                }
+                doc.OutOfElement();
+            }
+            doc.OutOfElement();
+        }
+        doc.OutOfElement();
+    }
+    return text;
+}
+
+void BM_XmlFindMessage(benchmark::State& state) {
+    CXmlDocument doc;
+    doc.LoadFile(em::platform::Utf8ToUtf16(MessageFilePath()));
+    std::mt19937 rng(1);
+    char code[16];
+    for (auto _ : state) {
+        std::snprintf(code, sizeof(code), "0x%04X", static_cast<int>(rng() % kEvents) * 3 + 0x100);
+        std::u16string text = FindMessage(doc, em::platform::Utf8ToUtf16(code), u"ja");
+        if (text.empty()) state.SkipWithError("message not found");
+        benchmark::DoNotOptimize(text);
+    }
+}
+BENCHMARK(BM_XmlFindMessage)->Unit(benchmark::kMicrosecond);
+
+#ifdef EM_HAVE_PUGIXML
+void BM_PugiLoadFile(benchmark::State& state) {
+    for (auto _ : state) {
+        pugi::xml_document doc;
+        if (!doc.load_file(MessageFilePath().c_str())) state.SkipWithError("load_file failed");
+        benchmark::DoNotOptimize(doc);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * FileSize()));
+}
+BENCHMARK(BM_PugiLoadFile)->Unit(benchmark::kMillisecond);
+
+// Both loaders in the same iterations, alternating: ratio = ours / pugixml, best of each, by wall
+// clock and by processor time (std::clock: this process only, so other load on the machine
+// counts less).
+void BM_XmlLoadFileVsPugi(benchmark::State& state) {
+    const std::u16string path16 = em::platform::Utf8ToUtf16(MessageFilePath());
+    using Clock = std::chrono::steady_clock;
+    double ours = 1e30, pugi = 1e30, ours_cpu = 1e30, pugi_cpu = 1e30;
+    auto cpu_ms = [](std::clock_t a, std::clock_t b) { return 1000.0 * static_cast<double>(b - a) / CLOCKS_PER_SEC; };
+    for (auto _ : state) {
+        auto t0 = Clock::now();
+        std::clock_t c0 = std::clock();
+        {
+            CXmlDocument doc;
+            doc.LoadFile(path16);
+            benchmark::DoNotOptimize(doc);
+        }
+        auto t1 = Clock::now();
+        std::clock_t c1 = std::clock();
+        {
+            pugi::xml_document doc;
+            doc.load_file(MessageFilePath().c_str());
+            benchmark::DoNotOptimize(doc);
+        }
+        auto t2 = Clock::now();
+        std::clock_t c2 = std::clock();
+        ours = std::min(ours, std::chrono::duration<double, std::milli>(t1 - t0).count());
+        pugi = std::min(pugi, std::chrono::duration<double, std::milli>(t2 - t1).count());
+        ours_cpu = std::min(ours_cpu, cpu_ms(c0, c1));
+        pugi_cpu = std::min(pugi_cpu, cpu_ms(c1, c2));
+    }
+    const double mb = static_cast<double>(FileSize()) / 1e6;
+    state.counters["ours_ms"] = ours;
+    state.counters["pugi_ms"] = pugi;
+    state.counters["ratio"] = ours / pugi;
+    state.counters["ours_cpu_ms"] = ours_cpu;
+    state.counters["pugi_cpu_ms"] = pugi_cpu;
+    state.counters["ratio_cpu"] = ours_cpu / pugi_cpu;
+    state.counters["ours_MBps"] = mb / (ours / 1000.0);
+    state.counters["pugi_MBps"] = mb / (pugi / 1000.0);
+}
+BENCHMARK(BM_XmlLoadFileVsPugi)->Unit(benchmark::kMillisecond)->Iterations(60);
+#endif
+
+}  // namespace
