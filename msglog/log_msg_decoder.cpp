@@ -33,6 +33,18 @@ uint32_t AddDigit(uint32_t number, char16_t digit) {
 
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
+// A number as "%u" or "%X" prints it.
+void AppendNumber(std::u16string& out, uint32_t value, bool hex) {
+    char16_t buf[10];
+    size_t n = 0;
+    const uint32_t base = hex ? 16 : 10;
+    do {
+        buf[n++] = u"0123456789ABCDEF"[value % base];
+        value /= base;
+    } while (value);
+    while (n) out.push_back(buf[--n]);
+}
+
 // The texts packed into the argument words from the second one on: zero-terminated UTF-8, one
 // after another, up to the first empty text; an unterminated tail is dropped.
 std::vector<std::u16string> SplitPackedTexts(const std::vector<uint32_t>& args) {
@@ -193,7 +205,7 @@ std::u16string CLogMsgDecoder::FormatSelMessage(std::u16string_view format, cons
             out += *designation;
             out.push_back(u'"');
         } else if (i < args.size()) {
-            out += diag::Format(hex ? u"%X" : u"%u", args[i]);
+            AppendNumber(out, args[i], hex);
         }
     };
 
