@@ -1,0 +1,199 @@
+// XML reader: a text kept as the UTF-8 it was read as must behave exactly like its UTF-16
+// conversion, and a file indexed while it is read exactly like the same bytes indexed at once.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+
+#include "platform/codepage.h"
+#include "xml/xml_document.h"
+
+namespace {
+
+using em::xml::CXmlDocument;
+
+std::string U8(std::u16string_view s) { return em::platform::Utf16ToUtf8(s); }
+
+// Every element in document order: name, attributes, data; every element walked with the
+// position calls.
+std::u16string Walk(CXmlDocument& doc) {
+    std::u16string out;
+    doc.ResetPosition();
+    int depth = 0;
+    while (true) {
+        if (doc.FindElement(nullptr)) {
+            out += u"<" + doc.GetTagName();
+            for (size_t i = 0;; ++i) {
+                std::u16string name = doc.GetAttributeName(i);
+                if (name.empty()) break;
+                out += u" " + name + u"=" + doc.GetAttribute(name);
+            }
+            out += u">" + doc.GetData();
+            if (doc.IntoElement()) ++depth;
+            continue;
+        }
+        if (depth == 0 || !doc.OutOfElement()) break;
+        --depth;
+        out += u"/";
+    }
+    return out;
+}
+
+// The log less the file reading entries (which only the byte path writes).
+std::u16string ParseLog(const std::u16string& log) {
+    size_t p = log.find(u"<converted_to ");
+    if (p != std::u16string::npos) return log.substr(log.find(u"/>", p) + 2);
+    p = log.find(u"<read ");
+    return p == std::u16string::npos ? log : log.substr(log.find(u"/>", p) + 2);
+}
+
+TEST(XmlUtf8Text, SameAsItsUtf16Conversion) {
+    const char* docs[] = {
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?><r a=\"\xC3\xA9&amp;\xF0\x9F\x98\x80\" \xC3\xA9=\"x\">"
+        "<\xE3\x82\xAD k='\xE2\x82\xAC'>\xE3\x83\xA3 &lt;<![CDATA[\xC3\xBC]]><!--\xC3\xA4--></\xE3\x82\xAD><e/></r>",
+        // problems after characters of every length: the log offsets count UTF-16 units
+        "<r>\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80<a><b>\xF0\x9F\x98\x80</a></c>< x<!y><\xC3\xA9/><q></r><z/>",
+        "<!DOCTYPE \xC3\xA9 [<!BAD>]><\xF0\x9F\x98\x80>\xC3\xA9",
+    };
+    for (const char* bytes : docs) {
+        CXmlDocument wide, narrow, folded(em::xml::kFlagIgnoreCase | em::xml::kFlagCollapseWhiteSpace),
+            folded_wide(em::xml::kFlagIgnoreCase | em::xml::kFlagCollapseWhiteSpace);
+        const bool ok = wide.SetDocument(em::platform::Utf8ToUtf16(bytes));
+        EXPECT_EQ(narrow.LoadBytes(bytes), ok) << bytes;
+        folded.LoadBytes(bytes);
+        folded_wide.SetDocument(em::platform::Utf8ToUtf16(bytes));
+        ASSERT_TRUE(narrow.IsStoredAsUtf8()) << bytes;
+        EXPECT_EQ(ParseLog(narrow.GetResult()), wide.GetResult()) << bytes;
+        EXPECT_EQ(Walk(narrow), Walk(wide)) << bytes;
+        EXPECT_EQ(Walk(folded), Walk(folded_wide)) << bytes;
+        EXPECT_EQ(narrow.GetDoc(), wide.GetDoc());
+        narrow.ResetPosition();
+        wide.ResetPosition();
+        EXPECT_EQ(narrow.FindNode(0xFF), wide.FindNode(0xFF));
+        EXPECT_EQ(narrow.GetData(), wide.GetData());
+    }
+    // Names given by the caller outside ASCII are found in UTF-8 text.
+    CXmlDocument doc;
+    ASSERT_TRUE(doc.LoadBytes("<r><\xE3\x82\xAD \xC3\xA9='\xE2\x82\xAC'/></r>"));
+    doc.FindElement(u"r");
+    doc.IntoElement();
+    ASSERT_TRUE(doc.FindElement(u"\u30AD"));
+    EXPECT_EQ(doc.GetAttribute(u"\u00e9"), u"\u20ac");
+}
+
+// Reference check of the UTF-8 rules: complete sequences of at most four bytes, no overlong
+// forms, no surrogates, nothing above U+10FFFF.
+bool ValidUtf8(const std::string& s) {
+    for (size_t i = 0; i < s.size();) {
+        const unsigned c = static_cast<unsigned char>(s[i]);
+        size_t len = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+        if (len == 0 || i + len > s.size()) return false;
+        uint32_t cp = len == 1 ? c : c & (0x7F >> len);
+        for (size_t k = 1; k < len; ++k) {
+            const unsigned b = static_cast<unsigned char>(s[i + k]);
+            if ((b & 0xC0) != 0x80) return false;
+            cp = cp << 6 | (b & 0x3F);
+        }
+        if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += len;
+    }
+    return true;
+}
+
+TEST(XmlUtf8Text, DetectionMatchesTheRules) {
+    // Pieces near the edges of every rule, placed at all offsets of the 16-byte blocks the check
+    // works in.
+    const char* pieces[] = {"\xC2\x80", "\xC1\xBF", "\xDF\xBF", "\xE0\xA0\x80", "\xE0\x9F\xBF", "\xED\x9F\xBF",
+                            "\xED\xA0\x80", "\xEF\xBF\xBF", "\xF0\x90\x80\x80", "\xF0\x8F\xBF\xBF",
+                            "\xF4\x8F\xBF\xBF", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\x80", "\xBF", "\xC3",
+                            "\xE2\x82", "\xF0\x9F\x98", "\xFE", "\xFF", "a", "abcdefgh", "\xC3\xA9"};
+    std::mt19937 rng(11);
+    for (int round = 0; round < 3000; ++round) {
+        std::string body(rng() % 40, 'x');
+        const int n = 1 + static_cast<int>(rng() % 4);
+        for (int i = 0; i < n; ++i) {
+            body += pieces[rng() % std::size(pieces)];
+            body.append(rng() % 20, 'y');
+        }
+        CXmlDocument doc;
+        doc.LoadBytes(" " + body);
+        const bool utf8 = doc.GetResult().find(u"<read encoding=\"UTF-8\"") != std::u16string::npos;
+        ASSERT_EQ(utf8, ValidUtf8(body)) << "round " << round;
+        if (utf8) {
+            EXPECT_EQ(doc.GetDoc(), em::platform::Utf8ToUtf16(" " + body));
+            const std::u16string length = u"<converted_to encoding=\"UTF-16\" length=\"" +
+                                          em::platform::Utf8ToUtf16(std::to_string(doc.GetDoc().size())) + u"\"/>";
+            EXPECT_NE(doc.GetResult().find(length), std::u16string::npos) << U8(doc.GetResult());
+        }
+    }
+}
+
+class XmlLoadWhileReading : public testing::Test {
+protected:
+    void TearDown() override { std::remove(m_path.c_str()); }
+
+    // Loads the bytes from a file and from memory; both must give the same document.
+    void Same(const std::string& bytes, bool expect_utf8) {
+        std::FILE* f = std::fopen(m_path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+        CXmlDocument file, memory;
+        const bool ok = file.LoadFile(em::platform::Utf8ToUtf16(m_path));
+        EXPECT_EQ(memory.LoadBytes(bytes), ok);
+        EXPECT_EQ(file.GetResult(), memory.GetResult());
+        EXPECT_EQ(file.IsStoredAsUtf8(), expect_utf8) << U8(file.GetResult());
+        ASSERT_EQ(file.GetIndex().size(), memory.GetIndex().size());
+        for (size_t i = 0; i < file.GetIndex().size(); ++i) {
+            const auto& a = file.GetIndex()[i];
+            const auto& b = memory.GetIndex()[i];
+            ASSERT_TRUE(a.nStart == b.nStart && a.nLength == b.nLength && a.nStartTagLen == b.nStartTagLen &&
+                        a.nEndTagLen == b.nEndTagLen && a.iParent == b.iParent && a.iFirstChild == b.iFirstChild &&
+                        a.iNext == b.iNext && a.iPrev == b.iPrev && a.nLevel == b.nLevel && a.nFlags == b.nFlags)
+                << "record " << i;
+        }
+        EXPECT_EQ(Walk(file), Walk(memory));
+    }
+
+    // A large message-file-like text; `at` bytes in, `insert` is placed.
+    static std::string Large(size_t at = std::string::npos, const std::string& insert = {}) {
+        std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><EventMsg><Events>";
+        for (int e = 0; s.size() < 700 * 1024; ++e) {
+            s += "<Event ErrorCode=\"0x" + std::to_string(e) + "\"><Messages lang=\"ja\"><LongMsg>\xE3\x83\x95\xE3\x82\xA1"
+                 "\xE3\x83\xB3 \xF0\x9F\x98\x80 " + std::string(e % 37, 'z') + "</LongMsg><!-- " +
+                 std::string(e % 53, '-') + " --><LongMsg><![CDATA[<" + std::string(e % 29, 'c') +
+                 ">]]></LongMsg></Messages></Event>\r\n";
+            if (at != std::string::npos && s.size() > at && !insert.empty()) {
+                s += insert;
+                at = std::string::npos;
+            }
+        }
+        return s + "</Events></EventMsg>";
+    }
+
+    std::string m_path = testing::TempDir() + "xml_load_while_reading.xml";
+};
+
+TEST_F(XmlLoadWhileReading, ValidFileIsKeptAsUtf8) { Same(Large(), true); }
+
+TEST_F(XmlLoadWhileReading, ProblemsFoundLateFallBack) {
+    Same(Large(300 * 1024, "<open>"), true);          // unended element: logged, still UTF-8
+    Same(Large(400 * 1024, "</lone>"), true);         // lone end tag
+    Same(Large(500 * 1024, "\xC3("), false);          // invalid UTF-8: converted as a whole
+    Same(Large(600 * 1024, std::string("a\0b", 3)), true);  // a 0 byte: removed
+    Same(Large() + "<second/>", true);                // root with a sibling
+    Same(Large().substr(0, 260 * 1024), true);        // cut in the middle of the text
+}
+
+TEST_F(XmlLoadWhileReading, SmallAndOddFiles) {
+    Same("<r>\xC3\xA9</r>", true);
+    Same("<r>", true);
+    Same("\xEF\xBB\xBF<r/>", true);  // byte order mark: read the general way
+    Same("<?xml version=\"1.0\" encoding=\"windows-1252\"?><r>\xE9</r>", false);
+    Same(" <r>\xE9</r>", false);
+    Same(std::string(5000, ' ') + "<r/>", true);
+}
+
+}  // namespace
