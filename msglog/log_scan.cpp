@@ -201,14 +201,15 @@ void CTarnelModule::OnTaskExecution(CSipRecord& request, int /*level*/) {
             RunLogScan(ca);
             break;
         case 0x0B19:  // raw SEL data of a cached entry
+            RunRawSelTask(request);
+            break;
         case 0x0B17:  // message texts that missed the text caches
         case 0x0B1A:
         case 0x0B21:
         case 0x0B23:
         case 0x0B24:
         case 0x0B25:
-            // Answered by the message text and raw SEL tasks; until they are in place the task
-            // record is left as it came.
+            RunTextTask(request);
             break;
         default:
             break;
