@@ -134,7 +134,9 @@ void AppendDecoded(std::u16string& out, std::u16string_view in) {
 // A piece of the stored text as UTF-16.
 std::u16string Wide(std::u16string_view v) { return std::u16string(v); }
 std::u16string Wide(std::u8string_view v) {
-    return em::platform::Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(v.data()), v.size()));
+    for (char8_t c : v)
+        if (c >= 0x80) return em::platform::Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(v.data()), v.size()));
+    return std::u16string(v.begin(), v.end());
 }
 
 // A name given by a caller in the stored text's code units.
@@ -144,6 +146,46 @@ std::u8string_view Native(std::u16string_view name, std::u8string& storage) {
     storage.assign(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size());
     return storage;
 }
+
+// A caller's name, ready to be compared with names in the stored text. An ASCII name is compared
+// with UTF-8 text unit by unit; any other is converted to UTF-8 once.
+template <class Ch>
+class NameKey {
+public:
+    explicit NameKey(std::u16string_view name) : m_wide(name) {
+        if constexpr (sizeof(Ch) == 1) {
+            for (char16_t c : name)
+                if (c >= 0x80) {
+                    m_ascii = false;
+                    m_native = Native(name, m_storage);
+                    break;
+                }
+        }
+    }
+    bool Matches(std::basic_string_view<Ch> text, bool fold) const {
+        if constexpr (sizeof(Ch) == 2) {
+            return EqualNames(text, m_wide, fold);
+        } else {
+            if (!m_ascii) return EqualNames(text, m_native, fold);
+            if (text.size() != m_wide.size()) return false;
+            for (size_t i = 0; i < text.size(); ++i) {
+                char16_t a = text[i], b = m_wide[i];
+                if (fold) {
+                    a = AsciiLower(a);
+                    b = AsciiLower(b);
+                }
+                if (a != b) return false;
+            }
+            return true;
+        }
+    }
+
+private:
+    std::u16string_view m_wide;
+    bool m_ascii = true;
+    std::basic_string<Ch> m_storage;
+    std::basic_string_view<Ch> m_native;
+};
 
 template <class Ch>
 std::basic_string_view<Ch> View(const Ch* s, size_t from, size_t len) {
@@ -450,12 +492,11 @@ bool CXmlDocument::FindElement(std::u16string_view name) {
     const bool fold = (m_nDocFlags & kFlagIgnoreCase) != 0;
     const uint32_t found = WithText([&](const auto* s) -> uint32_t {
         using Ch = std::remove_const_t<std::remove_pointer_t<decltype(s)>>;
-        std::basic_string<Ch> storage;
-        const std::basic_string_view<Ch> want = any ? std::basic_string_view<Ch>() : Native(name, storage);
+        if (any) return i;
+        const NameKey<Ch> want(name);
         for (uint32_t k = i; k; k = m_aElems[k].iNext) {
             const ElemRec& r = m_aElems[k];
-            if (any || (r.nNameLen == want.size() && EqualNames(View(s, r.nStart + 1, r.nNameLen), want, fold)))
-                return k;
+            if (want.Matches(View(s, r.nStart + 1, r.nNameLen), fold)) return k;
         }
         return 0;
     });
@@ -595,11 +636,10 @@ std::u16string CXmlDocument::GetAttribute(std::u16string_view name) const {
         using Ch = std::remove_const_t<std::remove_pointer_t<decltype(s)>>;
         size_t from, to;
         if (!AttributeRange(s, from, to)) return {};
-        std::basic_string<Ch> storage;
-        const std::basic_string_view<Ch> want = Native(name, storage);
+        const NameKey<Ch> want(name);
         std::u16string value;
         detail::ForEachAttribute(s, from, to, [&](std::basic_string_view<Ch> n, std::basic_string_view<Ch> v) {
-            if (n.size() != want.size() || !EqualNames(n, want, fold)) return true;
+            if (!want.Matches(n, fold)) return true;
             value = Wide(v);
             if (value.find(u'&') != std::u16string::npos ||
                 (m_nDocFlags & (kFlagTrimWhiteSpace | kFlagCollapseWhiteSpace)))
