@@ -19,7 +19,7 @@ namespace {
 
 using em::xml::CXmlDocument;
 
-constexpr int kEvents = 7000;
+constexpr int kEvents = 5300;  // about 10 MB
 const char* const kLangs[] = {"en", "de", "fr", "ja", "es"};
 
 // UTF-8 message file: EventMsg / LanguageTable / Events / Event* / Messages* / LongMsg, ShortMsg.

@@ -204,7 +204,25 @@ private:
         // The state lives in locals during the loop (the bytes may alias members otherwise).
         State st{m_prev, m_error, m_prevIncomplete, m_extra, false};
         size_t i = m_pos;
-        for (; i + 16 <= avail && !st.null; i += 16) Block(st, p + i);
+        const __m128i zero = _mm_setzero_si128();
+        while (i + 16 <= avail && !st.null) {
+            // 64 bytes of ASCII without a 0 byte, after a complete sequence: nothing to look at.
+            if (i + 64 <= avail && _mm_movemask_epi8(_mm_cmpeq_epi8(st.prev_incomplete, zero)) == 0xFFFF) {
+                const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+                const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 16));
+                const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 32));
+                const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 48));
+                const __m128i any_high = _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d));
+                const __m128i low = _mm_min_epu8(_mm_min_epu8(a, b), _mm_min_epu8(c, d));
+                if (_mm_movemask_epi8(any_high) == 0 && _mm_movemask_epi8(_mm_cmpeq_epi8(low, zero)) == 0) {
+                    st.prev = d;
+                    i += 64;
+                    continue;
+                }
+            }
+            Block(st, p + i);
+            i += 16;
+        }
         if (final && !st.null) {
             // The rest, padded with blanks: a sequence cut by the end meets a blank and fails.
             unsigned char tail[16];
