@@ -1,10 +1,13 @@
 // emhost: the substitute host. Loads the module library, drives it with a scenario's simulated
 // lower modules and shows what the module does.
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "host/lib/display.h"
+#include "host/lib/request_line.h"
 #include "host/lib/scenario.h"
 #include "host/lib/substitute_host.h"
 #include "module/tarnel_module.h"
@@ -15,12 +18,18 @@ using namespace em::host;
 
 namespace {
 
+struct Options {
+    std::string library = EM_DEFAULT_LIBRARY;
+    bool json = false;
+};
+
 void Usage() {
     std::printf(
         "usage: emhost [options] demo              run the built-in demo scenario\n"
         "       emhost [options] run SCENARIO.json run a scenario file\n"
         "options:\n"
-        "  --library PATH   module library to load (default: %s)\n",
+        "  --library PATH   module library to load (default: %s)\n"
+        "  --json           print records as JSON\n",
         EM_DEFAULT_LIBRARY);
 }
 
@@ -28,113 +37,216 @@ std::string U8(std::u16string_view s) { return platform::Utf16ToUtf8(s); }
 
 void Section(const char* title) { std::printf("\n== %s ==\n", title); }
 
-int RunScenario(const Scenario& scenario, const std::string& library) {
-    std::printf("Scenario \"%s\"%s%s\n", scenario.name.c_str(), scenario.description.empty() ? "" : ": ",
-                scenario.description.c_str());
-    SubstituteHost host(scenario);
-    host.OnEvent([](const HostEvent& e) {
-        const char* what = e.kind == HostEvent::Kind::SendRequest      ? "lower modules answered"
-                           : e.kind == HostEvent::Kind::DeliverRecord  ? "module delivered"
-                           : e.kind == HostEvent::Kind::StartCompleted ? "module start completed"
-                                                                       : "module forwarded event";
-        std::printf("  [host] %s: %s\n", what, e.text.c_str());
-    });
+class Run {
+public:
+    Run(const Scenario& s, const Options& o) : m_scenario(s), m_opt(o), m_host(s) {}
 
-    Section("Loading the module");
-    std::string error;
-    if (!host.Load(library, error)) {
-        std::fprintf(stderr, "emhost: %s\n", error.c_str());
-        return 2;
+    int Main() {
+        std::printf("Scenario \"%s\"%s%s\n", m_scenario.name.c_str(), m_scenario.description.empty() ? "" : ": ",
+                    m_scenario.description.c_str());
+        if (!Load()) return 2;
+        ShowInfoBlock();
+        StartModule();
+        ShowOidMap();
+        Detect();
+        RunRequests();
+        Finish();
+        return 0;
     }
-    std::printf("  library   %s\n", library.c_str());
-    std::printf("  name      %s\n", U8(host.LibraryModuleName()).c_str());
-    if (!host.Create() || !host.Module()) {
-        std::fprintf(stderr, "emhost: EM_Create failed\n");
-        return 2;
-    }
-    std::printf("  EM_Create -> module object created\n");
 
-    Section("Module information block");
-    std::vector<uint8_t> info(kModuleInfoSize, 0);
-    uint32_t size = kModuleInfoSize;
-    std::memcpy(info.data(), &size, 4);
-    uint32_t r = host.Module()->GetModuleInfo(info.data());
-    auto text_at = [&](size_t off) {
-        std::u16string s;
-        for (size_t i = 0; i < 100; ++i) {
-            char16_t c;
-            std::memcpy(&c, &info[off + 2 * i], 2);
-            if (!c) break;
-            s.push_back(c);
+private:
+    std::string Show(const CSipRecord& r) { return m_opt.json ? RecordToJson(r) : DescribeRecord(r); }
+
+    void Listen() {
+        m_host.OnEvent([this](const HostEvent& e) {
+            if (!m_live) return;
+            switch (e.kind) {
+                case HostEvent::Kind::SendRequest:
+                    if (m_showDown) std::printf("    [down] lower modules answered: %s\n", Indent(e.text).c_str());
+                    break;
+                case HostEvent::Kind::DeliverRecord: std::printf("    [up]   module delivered: %s\n", Indent(e.text).c_str()); break;
+                case HostEvent::Kind::ForwardEvent: std::printf("    [up]   module forwarded event: %s\n", Indent(e.text).c_str()); break;
+                case HostEvent::Kind::StartCompleted: std::printf("    [up]   module reports start completed\n"); break;
+            }
+        });
+    }
+
+    static std::string Indent(const std::string& s) {
+        std::string out;
+        for (char c : s) {
+            out.push_back(c);
+            if (c == '\n') out += "                                          ";
         }
-        return U8(s);
-    };
-    auto u32_at = [&](size_t off) {
-        uint32_t v;
-        std::memcpy(&v, &info[off], 4);
-        return v;
-    };
-    std::printf("  GetModuleInfo -> %u\n  name        \"%s\"\n  description \"%s\"\n  flags@8 0x%X flags@24 0x%X value@32 %u\n",
-                r, text_at(52).c_str(), text_at(252).c_str(), u32_at(8), u32_at(24), u32_at(32));
+        return out;
+    }
 
-    Section("Start: cabinets and the count pass");
-    host.Module()->SetCabinetNumber(scenario.server_cabinet);
-    bool quiet = true;
-    host.OnEvent([&quiet](const HostEvent& e) {
-        if (quiet && e.kind == HostEvent::Kind::SendRequest) return;  // the count pass is summarised below
-        std::printf("  [host] %s: %s\n", e.kind == HostEvent::Kind::StartCompleted ? "module start completed"
-                                         : e.kind == HostEvent::Kind::DeliverRecord ? "module delivered"
-                                         : e.kind == HostEvent::Kind::ForwardEvent  ? "module forwarded event"
-                                                                                     : "lower modules answered",
-                    e.kind == HostEvent::Kind::StartCompleted ? "" : e.text.c_str());
-    });
-    host.Module()->Start(&host, scenario.module_id);
-    std::printf("  cabinets: %u (server) + SE", scenario.server_cabinet);
-    for (uint32_t c : scenario.se_cabinets) std::printf(" %u", c);
-    std::printf("\n");
+    bool Load() {
+        Section("Loading the module");
+        std::string error;
+        if (!m_host.Load(m_opt.library, error)) {
+            std::fprintf(stderr, "emhost: %s\n", error.c_str());
+            return false;
+        }
+        std::printf("  library   %s\n  name      %s\n", m_opt.library.c_str(), U8(m_host.LibraryModuleName()).c_str());
+        if (!m_host.Create() || !m_host.Module()) {
+            std::fprintf(stderr, "emhost: EM_Create failed\n");
+            return false;
+        }
+        std::printf("  EM_Create -> module object created\n");
+        Listen();
+        return true;
+    }
 
-    Section("OID map (global object index -> lower module, its own index)");
-    bool any = false;
-    for (const ObservedKind& k : host.ObservedKinds()) {
-        if (k.modules.size() < 2) continue;  // one module: its own numbering is the global one
-        any = true;
-        std::printf("  cabinet %u, objects counted by 0x%04X-0x%02X:\n", k.cabinet, k.count_opcode, k.count_ext);
-        uint32_t global = 0;
-        for (auto [mi, n] : k.modules) {
-            const LowerModule* m = host.ModuleById(mi);
-            for (uint32_t i = 0; i < n; ++i, ++global)
-                std::printf("    %3u -> %-8s (MI 0x%08X) #%u\n", global, m ? m->name.c_str() : "?", mi, i);
+    void ShowInfoBlock() {
+        Section("Module information block");
+        std::vector<uint8_t> info(kModuleInfoSize, 0);
+        uint32_t size = kModuleInfoSize;
+        std::memcpy(info.data(), &size, 4);
+        uint32_t r = m_host.Module()->GetModuleInfo(info.data());
+        auto text_at = [&](size_t off) {
+            std::u16string s;
+            for (size_t i = 0; i < 100; ++i) {
+                char16_t c;
+                std::memcpy(&c, &info[off + 2 * i], 2);
+                if (!c) break;
+                s.push_back(c);
+            }
+            return U8(s);
+        };
+        std::printf("  GetModuleInfo -> %u: name \"%s\", description \"%s\"\n", r, text_at(52).c_str(),
+                    text_at(252).c_str());
+    }
+
+    void StartModule() {
+        Section("Start: cabinets, count pass, log caches, help-desk text");
+        m_host.Module()->SetCabinetNumber(m_scenario.server_cabinet);
+        m_live = true;
+        m_showDown = false;  // the count pass is summarised as the OID map below
+        m_host.Module()->Start(&m_host, m_scenario.module_id);
+        std::printf("  cabinets: %u (the server's)", m_scenario.server_cabinet);
+        for (uint32_t c : m_scenario.se_cabinets) std::printf(", %u (SE)", c);
+        std::printf("\n");
+    }
+
+    void ShowOidMap() {
+        Section("OID map: global object index -> lower module and its own index");
+        bool any = false;
+        for (const ObservedKind& k : m_host.ObservedKinds()) {
+            if (k.modules.size() < 2) continue;  // one module: its own numbering is the global one
+            any = true;
+            std::printf("  cabinet %u, objects counted by opcode 0x%04X-0x%02X:\n", k.cabinet, k.count_opcode, k.count_ext);
+            uint32_t global = 0;
+            for (auto [mi, n] : k.modules) {
+                std::string name = m_host.Lower().NameOf(mi);
+                for (uint32_t i = 0; i < n; ++i, ++global)
+                    std::printf("    %3u -> %-8s (MI 0x%08X) object %u\n", global, name.c_str(), mi, i);
+            }
+        }
+        if (!any) std::printf("  no object kind is served by more than one module: nothing to map\n");
+    }
+
+    void Detect() {
+        Section("Detect cabinets: SEL format, languages, first log scans (worker thread)");
+        m_showDown = true;
+        m_host.Module()->DetectCabinets();
+        // A count request waits for the cabinet's "Cache Ready": the scans are done after these.
+        std::vector<uint32_t> cabinets = {m_scenario.server_cabinet};
+        cabinets.insert(cabinets.end(), m_scenario.se_cabinets.begin(), m_scenario.se_cabinets.end());
+        for (uint32_t c : cabinets) {
+            CSipRecord count(0x0B13, 0, 0, c, kNoStatus), none;
+            m_showDown = false;
+            m_host.Submit(count, none, kDeliveryWaitMs);
+            uint32_t n = 0;
+            count.GetDataUInt(count.Cur(), n);
+            std::printf("  cabinet %u: %u log entries cached\n", c, n);
+        }
+        m_showDown = true;
+    }
+
+    static constexpr uint32_t kDeliveryWaitMs = 15000;
+
+    void RunRequests() {
+        if (m_scenario.requests.empty() && m_scenario.events.empty()) return;
+        Section("Requests from above, events from below");
+        size_t next_event = 0;
+        std::vector<std::string> lines = m_scenario.requests;
+        bool saw_marker = false;
+        for (const auto& l : lines) saw_marker |= l.rfind("@event", 0) == 0;
+        if (!saw_marker) lines.push_back("@events");
+        for (const std::string& line : lines) {
+            if (line == "@events") {
+                while (next_event < m_scenario.events.size()) RaiseEvent(m_scenario.events[next_event++]);
+                continue;
+            }
+            if (line.rfind("@event", 0) == 0) {
+                if (next_event < m_scenario.events.size()) RaiseEvent(m_scenario.events[next_event++]);
+                continue;
+            }
+            if (line.rfind("#", 0) == 0) {
+                std::printf("\n  %s\n", line.c_str());
+                continue;
+            }
+            Request(line);
         }
     }
-    if (!any) std::printf("  no object kind is served by more than one module: no mapping needed\n");
 
-    Section("Detect cabinets: SEL format, languages, first log scans");
-    host.Module()->DetectCabinets();
-    quiet = false;
+    void Request(const std::string& line) {
+        CSipRecord req;
+        std::string error;
+        std::printf("\n  > %s\n", line.c_str());
+        if (!ParseRequestLine(line, req, error)) {
+            std::printf("    cannot send: %s\n", error.c_str());
+            return;
+        }
+        std::string name = NameOfOpcode(req.Value(key::OC));
+        if (!name.empty()) std::printf("    (%s)\n", name.c_str());
+        std::printf("    request  %s\n", Show(req).c_str());
+        CSipRecord delivered;
+        auto start = std::chrono::steady_clock::now();
+        SubstituteHost::Outcome o = m_host.Submit(req, delivered, kDeliveryWaitMs);
+        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        std::printf("    OnRequest -> %u (%s)%s\n", o.result, o.result ? "handled" : "declined: ST 1, the host passes it on",
+                    o.pending ? ", accepted for later (ST 22)" : "");
+        const CSipRecord& answer = o.delivered ? delivered : req;
+        if (o.pending && !o.delivered) std::printf("    no delivery within the wait\n");
+        if (o.delivered) std::printf("    delivered after %lld ms\n", static_cast<long long>(ms));
+        std::printf("    reply    %s\n", Show(answer).c_str());
+        if (!m_opt.json) std::printf("%s", DescribeAnswer(answer).c_str());
+    }
 
-    Section("A request the module does not own");
-    CSipRecord req(0x0D00, 0, 0, scenario.server_cabinet, kNoStatus);
-    std::printf("  request   %s\n", DescribeRecord(req).c_str());
-    uint32_t handled = host.Module()->OnRequest(&req);
-    std::printf("  OnRequest -> %u (%s)\n  reply     %s\n", handled, handled ? "handled" : "declined",
-                DescribeRecord(req).c_str());
+    void RaiseEvent(const ScenarioEvent& e) {
+        std::printf("\n  ! event from module %s: %s%s\n", m_host.Lower().NameOf(e.module).c_str(),
+                    e.kind == ScenarioEvent::Kind::LogClear ? "log cleared" : "new log entries",
+                    e.note.empty() ? "" : (" - " + e.note).c_str());
+        std::string sent = m_host.RaiseEvent(e);
+        std::printf("    sent up through OnReply: %s\n", Indent(sent).c_str());
+    }
 
-    Section("Stop and unload");
-    host.Module()->Stop();
-    std::printf("  Stop\n  EM_Delete -> %u\n", host.Delete());
-    host.Unload();
-    std::printf("  library unloaded\n");
-    return 0;
-}
+    void Finish() {
+        Section("Stop and unload");
+        m_host.Module()->Stop();
+        std::printf("  Stop -> worker thread ended\n  EM_Delete -> %u\n", m_host.Delete());
+        m_live = false;
+        m_host.Unload();
+        std::printf("  library unloaded\n");
+    }
+
+    const Scenario& m_scenario;
+    const Options& m_opt;
+    SubstituteHost m_host;
+    bool m_live = false;
+    bool m_showDown = true;
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string library = EM_DEFAULT_LIBRARY;
+    Options opt;
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--library" && i + 1 < argc) library = argv[++i];
+        if (a == "--library" && i + 1 < argc) opt.library = argv[++i];
+        else if (a == "--json") opt.json = true;
         else if (a == "-h" || a == "--help") {
             Usage();
             return 0;
@@ -157,5 +269,6 @@ int main(int argc, char** argv) {
         Usage();
         return 1;
     }
-    return RunScenario(scenario, library);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    return Run(scenario, opt).Main();
 }

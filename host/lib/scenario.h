@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -39,13 +41,73 @@ struct ObjectKind {
     uint32_t n = 0;
 };
 
+// An old-style log entry as a lower module keeps it.
+struct OldStyleEntry {
+    uint32_t code = 0;        // 14-bit error code: group << 8 | low byte (0x3F00: a text entry)
+    uint32_t time = 0;        // 0: no time
+    uint16_t cabinet = 0;
+    uint16_t oid = 0;
+    uint8_t entry_class = 0;  // 0..3
+    std::vector<uint32_t> args;  // further argument words
+    std::string text;            // text entries: the text (UTF-8)
+};
+
+// A unified log record.
+struct UnifiedEntry {
+    uint32_t code = 0;  // 24 bits
+    uint32_t time = 0;
+    bool css = false;
+    uint32_t record_id = 0;
+    uint8_t platform = 2;  // 1 BIOS, 2 IPMI, 3 SMBIOS
+    uint8_t entry_class = 0;
+    std::vector<std::string> args;  // string arguments (UTF-8)
+};
+
+// Message texts of one error code in one language.
+struct MessageTexts {
+    std::u16string summary;
+    std::u16string long_text;
+    std::vector<std::u16string> causes;
+    std::vector<std::u16string> resolutions;
+};
+
 struct LowerModule {
     uint32_t id = 0;           // MI
     std::string name;
     uint32_t cabinet = 0;
     std::vector<ObjectKind> objects;
-    std::vector<Answer> answers;  // tried before the objects
+    std::vector<Answer> answers;  // tried before everything below
+    // The hardware message log: answered to CM_LogEntry (OI 0 error log, OI 1 event log).
+    bool has_log = false;
+    std::vector<OldStyleEntry> error_log;
+    std::vector<OldStyleEntry> event_log;
+    // Unified records; without them the module refuses CM_LogMessageArgumentsRead.
+    bool has_unified = false;
+    std::vector<UnifiedEntry> unified;
+    std::map<uint32_t, std::set<uint32_t>> css;                          // CSS opcode -> objects with CSS
+    std::map<uint32_t, std::map<uint32_t, std::u16string>> designations;  // opcode -> object -> text
+    std::map<uint32_t, uint64_t> config;                                 // configuration value -> value
+    std::map<uint32_t, uint32_t> writes;                                 // write opcode -> status
+    std::map<uint32_t, std::map<uint32_t, MessageTexts>> texts;          // code -> language id -> texts
+    bool no_resolutions = false;                                         // answers resolutions with ST 25
+    std::map<uint32_t, std::vector<uint8_t>> ipmi_sel;                   // record id -> raw bytes
+    std::map<uint32_t, std::vector<uint8_t>> smbios_sel;
 };
+
+// Something that happens during a run: new log entries appear, or a module's log is cleared.
+struct ScenarioEvent {
+    enum class Kind { NewEntries, LogClear } kind = Kind::NewEntries;
+    uint32_t module = 0;
+    uint32_t cabinet = 0;
+    std::string log = "error";  // "error", "event" or "unified"
+    std::vector<OldStyleEntry> entries;
+    std::vector<UnifiedEntry> unified;
+    std::string note;
+};
+
+// The bytes lower modules send for log entries.
+std::vector<uint8_t> EncodeOldStyle(const OldStyleEntry& e);
+std::vector<uint8_t> EncodeUnified(const UnifiedEntry& e);
 
 // The protocol's object kinds: count opcode (and extension) and the opcodes that address one
 // object of the kind by its index.
@@ -65,6 +127,9 @@ struct Scenario {
     std::vector<uint32_t> se_cabinets;
     uint32_t unanswered_status = 1;     // status of a request no lower module answers
     std::vector<LowerModule> modules;
+    std::vector<ScenarioEvent> events;
+    // Requests shown by the tool after start, as command lines ("0x0B10 ca=0 oe=0x407 oi=0").
+    std::vector<std::string> requests;
 };
 
 // Parses a scenario; false with a message (line-free, naming the key) on error.

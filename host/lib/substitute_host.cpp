@@ -13,7 +13,73 @@ namespace em::host {
 
 // ---- lower modules ----------------------------------------------------------------------------------
 
-const Answer* LowerModules::Find(const LowerModule& m, uint32_t oc, uint32_t oe, uint32_t oi) const {
+namespace {
+
+void SetData(CSipRecord& rec, SipValue& cmd, SipValue& v) {
+    auto it = cmd.FindMember(key::DA);
+    if (it != cmd.MemberEnd()) it->value = v;
+    else cmd.AddMember(rapidjson::StringRef(key::DA), v, rec.Allocator());
+}
+
+void PutData(CSipRecord& rec, SipValue& cmd, const Data& d) {
+    switch (d.kind) {
+        case Data::Kind::None: break;
+        case Data::Kind::Number: {
+            SipValue v(static_cast<uint64_t>(d.number));
+            SetData(rec, cmd, v);
+            break;
+        }
+        case Data::Kind::Bool: {
+            SipValue v(d.flag);
+            SetData(rec, cmd, v);
+            break;
+        }
+        case Data::Kind::Text: rec.SetDataString(cmd, d.text.c_str()); break;
+        case Data::Kind::TextList: rec.SetDataStringList(cmd, d.texts); break;
+        case Data::Kind::Raw: rec.SetDataRaw(cmd, d.raw.data(), d.raw.size()); break;
+    }
+}
+
+uint32_t U32(const SipValue& cmd, const char16_t* k, uint32_t def) {
+    auto it = cmd.FindMember(k);
+    return it != cmd.MemberEnd() && it->value.IsUint() ? it->value.GetUint() : def;
+}
+
+// DA of a request as a number: a number, or up to 8 raw bytes little-endian.
+bool DataNumber(const SipValue& cmd, uint64_t& out) {
+    auto it = cmd.FindMember(key::DA);
+    if (it == cmd.MemberEnd()) return false;
+    if (it->value.IsUint64()) {
+        out = it->value.GetUint64();
+        return true;
+    }
+    if (it->value.IsObject()) {
+        auto raw = it->value.FindMember(key::RAW);
+        if (raw == it->value.MemberEnd() || !raw->value.IsArray()) return false;
+        out = 0;
+        for (rapidjson::SizeType i = 0; i < raw->value.Size() && i < 8; ++i)
+            if (raw->value[i].IsUint()) out |= uint64_t{raw->value[i].GetUint() & 0xFF} << (8 * i);
+        return true;
+    }
+    return false;
+}
+
+Data Raw(std::vector<uint8_t> bytes) {
+    Data d;
+    if (bytes.empty()) return d;
+    d.kind = Data::Kind::Raw;
+    d.raw = std::move(bytes);
+    return d;
+}
+
+Data Text(const std::u16string& t) {
+    Data d;
+    d.kind = Data::Kind::Text;
+    d.text = t;
+    return d;
+}
+
+const Answer* FindAnswer(const LowerModule& m, uint32_t oc, uint32_t oe, uint32_t oi) {
     for (const Answer& a : m.answers) {
         if (a.oc != oc) continue;
         if (a.oe && *a.oe != oe) continue;
@@ -21,6 +87,20 @@ const Answer* LowerModules::Find(const LowerModule& m, uint32_t oc, uint32_t oe,
         return &a;
     }
     return nullptr;
+}
+
+constexpr uint32_t kLanguageEnglish = 0x409;
+
+}  // namespace
+
+LowerModules::LowerModules(const Scenario& scenario)
+    : m_modules(scenario.modules), m_unanswered(scenario.unanswered_status) {}
+
+std::string LowerModules::NameOf(uint32_t id) const {
+    platform::CsLock g(m_mutex);
+    for (const LowerModule& m : m_modules)
+        if (m.id == id) return m.name.empty() ? "?" : m.name;
+    return "?";
 }
 
 uint32_t LowerModules::ObjectAnswer(const LowerModule& m, uint32_t oc, uint32_t oe, uint32_t oi, Data& d) const {
@@ -36,52 +116,133 @@ uint32_t LowerModules::ObjectAnswer(const LowerModule& m, uint32_t oc, uint32_t 
                 if (t != oc) continue;
                 if (oi >= k.n) return 19;  // no such object on this module
                 // The object answers with its module's own numbering.
-                d.kind = Data::Kind::Text;
-                d.text = platform::Utf8ToUtf16(m.name + " object " + std::to_string(oi));
+                d = Text(platform::Utf8ToUtf16(m.name + " object " + std::to_string(oi)));
                 return 0;
             }
         }
     }
-    return m_scenario.unanswered_status;
+    return m_unanswered;
 }
 
-namespace {
-
-void PutData(CSipRecord& rec, SipValue& cmd, const Data& d) {
-    switch (d.kind) {
-        case Data::Kind::None: break;
-        case Data::Kind::Number: {
-            auto it = cmd.FindMember(key::DA);
-            SipValue v(static_cast<uint64_t>(d.number));
-            if (it != cmd.MemberEnd()) it->value = v;
-            else cmd.AddMember(rapidjson::StringRef(key::DA), v, rec.Allocator());
-            break;
-        }
-        case Data::Kind::Bool: {
-            auto it = cmd.FindMember(key::DA);
-            SipValue v(d.flag);
-            if (it != cmd.MemberEnd()) it->value = v;
-            else cmd.AddMember(rapidjson::StringRef(key::DA), v, rec.Allocator());
-            break;
-        }
-        case Data::Kind::Text: rec.SetDataString(cmd, d.text.c_str()); break;
-        case Data::Kind::TextList: rec.SetDataStringList(cmd, d.texts); break;
-        case Data::Kind::Raw: rec.SetDataRaw(cmd, d.raw.data(), d.raw.size()); break;
+LowerModules::Reply LowerModules::Simulate(LowerModule& m, uint32_t oc, uint32_t oe, uint32_t oi, uint64_t da,
+                                           bool has_da) {
+    Reply r;
+    if (const Answer* a = FindAnswer(m, oc, oe, oi)) {
+        r.st = a->st;
+        r.da = a->da;
+        r.delay_ms = a->delay_ms;
+        r.fail = a->throw_in_send;
+        return r;
     }
+    // What the module was told about particular objects comes before its object counts.
+    if (auto c = m.css.find(oc); c != m.css.end()) {
+        r.da.kind = Data::Kind::Number;
+        r.da.number = c->second.count(oi) ? 1 : 0;
+        return r;
+    }
+    if (auto d = m.designations.find(oc); d != m.designations.end()) {
+        auto name = d->second.find(oi);
+        if (name == d->second.end()) r.st = 19;
+        else r.da = Text(name->second);
+        return r;
+    }
+    r.st = ObjectAnswer(m, oc, oe, oi, r.da);
+    if (r.st != m_unanswered) return r;
+    r.st = 0;
+    switch (oc) {
+        case 0x0B00:  // CM_LogEntry: OI 0 the error log, OI 1 the event log
+            if (!m.has_log || oi > 1) break;
+            {
+                std::vector<uint8_t> bytes;
+                for (const OldStyleEntry& e : oi == 0 ? m.error_log : m.event_log) {
+                    auto b = EncodeOldStyle(e);
+                    bytes.insert(bytes.end(), b.begin(), b.end());
+                }
+                r.da = Raw(std::move(bytes));
+            }
+            return r;
+        case 0x0B16:  // CM_LogMessageArgumentsRead
+            if (!m.has_unified) {
+                r.st = 1;
+                return r;
+            }
+            {
+                std::vector<uint8_t> bytes;
+                for (const UnifiedEntry& e : m.unified) {
+                    auto b = EncodeUnified(e);
+                    bytes.insert(bytes.end(), b.begin(), b.end());
+                }
+                r.da = Raw(std::move(bytes));
+            }
+            return r;
+        case 0x0B03:  // log clear
+            if (!m.has_log && !m.has_unified) break;
+            m.error_log.clear();
+            m.event_log.clear();
+            m.unified.clear();
+            return r;
+        case 0xE001:
+            if (auto c = m.config.find(oe); c != m.config.end()) {
+                r.da.kind = Data::Kind::Number;
+                r.da.number = c->second;
+                return r;
+            }
+            break;
+        case 0x0B17: case 0x0B1A: case 0x0B21: case 0x0B23: {
+            if (m.texts.empty()) break;
+            if (oc == 0x0B17 && m.no_resolutions) {
+                r.st = 25;
+                return r;
+            }
+            auto code = m.texts.find(static_cast<uint32_t>(da));
+            if (!has_da || code == m.texts.end()) {
+                r.st = 19;
+                return r;
+            }
+            auto lang = code->second.find(oe);
+            if (lang == code->second.end()) lang = code->second.find(kLanguageEnglish);
+            if (lang == code->second.end()) {
+                r.st = 19;
+                return r;
+            }
+            const MessageTexts& t = lang->second;
+            if (oc == 0x0B21) r.da = Text(t.long_text);
+            else if (oc == 0x0B23) r.da = Text(t.summary);
+            else {
+                r.da.kind = Data::Kind::TextList;
+                r.da.texts = oc == 0x0B17 ? t.resolutions : t.causes;
+                if (r.da.texts.empty()) r.da.kind = Data::Kind::None;
+            }
+            return r;
+        }
+        case 0xF048:  // IPMI raw SEL record by its 2-byte id
+        case 0x0B19: {  // SMBIOS raw SEL record by its 4-byte id
+            auto& table = oc == 0xF048 ? m.ipmi_sel : m.smbios_sel;
+            if (table.empty()) break;
+            auto rec = table.find(static_cast<uint32_t>(da));
+            if (!has_da || rec == table.end()) {
+                r.st = 19;
+                return r;
+            }
+            r.da = Raw(rec->second);
+            return r;
+        }
+        default: break;
+    }
+    if (auto w = m.writes.find(oc); w != m.writes.end()) {
+        r.st = w->second;
+        return r;
+    }
+    r.st = m_unanswered;
+    return r;
 }
 
-uint32_t U32(const SipValue& cmd, const char16_t* k, uint32_t def) {
-    auto it = cmd.FindMember(k);
-    return it != cmd.MemberEnd() && it->value.IsUint() ? it->value.GetUint() : def;
-}
-
-}  // namespace
-
-void LowerModules::Respond(CSipRecord& record) const {
+void LowerModules::Respond(CSipRecord& record, uint32_t timeout_ms) {
     SipValue& cmds = const_cast<SipValue&>(record.CommandArray());
     if (!cmds.IsArray()) return;
     auto& a = record.Allocator();
     SipValue out(rapidjson::kArrayType);
+    std::string failed;
     for (auto& cmd : cmds.GetArray()) {
         if (!cmd.IsObject()) {
             SipValue keep;
@@ -89,50 +250,91 @@ void LowerModules::Respond(CSipRecord& record) const {
             out.PushBack(keep, a);
             continue;
         }
-        uint32_t ca = U32(cmd, key::CA, 0), oc = U32(cmd, key::OC, 0), oe = U32(cmd, key::OE, 0),
-                 oi = U32(cmd, key::OI, 0), mi = U32(cmd, key::MI, 0);
-        auto answer_one = [&](SipValue& c, const LowerModule* m) {
-            const em::host::Answer* ans = m ? Find(*m, oc, oe, oi) : nullptr;
-            if (ans && ans->throw_in_send) throw std::runtime_error("lower module " + m->name + " failed");
-            if (ans && ans->delay_ms) platform::Sleep(ans->delay_ms);
-            if (ans) {
-                record.SetUIntValue(c, key::ST, ans->st, false);
-                PutData(record, c, ans->da);
-                return;
-            }
-            Data d;
-            uint32_t st = m ? ObjectAnswer(*m, oc, oe, oi, d) : m_scenario.unanswered_status;
-            record.SetUIntValue(c, key::ST, st, false);
-            PutData(record, c, d);
-        };
-        if (mi == kAllModules) {
-            for (const LowerModule& m : m_scenario.modules) {
+        const uint32_t ca = U32(cmd, key::CA, 0), oc = U32(cmd, key::OC, 0), oe = U32(cmd, key::OE, 0),
+                       oi = U32(cmd, key::OI, 0), mi = U32(cmd, key::MI, 0);
+        uint64_t da = 0;
+        const bool has_da = DataNumber(cmd, da);
+        // Who answers: every module of the cabinet for a broadcast, the addressed one, or the
+        // first module that knows the request.
+        std::vector<std::pair<uint32_t, Reply>> replies;
+        {
+            platform::CsLock g(m_mutex);
+            for (LowerModule& m : m_modules) {
                 if (m.cabinet != ca) continue;
-                SipValue c(rapidjson::kObjectType);
+                if (mi == kAllModules) {
+                    replies.emplace_back(m.id, Simulate(m, oc, oe, oi, da, has_da));
+                } else if (mi != 0) {
+                    if (m.id != mi) continue;
+                    replies.emplace_back(m.id, Simulate(m, oc, oe, oi, da, has_da));
+                    break;
+                } else {
+                    Reply r = Simulate(m, oc, oe, oi, da, has_da);
+                    if (r.st == m_unanswered && !r.fail) continue;
+                    replies.emplace_back(0, std::move(r));
+                    break;
+                }
+            }
+        }
+        if (replies.empty() && mi != kAllModules) replies.emplace_back(0, Reply{m_unanswered, {}, 0, false});
+        for (auto& [id, reply] : replies) {
+            if (reply.fail) failed = NameOf(id);
+            if (reply.delay_ms) platform::Sleep(std::min({reply.delay_ms, timeout_ms, 200u}));
+            SipValue c(rapidjson::kObjectType);
+            if (mi == kAllModules) {
                 record.SetCommandAddress(c, oc, oe, oi, ca, kNoStatus);
                 if (auto ci = cmd.FindMember(key::CI); ci != cmd.MemberEnd() && ci->value.IsUint())
                     record.SetUIntValue(c, key::CI, ci->value.GetUint(), true);
-                record.SetUIntValue(c, key::MI, m.id, false);
-                answer_one(c, &m);
-                out.PushBack(c, a);
+                record.SetUIntValue(c, key::MI, id, false);
+            } else {
+                c = cmd;  // the command itself is answered in place
             }
-            continue;
-        }
-        const LowerModule* target = nullptr;
-        for (const LowerModule& m : m_scenario.modules) {
-            if (m.cabinet != ca) continue;
-            Data probe;
-            if (mi != 0 ? m.id == mi : (Find(m, oc, oe, oi) != nullptr || ObjectAnswer(m, oc, oe, oi, probe) == 0)) {
-                target = &m;
-                break;
+            if (reply.delay_ms > timeout_ms) {
+                record.SetUIntValue(c, key::ST, 0x0F, false);  // too late: timed out
+                auto it = c.FindMember(key::DA);
+                if (it != c.MemberEnd()) c.RemoveMember(it);
+            } else {
+                record.SetUIntValue(c, key::ST, reply.st, false);
+                PutData(record, c, reply.da);
             }
+            out.PushBack(c, a);
         }
-        answer_one(cmd, target);
-        SipValue moved;
-        moved = cmd;
-        out.PushBack(moved, a);
     }
     cmds = out;
+    if (!failed.empty()) throw std::runtime_error("lower module " + failed + " failed inside SendRequest");
+}
+
+void LowerModules::Apply(const ScenarioEvent& e, CSipRecord& out) {
+    out.Reset();
+    SipValue& c = out.CurrentCommand();
+    std::vector<uint8_t> bytes;
+    platform::CsLock g(m_mutex);
+    for (LowerModule& m : m_modules) {
+        if (m.id != e.module && !(e.module == 0 && m.cabinet == e.cabinet)) continue;
+        if (e.kind == ScenarioEvent::Kind::LogClear) {
+            m.error_log.clear();
+            m.event_log.clear();
+            m.unified.clear();
+        } else if (e.log == "unified") {
+            for (const UnifiedEntry& u : e.unified) {
+                m.unified.push_back(u);
+                auto b = EncodeUnified(u);
+                bytes.insert(bytes.end(), b.begin(), b.end());
+            }
+        } else {
+            auto& log = e.log == "event" ? m.event_log : m.error_log;
+            for (const OldStyleEntry& o : e.entries) {
+                log.push_back(o);
+                auto b = EncodeOldStyle(o);
+                bytes.insert(bytes.end(), b.begin(), b.end());
+            }
+        }
+        if (e.module != 0) break;
+    }
+    uint32_t oc = e.kind == ScenarioEvent::Kind::LogClear ? 0x0B03 : e.log == "unified" ? 0x0B16 : 0x0B00;
+    uint32_t oi = e.kind == ScenarioEvent::Kind::NewEntries && e.log == "event" ? 1 : 0;
+    out.SetCommandAddress(c, oc, 0, oi, e.cabinet, status::kEvent);
+    out.SetUIntValue(c, key::MI, e.module, true);
+    if (!bytes.empty()) out.SetDataRaw(c, bytes.data(), bytes.size());
 }
 
 // ---- host -------------------------------------------------------------------------------------------------
@@ -202,13 +404,13 @@ void SubstituteHost::Record(HostEvent::Kind kind, const CSipRecord& record) {
     if (listener) listener(e);
 }
 
-uint32_t SubstituteHost::SendRequest(IExtensionModule*, CSipRecord* record, uint32_t) {
+uint32_t SubstituteHost::SendRequest(IExtensionModule*, CSipRecord* record, uint32_t timeout_ms) {
     if (!record) return 0;
     bool count_broadcast = false;
     uint32_t oc = record->Value(key::OC), oe = record->Value(key::OE);
     if (record->CommandCount() == 1 && record->Value(key::MI) == kAllModules)
         for (const KnownKind& k : KnownObjectKinds()) count_broadcast |= k.count_opcode == oc && k.count_ext == oe;
-    m_lower.Respond(*record);
+    m_lower.Respond(*record, timeout_ms);
     if (count_broadcast) {
         ObservedKind seen{record->GetCommandValue(0, key::CA, 0), oc, oe, {}};
         for (uint32_t i = 0; i < record->CommandCount(); ++i) {
@@ -224,8 +426,41 @@ uint32_t SubstituteHost::SendRequest(IExtensionModule*, CSipRecord* record, uint
 }
 
 uint32_t SubstituteHost::DeliverRecord(IExtensionModule*, CSipRecord* record) {
-    if (record) Record(HostEvent::Kind::DeliverRecord, *record);
+    if (!record) return 0;
+    Record(HostEvent::Kind::DeliverRecord, *record);
+    if (const char16_t* tag = record->AttachedText()) {
+        std::lock_guard<std::mutex> g(m_mutex);
+        auto it = m_pending.find(tag);
+        if (it != m_pending.end() && !it->second) {
+            it->second = std::make_unique<CSipRecord>(*record);
+            m_delivered.notify_all();
+        }
+    }
     return 1;
+}
+
+SubstituteHost::Outcome SubstituteHost::Submit(CSipRecord& request, CSipRecord& delivered, uint32_t wait_ms) {
+    Outcome o;
+    if (!m_module) return o;
+    std::u16string tag;
+    {
+        std::lock_guard<std::mutex> g(m_mutex);
+        tag = u"emhost#" + platform::Utf8ToUtf16(std::to_string(++m_nextTag));
+        m_pending.emplace(tag, nullptr);
+    }
+    request.SetAttachedText(tag.c_str());
+    o.result = m_module->OnRequest(&request);
+    o.pending = request.Value(key::ST) == status::kPending && o.result == 1;
+    std::unique_lock<std::mutex> g(m_mutex);
+    if (o.pending) {
+        m_delivered.wait_for(g, std::chrono::milliseconds(wait_ms), [&] { return m_pending[tag] != nullptr; });
+        if (m_pending[tag]) {
+            delivered.CopyFrom(*m_pending[tag]);
+            o.delivered = true;
+        }
+    }
+    m_pending.erase(tag);
+    return o;
 }
 
 uint32_t SubstituteHost::StartCompleted(IExtensionModule*, uint32_t) {
@@ -251,6 +486,14 @@ uint32_t SubstituteHost::GetHostType() { return m_scenario.host_type; }
 std::vector<ObservedKind> SubstituteHost::ObservedKinds() const {
     std::lock_guard<std::mutex> g(m_mutex);
     return m_observed;
+}
+
+std::string SubstituteHost::RaiseEvent(const ScenarioEvent& event) {
+    CSipRecord rec;
+    m_lower.Apply(event, rec);
+    std::string text = DescribeRecord(rec);
+    if (m_module) m_module->OnReply(&rec);
+    return text;
 }
 
 const LowerModule* SubstituteHost::ModuleById(uint32_t id) const {

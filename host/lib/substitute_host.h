@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <condition_variable>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -14,6 +16,7 @@
 #include "module/host_interface.h"
 #include "module/sip_record.h"
 #include "platform/library.h"
+#include "platform/sync.h"
 
 namespace em::host {
 
@@ -31,19 +34,34 @@ struct HostEvent {
     std::string text;  // the record, rendered
 };
 
-// Answers requests from the scenario's lower modules. Thread-safe (read-only after construction).
+// The lower modules of a scenario: they answer requests from their objects, logs, texts and
+// canned answers, and their logs change when scenario events happen. Thread-safe.
 class LowerModules {
 public:
-    explicit LowerModules(const Scenario& scenario) : m_scenario(scenario) {}
+    explicit LowerModules(const Scenario& scenario);
     // Answers every command of the record in place; a command addressed to all modules (MI
-    // 0xFFFFFFFF) is replaced by one command per lower module of its cabinet.
-    void Respond(CSipRecord& record) const;
+    // 0xFFFFFFFF) is replaced by one command per lower module of its cabinet. A module slower
+    // than the time-out answers ST 0x0F (the host does not wait the full delay).
+    void Respond(CSipRecord& record, uint32_t timeout_ms);
+    // Applies an event to the modules' logs and builds the record the module sends up.
+    void Apply(const ScenarioEvent& event, CSipRecord& out);
+    // Name of the module with that id ("?" when unknown).
+    std::string NameOf(uint32_t id) const;
+
+    struct Reply {
+        uint32_t st = 0;
+        Data da;
+        uint32_t delay_ms = 0;
+        bool fail = false;
+    };
 
 private:
-    const em::host::Answer* Find(const LowerModule& m, uint32_t oc, uint32_t oe, uint32_t oi) const;
-    // Answers from the module's objects: the status, and the data in d.
+    Reply Simulate(LowerModule& m, uint32_t oc, uint32_t oe, uint32_t oi, uint64_t da, bool has_da) EM_REQUIRES(m_mutex);
     uint32_t ObjectAnswer(const LowerModule& m, uint32_t oc, uint32_t oe, uint32_t oi, Data& d) const;
-    const Scenario& m_scenario;
+
+    mutable platform::CriticalSection m_mutex;
+    std::vector<LowerModule> m_modules EM_GUARDED_BY(m_mutex);
+    uint32_t m_unanswered;
 };
 
 class SubstituteHost : public IExtensionHost {
@@ -66,6 +84,10 @@ public:
 
     // IExtensionHost
     uint32_t SendRequest(IExtensionModule* module, CSipRecord* record, uint32_t timeout_ms) override;
+    // Makes a scenario event happen: the lower module's log changes and its event record goes up
+    // through the module's OnReply. Returns the record as it was sent.
+    std::string RaiseEvent(const ScenarioEvent& event);
+    LowerModules& Lower() { return m_lower; }
     uint32_t DeliverRecord(IExtensionModule* module, CSipRecord* record) override;
     uint32_t StartCompleted(IExtensionModule* module, uint32_t reserved) override;
     uint32_t GetSECabinets(uint32_t** cabinets, uint8_t* count) override;
@@ -75,6 +97,16 @@ public:
     // Count opcodes broadcast by the module and what each lower module answered.
     std::vector<ObservedKind> ObservedKinds() const;
     const LowerModule* ModuleById(uint32_t id) const;
+
+    // Sends a request from above through the module. When the module accepts it for later (ST 22),
+    // waits up to wait_ms for the record the module delivers for it (matched by a tag the host
+    // attaches to the request) and copies that into delivered.
+    struct Outcome {
+        uint32_t result = 0;      // OnRequest's result
+        bool pending = false;     // accepted with ST 22
+        bool delivered = false;   // the later answer arrived
+    };
+    Outcome Submit(CSipRecord& request, CSipRecord& delivered, uint32_t wait_ms);
 
     std::vector<HostEvent> Events() const;
     void ClearEvents();
@@ -101,6 +133,9 @@ private:
     mutable std::mutex m_mutex;
     std::vector<HostEvent> m_events;  // guarded by m_mutex
     std::vector<ObservedKind> m_observed;  // guarded by m_mutex
+    std::condition_variable m_delivered;
+    uint64_t m_nextTag = 0;                                    // guarded by m_mutex
+    std::map<std::u16string, std::unique_ptr<CSipRecord>> m_pending;  // guarded by m_mutex
     std::function<void(const HostEvent&)> m_listener;
 };
 
