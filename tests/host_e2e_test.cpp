@@ -61,7 +61,7 @@ TEST(HostLowerModules, BroadcastAnswersOncePerModuleOfTheCabinet) {
     CSipRecord r(0x0300, 0, 0, 0, kNoStatus);
     r.SetModuleId(0xFFFF, 0xFFFF);
     r.SetCommandCI(77);
-    lower.Respond(r);
+    lower.Respond(r, 10000);
     ASSERT_EQ(r.CommandCount(), 2u);
     EXPECT_EQ(r.GetCommandValue(0, key::MI, 0), 0x10001u);
     EXPECT_EQ(r.GetCommandValue(1, key::MI, 0), 0x20001u);
@@ -71,12 +71,12 @@ TEST(HostLowerModules, BroadcastAnswersOncePerModuleOfTheCabinet) {
     EXPECT_EQ(r.GetDataLength(1), 2u);
 
     CSipRecord direct(0x0300, 0, 0, 1, kNoStatus);
-    lower.Respond(direct);
+    lower.Respond(direct, 10000);
     uint32_t v = 0;
     EXPECT_TRUE(direct.GetDataUInt(0, v));
     EXPECT_EQ(v, 9u);
     CSipRecord unknown(0x0999, 0, 0, 0, kNoStatus);
-    lower.Respond(unknown);
+    lower.Respond(unknown, 10000);
     EXPECT_EQ(unknown.Value(key::ST), 1u);
 }
 
