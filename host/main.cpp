@@ -1,17 +1,20 @@
 // emhost: the substitute host. Loads the module library, drives it with a scenario's simulated
 // lower modules and shows what the module does.
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "host/lib/display.h"
+#include "host/lib/line_editor.h"
 #include "host/lib/request_line.h"
 #include "host/lib/scenario.h"
 #include "host/lib/substitute_host.h"
 #include "module/tarnel_module.h"
 #include "platform/codepage.h"
+#include "platform/environment.h"
 
 using namespace em;
 using namespace em::host;
@@ -21,15 +24,20 @@ namespace {
 struct Options {
     std::string library = EM_DEFAULT_LIBRARY;
     bool json = false;
+    int trace = -1;  // console trace level of the module; -1: as the registry says
+    bool shell = false;
 };
 
 void Usage() {
     std::printf(
-        "usage: emhost [options] demo              run the built-in demo scenario\n"
-        "       emhost [options] run SCENARIO.json run a scenario file\n"
+        "usage: emhost [options] demo               run the built-in demo scenario\n"
+        "       emhost [options] run SCENARIO.json  run a scenario file\n"
+        "       emhost [options] shell [SCENARIO.json]\n"
+        "                                           start the module and type requests at a prompt\n"
         "options:\n"
         "  --library PATH   module library to load (default: %s)\n"
-        "  --json           print records as JSON\n",
+        "  --json           print records as JSON\n"
+        "  --trace LEVEL    module trace lines (1 errors .. 5 everything) on the console\n",
         EM_DEFAULT_LIBRARY);
 }
 
@@ -46,12 +54,72 @@ public:
                     m_scenario.description.c_str());
         if (!Load()) return 2;
         ShowInfoBlock();
-        StartModule();
+        Guarded("Start", [&] { StartModule(); });
         ShowOidMap();
-        Detect();
-        RunRequests();
+        Guarded("DetectCabinets", [&] { Detect(); });
+        if (m_opt.shell) Shell();
+        else RunRequests();
         Finish();
         return 0;
+    }
+
+    // The host's side of a call into the module: an exception that leaves the module is
+    // reported, and the run goes on.
+    template <class F>
+    void Guarded(const char* what, F f) {
+        try {
+            f();
+        } catch (const std::exception& e) {
+            std::printf("    !! %s: an exception left the module: %s\n", what, e.what());
+        } catch (...) {
+            std::printf("    !! %s: an exception left the module\n", what);
+        }
+    }
+
+    void Shell() {
+        Section("Shell: type a request, 'help' for the syntax, 'quit' to leave");
+        LineEditor editor(HistoryFile());
+        while (auto line = editor.Read("emhost> ")) {
+            std::string l = *line;
+            while (!l.empty() && (l.back() == ' ' || l.back() == '\r')) l.pop_back();
+            size_t b = l.find_first_not_of(' ');
+            if (b == std::string::npos) continue;
+            l = l.substr(b);
+            if (l == "quit" || l == "exit") break;
+            if (l == "help") {
+                ShellHelp();
+            } else if (l == "map") {
+                ShowOidMap();
+            } else if (l == "events") {
+                for (size_t i = 0; i < m_scenario.events.size(); ++i)
+                    std::printf("  %zu: %s %s\n", i, m_scenario.events[i].kind == ScenarioEvent::Kind::LogClear ? "log clear" : "new entries",
+                                m_scenario.events[i].note.c_str());
+            } else if (l.rfind("event ", 0) == 0) {
+                size_t n = std::strtoul(l.c_str() + 6, nullptr, 10);
+                if (n < m_scenario.events.size()) RaiseEvent(m_scenario.events[n]);
+                else std::printf("  no event %zu ('events' lists them)\n", n);
+            } else if (l == "json on" || l == "json off") {
+                m_opt.json = l == "json on";
+            } else {
+                Request(l);
+            }
+        }
+    }
+
+    void ShellHelp() {
+        std::printf(
+            "  A request: OPCODE [ca=N] [oe=N] [oi=N] [mi=N] [ci=N] [st=N] [da=N | da=\"text\" | raw=01,02]\n"
+            "  OPCODE is a number (0x0B10) or one of these names:\n");
+        for (const auto& n : OpcodeNames()) std::printf("    %-22s 0x%04X  %s\n", n.name, n.opcode, n.meaning);
+        std::printf(
+            "  Other commands: map (the OID map), events / event N (raise a scenario event),\n"
+            "  json on|off, help, quit.\n"
+            "  Example: GetMsgLogCacheEntries ca=0 oe=0x407 oi=0\n");
+    }
+
+    static std::string HistoryFile() {
+        const char* home = std::getenv("HOME");
+        return home ? std::string(home) + "/.emhost_history" : std::string();
     }
 
 private:
@@ -203,7 +271,13 @@ private:
         std::printf("    request  %s\n", Show(req).c_str());
         CSipRecord delivered;
         auto start = std::chrono::steady_clock::now();
-        SubstituteHost::Outcome o = m_host.Submit(req, delivered, kDeliveryWaitMs);
+        SubstituteHost::Outcome o;
+        bool threw = true;
+        Guarded("OnRequest", [&] {
+            o = m_host.Submit(req, delivered, kDeliveryWaitMs);
+            threw = false;
+        });
+        if (threw) return;
         auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
         std::printf("    OnRequest -> %u (%s)%s\n", o.result, o.result ? "handled" : "declined: ST 1, the host passes it on",
                     o.pending ? ", accepted for later (ST 22)" : "");
@@ -218,8 +292,10 @@ private:
         std::printf("\n  ! event from module %s: %s%s\n", m_host.Lower().NameOf(e.module).c_str(),
                     e.kind == ScenarioEvent::Kind::LogClear ? "log cleared" : "new log entries",
                     e.note.empty() ? "" : (" - " + e.note).c_str());
-        std::string sent = m_host.RaiseEvent(e);
-        std::printf("    sent up through OnReply: %s\n", Indent(sent).c_str());
+        Guarded("OnReply", [&] {
+            std::string sent = m_host.RaiseEvent(e);
+            std::printf("    sent up through OnReply: %s\n", Indent(sent).c_str());
+        });
     }
 
     void Finish() {
@@ -232,7 +308,7 @@ private:
     }
 
     const Scenario& m_scenario;
-    const Options& m_opt;
+    Options m_opt;
     SubstituteHost m_host;
     bool m_live = false;
     bool m_showDown = true;
@@ -247,6 +323,7 @@ int main(int argc, char** argv) {
         std::string a = argv[i];
         if (a == "--library" && i + 1 < argc) opt.library = argv[++i];
         else if (a == "--json") opt.json = true;
+        else if (a == "--trace" && i + 1 < argc) opt.trace = std::atoi(argv[++i]);
         else if (a == "-h" || a == "--help") {
             Usage();
             return 0;
@@ -265,10 +342,34 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "emhost: %s\n", error.c_str());
             return 2;
         }
+    } else if (cmd == "shell") {
+        opt.shell = true;
+        bool ok = args.size() >= 2 ? LoadScenarioFile(args[1], scenario, error)
+                                   : ParseScenario(DefaultScenarioJson(), scenario, error);
+        if (!ok) {
+            std::fprintf(stderr, "emhost: %s\n", error.c_str());
+            return 2;
+        }
     } else {
         Usage();
         return 1;
     }
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    return Run(scenario, opt).Main();
+    // Tracing for this run only: a registry file of our own, read when the library loads.
+    std::string reg;
+    if (opt.trace >= 0) {
+        reg = platform::CreateTempFile("emhost-trace-", ".reg");
+        if (FILE* f = reg.empty() ? nullptr : std::fopen(reg.c_str(), "w")) {
+            std::fprintf(f,
+                         "Windows Registry Editor Version 5.00\n\n"
+                         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug\\EM_TARNEL]\n"
+                         "\"ConDebugLevel\"=dword:%08x\n",
+                         opt.trace);
+            std::fclose(f);
+            platform::SetEnvironmentVariable("EM_TARNEL_REGISTRY", reg);
+        }
+    }
+    int rc = Run(scenario, opt).Main();
+    if (!reg.empty()) platform::RemoveFile(reg);
+    return rc;
 }
