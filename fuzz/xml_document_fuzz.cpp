@@ -1,9 +1,14 @@
 // libFuzzer target: a document from arbitrary input, then a walk over every element, attribute
-// and node. The first byte chooses how the rest is read: as UTF-16 text, or as a file's bytes.
+// and node. The first byte chooses how the rest is read: as UTF-16 text, as a file's bytes in
+// memory, or from a file (which indexes UTF-8 while it is read).
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include "platform/codepage.h"
 
 #include "xml/xml_document.h"
 
@@ -55,7 +60,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                            (mode & 0x20 ? em::xml::kFlagTrimWhiteSpace : 0) |
                            (mode & 0x40 ? em::xml::kFlagCollapseWhiteSpace : 0);
     em::xml::CXmlDocument doc(flags);
-    if (mode & 1) {
+    if ((mode & 3) == 3) {
+        static const std::string path = [] {
+            const char* dir = std::getenv("TMPDIR");
+            return std::string(dir && *dir ? dir : "/tmp") + "/xml_document_fuzz.xml";
+        }();
+        if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
+            std::fwrite(data, 1, size, f);
+            std::fclose(f);
+            doc.LoadFile(em::platform::Utf8ToUtf16(path));
+        }
+    } else if (mode & 1) {
         doc.LoadBytes(std::string(reinterpret_cast<const char*>(data), size));
     } else {
         std::u16string text(size / 2, u'\0');

@@ -140,7 +140,6 @@ std::u16string Wide(std::u8string_view v) {
 }
 
 // A name given by a caller in the stored text's code units.
-std::u16string_view Native(std::u16string_view name, std::u16string&) { return name; }
 std::u8string_view Native(std::u16string_view name, std::u8string& storage) {
     const std::string utf8 = em::platform::Utf16ToUtf8(name);
     storage.assign(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size());
