@@ -8,6 +8,7 @@
 
 #include "platform/codepage.h"
 #include "xml/xml_document.h"
+#include "xml/xml_tables.h"
 
 namespace {
 
@@ -110,7 +111,9 @@ TEST(XmlUtf8Text, DetectionMatchesTheRules) {
                             "\xF4\x8F\xBF\xBF", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\x80", "\xBF", "\xC3",
                             "\xE2\x82", "\xF0\x9F\x98", "\xFE", "\xFF", "a", "abcdefgh", "\xC3\xA9"};
     std::mt19937 rng(11);
-    for (int round = 0; round < 3000; ++round) {
+    const bool simd = em::xml::detail::UseSimdUtf8Check(true);
+    for (int round = 0; round < 6000; ++round) {
+        if (round == 3000) em::xml::detail::UseSimdUtf8Check(false);  // the byte loop too
         std::string body(rng() % 40, 'x');
         const int n = 1 + static_cast<int>(rng() % 4);
         for (int i = 0; i < n; ++i) {
@@ -128,6 +131,7 @@ TEST(XmlUtf8Text, DetectionMatchesTheRules) {
             EXPECT_NE(doc.GetResult().find(length), std::u16string::npos) << U8(doc.GetResult());
         }
     }
+    em::xml::detail::UseSimdUtf8Check(simd);
 }
 
 class XmlLoadWhileReading : public testing::Test {
@@ -185,6 +189,13 @@ TEST_F(XmlLoadWhileReading, ProblemsFoundLateFallBack) {
     Same(Large(600 * 1024, std::string("a\0b", 3)), true);  // a 0 byte: removed
     Same(Large() + "<second/>", true);                // root with a sibling
     Same(Large().substr(0, 260 * 1024), true);        // cut in the middle of the text
+}
+
+TEST_F(XmlLoadWhileReading, ByteLoopCheck) {
+    const bool simd = em::xml::detail::UseSimdUtf8Check(false);
+    Same(Large(), true);
+    Same(Large(500 * 1024, "\xE2\x82"), false);
+    em::xml::detail::UseSimdUtf8Check(simd);
 }
 
 TEST_F(XmlLoadWhileReading, SmallAndOddFiles) {

@@ -1,6 +1,7 @@
 // CXmlDocument: reading files, encoding detection and conversion to UTF-16.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -55,6 +56,10 @@ std::u16string SystemMessageText(uint32_t code) {
     if (cut != std::string::npos) text.resize(cut);
     return platform::Utf8ToUtf16(text);
 }
+
+#ifdef EM_XML_SIMD_UTF8
+std::atomic<bool> g_simdUtf8{__builtin_cpu_supports("ssse3") && __builtin_cpu_supports("popcnt")};
+#endif
 
 // Length of the UTF-8 sequence a lead byte starts; 0 for bytes that start none.
 constexpr auto kUtf8Length = [] {
@@ -240,7 +245,7 @@ private:
         if (_mm_movemask_epi8(_mm_cmpeq_epi8(m_error, _mm_setzero_si128())) != 0xFFFF) m_bad = true;
     }
 
-    bool m_simd = __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("popcnt");
+    bool m_simd = g_simdUtf8.load(std::memory_order_relaxed);
     __m128i m_prev = _mm_setzero_si128();
     __m128i m_error = _mm_setzero_si128();
     __m128i m_prevIncomplete = _mm_setzero_si128();
@@ -384,6 +389,16 @@ bool HasByteOrderMark(const unsigned char* b, size_t n) {
 }
 
 }  // namespace
+
+bool detail::UseSimdUtf8Check(bool on) {
+#ifdef EM_XML_SIMD_UTF8
+    g_simdUtf8 = on && __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("popcnt");
+    return g_simdUtf8;
+#else
+    (void)on;
+    return false;
+#endif
+}
 
 uint32_t CharsetToCodePage(std::u16string_view name) {
     constexpr size_t kMaxName = 100;
