@@ -8,7 +8,7 @@
 #include <string_view>
 #include <type_traits>
 
-#if defined(__SSE2__) || defined(_M_X64)
+#if defined(__SSE2__)  // GCC and Clang (the loops below use their builtins)
 #include <emmintrin.h>
 #define EM_XML_SSE2 1
 #endif
