@@ -305,12 +305,14 @@ TEST(LogScan, FillCacheTakesAnsweredCommandsOnly) {
 TEST(LogScan, TaskDispatchTracesEveryTask) {
     test::TraceCapture trace(2);
     CTarnelModule m;
-    CSipRecord raw(0x0B19, 0x0001, 0x0020, 3, kNoStatus);
-    raw.SetModuleId(0x00020003);
-    m.OnTaskExecution(raw, 0);
+    CSipRecord task(0x0777, 0x0001, 0x0020, 3, kNoStatus);  // no task of this module: traced only
+    task.SetModuleId(0x00020003);
+    const uint8_t data[3] = {1, 2, 3};
+    task.SetDataRaw(task.CurrentCommand(), data, 3);
+    m.OnTaskExecution(task, 0);
     EXPECT_EQ(trace.Utf8Lines(), (std::vector<std::string>{
-        "\nEM_TARNEL (OnTaskX) : OnTaskExecution: CABID 0003 OC 0x0B19-0x0001 OID 0x0020",
-        "\nEM_TARNEL (OnTaskX) : CABID 0003: OC 0x0B19-0x0001 OID 0x0020 MID 0x00020003 Stat 0x16 Len 0",
+        "\nEM_TARNEL (OnTaskX) : OnTaskExecution: CABID 0003 OC 0x0777-0x0001 OID 0x0020",
+        "\nEM_TARNEL (OnTaskX) : CABID 0003: OC 0x0777-0x0001 OID 0x0020 MID 0x00020003 Stat 0x16 Len 3",
     }));
 }
 
