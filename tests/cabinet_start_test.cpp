@@ -7,6 +7,7 @@
 #include "host/lib/substitute_host.h"
 #include "module/sip_record.h"
 #include "module/tarnel_module.h"
+#include "tests/support/scenario_util.h"
 #include "tests/support/trace_capture.h"
 
 namespace em {
@@ -15,12 +16,7 @@ namespace {
 using host::Scenario;
 using host::SubstituteHost;
 
-Scenario Parse(const std::string& json) {
-    Scenario s;
-    std::string error;
-    EXPECT_TRUE(host::ParseScenario(json, s, error)) << error;
-    return s;
-}
+Scenario Parse(const std::string& json) { return test::ParseScenarioOrFail(json); }
 
 // Records the tasks the worker runs instead of scanning.
 class ProbeModule : public CTarnelModule {

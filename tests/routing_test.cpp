@@ -6,6 +6,7 @@
 #include "host/lib/substitute_host.h"
 #include "module/sip_record.h"
 #include "module/tarnel_module.h"
+#include "tests/support/scenario_util.h"
 #include "tests/support/trace_capture.h"
 
 namespace em {
@@ -15,12 +16,7 @@ using host::HostEvent;
 using host::Scenario;
 using host::SubstituteHost;
 
-Scenario Parse(const std::string& json) {
-    Scenario s;
-    std::string error;
-    EXPECT_TRUE(host::ParseScenario(json, s, error)) << error;
-    return s;
-}
+Scenario Parse(const std::string& json) { return test::ParseScenarioOrFail(json); }
 
 // Modules answering one configuration value (0xE001 with the given extension) with these values.
 std::string ConfigModules(uint32_t oe, std::vector<int> values) {
