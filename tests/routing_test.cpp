@@ -187,6 +187,19 @@ TEST(RequestHandler, MappedRequestsAreTranslatedAndPassedDown) {
     EXPECT_EQ(text, u"B object 1");  // the owning module answered with its own index
     EXPECT_TRUE(trace.Contains("\nEM_TARNEL (TRANSLAT): CABID 0000: OC 0x0302-0x0000 OID 0x0001 MID 0x00020001"));
 
+    // The whole trace of one routed request, line by line.
+    trace.Clear();
+    {
+        test::TraceCapture golden(5);
+        CSipRecord g(0x0301, 0, 4, 0, kNoStatus);
+        m.OnRequest(&g);
+        EXPECT_EQ(golden.Utf8Lines(),
+                  (std::vector<std::string>{
+                      "\nEM_TARNEL (REQUEST) : CABID 0000: OC 0x0301-0x0000 OID 0x0004 MID 0x00000000",
+                      "\nEM_TARNEL (TRANSLAT): CABID 0000: OC 0x0301-0x0000 OID 0x0002 MID 0x00020001",
+                      "\nEM_TARNEL (RETURN)  : CABID 0000: OC 0x0301-0x0000 OID 0x0002 Stat 0x00 Len 11"}));
+    }
+
     CSipRecord count(0x0300, 0, 0, 0, kNoStatus);
     EXPECT_EQ(m.OnRequest(&count), 1u);
     EXPECT_FALSE(count.GetCFlag());  // answered here, not passed down
