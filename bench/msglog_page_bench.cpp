@@ -140,7 +140,7 @@ void BM_PageRequestGerman(benchmark::State& state) {
 }
 BENCHMARK(BM_PageRequestGerman)->Unit(benchmark::kMillisecond);
 
-// Part 1: the decoder the request builds: the message file found, read and indexed; the
+// The load: the decoder the request builds: the message file found, read and indexed; the
 // language set.
 void BM_PageLoadOnly(benchmark::State& state) {
     Fixture();
@@ -151,7 +151,7 @@ void BM_PageLoadOnly(benchmark::State& state) {
 }
 BENCHMARK(BM_PageLoadOnly)->Unit(benchmark::kMillisecond);
 
-// Part 2: decoding the 2000 entries of the page with a loaded decoder.
+// The decoding: the 2000 entries of the page with a loaded decoder.
 void BM_PageDecodeOnly(benchmark::State& state) {
     PageFixture& f = Fixture();
     CLogMsgDecoder decoder(0);
@@ -170,7 +170,7 @@ void BM_PageDecodeOnly(benchmark::State& state) {
 }
 BENCHMARK(BM_PageDecodeOnly)->Unit(benchmark::kMillisecond);
 
-// Part 3: the page loop without the decoder's work: 2000 unified entries whose text comes from the
+// The page loop without the decoder's work: 2000 unified entries whose text comes from the
 // long-text cache (the request still builds its decoder, so the load is included here too).
 void BM_PageRequestUnifiedCached(benchmark::State& state) {
     host::SubstituteHost host(ParseScenario());
