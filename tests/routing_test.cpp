@@ -248,6 +248,38 @@ TEST(ReplyHandler, EventsAreForwardedAndLogClearEmptiesTheCache) {
     EXPECT_TRUE(trace.Contains("Forward translated event from MID 0x00050006"));
 }
 
+TEST(ReplyHandler, NewEntriesBecomeA0B11EventWithTheFirstNewNumber) {
+    EventHost host(Parse(R"({"modules":[{"id":1}]})"));
+    CTarnelModule m;
+    m.Attach(&host, 1);
+    m.MsgLogCache().InitCabinet(2);
+    auto event = [&](size_t n) {
+        std::vector<uint8_t> bytes;
+        for (size_t i = 0; i < n; ++i) {
+            host::OldStyleEntry e;
+            e.code = 0x0902;
+            e.time = static_cast<uint32_t>(100 + i);
+            auto b = host::EncodeOldStyle(e);
+            bytes.insert(bytes.end(), b.begin(), b.end());
+        }
+        CSipRecord r(0x0B00, 0, 0, 2, 255);
+        r.SetModuleId(0x00050006);
+        r.SetReplyRaw(bytes, 255);
+        m.OnReply(&r);
+    };
+    event(40);
+    host.ClearEvents();
+    event(3);
+    auto events = host.Events();
+    ASSERT_EQ(events.size(), 2u);  // the forwarded event, then the module's own
+    EXPECT_EQ(events[1].kind, HostEvent::Kind::DeliverRecord);
+    EXPECT_EQ(events[1].text, "CA=2 OC=0x0B11 ST=255 DA=41 (0x29)");
+    EXPECT_EQ(host.seen_status, 255u);
+    host.ClearEvents();
+    event(0);  // nothing to store: no event of the module's own
+    EXPECT_EQ(host.Events().size(), 1u);
+}
+
 TEST(ReplyHandler, ExceptionsAreContained) {
     test::TraceCapture trace(1);
     struct ThrowHost : SubstituteHost {
