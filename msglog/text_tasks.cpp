@@ -5,6 +5,7 @@
 
 #include "diag/debug.h"
 #include "module/sip_record.h"
+#include "module/opcodes.h"
 #include "module/tarnel_module.h"
 #include "msglog/log_msg_decoder.h"
 
@@ -14,14 +15,7 @@ namespace {
 
 constexpr uint32_t kLookupTimeoutMs = 10000;
 
-constexpr uint32_t kResolutions = 0x0B17;
-constexpr uint32_t kCauses = 0x0B1A;
-constexpr uint32_t kLongText = 0x0B21;
-constexpr uint32_t kSummary = 0x0B23;
-constexpr uint32_t kCauseParagraph = 0x0B24;
-constexpr uint32_t kResolutionParagraph = 0x0B25;
-constexpr uint32_t kIpmiRawSel = 0xF048;
-constexpr uint32_t kSmbiosRawSel = 0x0B19;
+using namespace opcode;
 
 constexpr uint8_t kPlatformBios = 1;
 constexpr uint8_t kPlatformIpmi = 2;

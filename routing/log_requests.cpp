@@ -5,24 +5,14 @@
 
 #include "diag/debug.h"
 #include "module/sip_record.h"
+#include "module/opcodes.h"
 #include "module/tarnel_module.h"
 
 namespace em {
 
 namespace {
 
-constexpr uint32_t kMsgLogAvailable = 0x0B01;
-constexpr uint32_t kCacheEntries = 0x0B10;
-constexpr uint32_t kLastSequenceNumber = 0x0B12;
-constexpr uint32_t kEntryCount = 0x0B13;
-constexpr uint32_t kResolutions = 0x0B17;
-constexpr uint32_t kLogMessageRaw = 0x0B19;  // CM_LogMessageRaw
-constexpr uint32_t kCauses = 0x0B1A;
-constexpr uint32_t kSupportedLanguages = 0x0B20;
-constexpr uint32_t kLongText = 0x0B21;
-constexpr uint32_t kSummary = 0x0B23;
-constexpr uint32_t kCauseParagraph = 0x0B24;
-constexpr uint32_t kResolutionParagraph = 0x0B25;
+using namespace opcode;
 
 constexpr uint32_t kLanguagesTimeoutMs = 10000;
 

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "diag/debug.h"
+#include "module/opcodes.h"
 #include "module/sip_record.h"
 #include "module/tarnel_module.h"
 #include "msglog/log_merge.h"
@@ -12,11 +13,6 @@ namespace em {
 
 namespace {
 
-constexpr uint32_t kOcBroadcastWrite = 0x0310;
-constexpr uint32_t kOcLogEntry = 0x0B00;
-constexpr uint32_t kOcLogClear = 0x0B03;
-constexpr uint32_t kOcReadConfig = 0xE001;
-constexpr uint32_t kOcWriteConfig = 0xE002;
 
 constexpr uint32_t kCsvNextBootSource = 0x11;
 constexpr uint32_t kCsvRebootRetryCounter = 0x30;
@@ -55,7 +51,7 @@ void NoReplies(CSipRecord& caller) {
 }  // namespace
 
 bool CTarnelModule::IsNeverBroadcast(const CSipRecord& record) {
-    if (record.Value(key::OC) != kOcWriteConfig) return false;
+    if (record.Value(key::OC) != opcode::kWriteConfig) return false;
     uint32_t group = record.Value(key::OE) & ~0xFu;
     if (group != 0x0310 && group != 0x0320) return false;
     EM_TRACE(3, u"\nEM_TARNEL (MMR)     : no broadcast - always handled by EM_KOLVER");
@@ -140,14 +136,14 @@ void CTarnelModule::MergeLogEntryReplies(CSipRecord& copy, CSipRecord& caller) {
 bool CTarnelModule::HandleMultipleModuleRequest(CSipRecord& record) {
     const uint32_t oc = record.Value(key::OC);
     const uint32_t oe = record.Value(key::OE);
-    if (oc != kOcBroadcastWrite && oc != kOcLogEntry && oc != kOcLogClear && oc != kOcReadConfig &&
-        oc != kOcWriteConfig)
+    if (oc != opcode::kBroadcastWrite && oc != opcode::kLogEntry && oc != opcode::kLogClear && oc != opcode::kReadConfig &&
+        oc != opcode::kWriteConfig)
         return false;  // most requests pass by here: no working copy for them
     CSipRecord copy(record);
     copy.SetCommandCI(record.Value(key::CI));
 
     switch (oc) {
-        case kOcBroadcastWrite: {
+        case opcode::kBroadcastWrite: {
             EM_TRACE(3, u"\nEM_TARNEL (MMR)     : write to ALL modules");
             Broadcast(copy, 30000);
             RemoveData(record);
@@ -156,7 +152,7 @@ bool CTarnelModule::HandleMultipleModuleRequest(CSipRecord& record) {
             else record.SetStatus(status::kNotHandled);
             return true;
         }
-        case kOcLogEntry: {
+        case opcode::kLogEntry: {
             EM_TRACE(2, u"\nEM_TARNEL (MMR)     : CM_LogEntry needs to be sent to all modules; do module broadcast...");
             RemoveData(record);
             record.SetStatus(status::kOk);
@@ -179,7 +175,7 @@ bool CTarnelModule::HandleMultipleModuleRequest(CSipRecord& record) {
             else MergeLogEntryReplies(copy, record);
             return true;
         }
-        case kOcLogClear: {
+        case opcode::kLogClear: {
             Broadcast(copy, 15000);
             if (!copy.AnyCommandAnswered()) {
                 record.SetStatus(0x13);
@@ -190,7 +186,7 @@ bool CTarnelModule::HandleMultipleModuleRequest(CSipRecord& record) {
             record.SetStatus(status::kOk);
             return true;
         }
-        case kOcReadConfig: {
+        case opcode::kReadConfig: {
             EM_TRACE(2, u"\nEM_TARNEL (MMR)     : CM_ReadConfigurationSpace 0x%04X", oe);
             if (oe == kCsvRebootRetryCounter || oe == kCsvErrorOffRestartTime) {
                 Broadcast(copy, 10000);
@@ -249,7 +245,7 @@ bool CTarnelModule::HandleMultipleModuleRequest(CSipRecord& record) {
             }
             return true;
         }
-        case kOcWriteConfig: {
+        case opcode::kWriteConfig: {
             EM_TRACE(2, u"\nEM_TARNEL (MMR)     : Write 0x%X", oe);
             if (oe == 0x0070 || ((oe >> 8) & 0xFF) == 0x1C) {
                 record.SetStatus(status::kNotHandled);
