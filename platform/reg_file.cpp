@@ -89,6 +89,18 @@ int HexDigit(char16_t c) {
     return -1;
 }
 
+// Reads hex digits from s[p] on into v, advancing p; stops after 9 digits so that a number too
+// long for 32 bits shows as 9. Returns the number of digits read (1 to 8 is a valid number).
+size_t ReadHexNumber(std::u16string_view s, size_t& p, uint32_t& v) {
+    size_t digits = 0;
+    while (p < s.size() && HexDigit(s[p]) >= 0 && digits < 9) {
+        v = (v << 4) | static_cast<uint32_t>(HexDigit(s[p]));
+        ++p;
+        ++digits;
+    }
+    return digits;
+}
+
 // Reads a quoted text starting at s[pos] == '"'. Escapes: \\ and \" (and \0 for the NUL that
 // separates the texts of a multi-string). Other backslashes stay as written.
 std::optional<std::u16string> ReadQuoted(std::u16string_view s, size_t& pos) {
@@ -310,12 +322,7 @@ bool RegFile::Parse(std::string_view bytes) {
         } else if (rest.size() >= 6 && EqualsFolded(rest.substr(0, 6), u"dword:")) {
             size_t p = 6;
             uint32_t v = 0;
-            size_t digits = 0;
-            while (p < rest.size() && HexDigit(rest[p]) >= 0 && digits < 9) {
-                v = (v << 4) | static_cast<uint32_t>(HexDigit(rest[p]));
-                ++p;
-                ++digits;
-            }
+            size_t digits = ReadHexNumber(rest, p, v);
             if (digits >= 1 && digits <= 8 && OnlyTrailer(rest.substr(p))) {
                 value.type = kRegDword;
                 for (int b = 0; b < 4; ++b) value.data.push_back(static_cast<uint8_t>(v >> (8 * b)));
@@ -328,12 +335,7 @@ bool RegFile::Parse(std::string_view bytes) {
             if (p < rest.size() && rest[p] == u'(') {
                 ++p;
                 uint32_t t = 0;
-                size_t digits = 0;
-                while (p < rest.size() && HexDigit(rest[p]) >= 0 && digits < 9) {
-                    t = (t << 4) | static_cast<uint32_t>(HexDigit(rest[p]));
-                    ++p;
-                    ++digits;
-                }
+                size_t digits = ReadHexNumber(rest, p, t);
                 good = digits >= 1 && digits <= 8 && p < rest.size() && rest[p] == u')';
                 ++p;
                 type = t;
@@ -357,12 +359,7 @@ bool RegFile::Parse(std::string_view bytes) {
         } else if (rest.size() >= 4 && EqualsFolded(rest.substr(0, 4), u"str(")) {
             size_t p = 4;
             uint32_t t = 0;
-            size_t digits = 0;
-            while (p < rest.size() && HexDigit(rest[p]) >= 0 && digits < 9) {
-                t = (t << 4) | static_cast<uint32_t>(HexDigit(rest[p]));
-                ++p;
-                ++digits;
-            }
+            size_t digits = ReadHexNumber(rest, p, t);
             if (digits >= 1 && digits <= 8 && p + 1 < rest.size() && rest[p] == u')' && rest[p + 1] == u':') {
                 p += 2;
                 auto q = ReadQuoted(rest, p);
