@@ -43,6 +43,13 @@ uint32_t ReadUInt(const CSipRecord& r) {
     return v;
 }
 
+// Makes command index the current one (the record has no direct setter for the index).
+void SelectCommand(CSipRecord& r, uint32_t index) {
+    r.FirstCommand();
+    while (r.CurrentIndex() < index && r.NextCommand()) {
+    }
+}
+
 void NoReplies(CSipRecord& caller) {
     caller.SetStatus(0x13);
     EM_TRACE(3, u"\nEM_TARNEL (MMR)     :   no replies, CmdStatus=0x%02X", caller.Value(key::ST));
@@ -72,11 +79,7 @@ bool CTarnelModule::SelectExtremeDataCommand(CSipRecord& record, int direction) 
             best_index = record.CurrentIndex();
         }
     });
-    // Move back to the chosen (or the remembered) command.
-    uint32_t target = found ? best_index : saved;
-    record.FirstCommand();
-    while (record.CurrentIndex() < target && record.NextCommand()) {
-    }
+    SelectCommand(record, found ? best_index : saved);
     return found;
 }
 
@@ -87,9 +90,7 @@ bool CTarnelModule::AnyCommandHasDataValue(CSipRecord& record, uint32_t value) {
             if (record.HasAnswer(0, false) && ReadUInt(record) == value) return true;
         } while (record.NextCommand());
     }
-    record.FirstCommand();
-    while (record.CurrentIndex() < saved && record.NextCommand()) {
-    }
+    SelectCommand(record, saved);
     return false;
 }
 
