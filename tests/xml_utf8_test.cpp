@@ -177,7 +177,9 @@ protected:
         return s + "</Events></EventMsg>";
     }
 
-    std::string m_path = testing::TempDir() + "xml_load_while_reading.xml";
+    // One file per test: ctest runs the tests of this fixture in parallel processes.
+    std::string m_path = testing::TempDir() + "xml_load_while_reading_" +
+                         testing::UnitTest::GetInstance()->current_test_info()->name() + ".xml";
 };
 
 TEST_F(XmlLoadWhileReading, ValidFileIsKeptAsUtf8) { Same(Large(), true); }
