@@ -272,6 +272,7 @@ TEST(XmlSyntax, EveryErrorKindIsLogged) {
         {u"<r/><?pi", u"<unterminated_tag_syntax type=\"processing_instruction\" offset=\"4\"/>"},
         {u"<r/><![CDATA[x", u"<unterminated_tag_syntax type=\"cdata_section\" offset=\"4\"/>"},
         {u"<r/><!DOCTYPE [ ", u"<unterminated_tag_syntax type=\"document_type\" offset=\"4\"/>"},
+        {u"<r/><!DOCTYPE [<!-", u"<unterminated_tag_syntax type=\"document_type\" offset=\"4\"/>"},
         {u"<r/><x a='>", u"<unterminated_tag_syntax type=\"start_tag\" offset=\"4\"/>"},
         {u"<r/></r", u"<unterminated_tag_syntax type=\"end_tag\" offset=\"4\"/>"},
         {u"<r/><", u"<unterminated_tag_syntax type=\"tag\" offset=\"4\"/>"},

@@ -94,6 +94,7 @@ constexpr size_t npos = static_cast<size_t>(-1);
 // Offset of the character c at or after pos, or npos.
 template <class Ch>
 inline size_t FindChar(const Ch* s, size_t pos, size_t n, char c) {
+    if (pos >= n) return npos;  // callers may start past the end ("<!-" at the very end)
     // Most searches end within a few characters: look there first, then hand over.
     const size_t near = n - pos < 32 ? n : pos + 32;
     for (; pos < near; ++pos)
