@@ -1,0 +1,298 @@
+#!/usr/bin/env python3
+"""Mutation testing for the module's sources.
+
+Makes one small change at a time to a source file (a mutant), rebuilds what the change touches in a
+build folder of its own, runs the tests and reports whether they noticed (killed), did not (survived)
+or hung (timed out). A mutant that does not compile is left out of the score.
+
+    python3 scripts/mutants.py routing/               # every mutant of every .cpp under routing/
+    python3 scripts/mutants.py mapping/oid_map_table.cpp --sample 40 --seed 7
+    python3 scripts/mutants.py msglog/ --list         # the mutants only, nothing is built
+    python3 scripts/mutants.py tasks/ --label mt      # only the tests of one CTest label
+
+Mutants that cannot be told apart from the original by any test (equivalent mutants) are listed in
+scripts/mutants-equivalent.txt as "path:line: change  # reason" and left out of the score.
+"""
+
+import argparse
+import json
+import os
+import random
+import re
+import shutil
+import subprocess
+import sys
+import time
+from dataclasses import dataclass
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+EQUIVALENT_FILE = os.path.join(ROOT, "scripts", "mutants-equivalent.txt")
+TEST_TARGETS = ["em_tests", "em_mt_tests"]
+
+
+@dataclass
+class Mutant:
+    path: str      # relative to the project root
+    line: int      # 1-based
+    column: int    # 0-based, in the line
+    old: str
+    new: str
+    kind: str
+
+    def key(self):
+        return f"{self.path}:{self.line}: {self.old} -> {self.new}"
+
+
+# ---- finding mutants ------------------------------------------------------------------------------
+
+def mask_line(line, in_block_comment):
+    """The line with comments and string/char literals blanked, so operators inside them are not
+    taken for code. Returns (masked, still_in_block_comment)."""
+    out = []
+    i, n = 0, len(line)
+    while i < n:
+        if in_block_comment:
+            end = line.find("*/", i)
+            if end < 0:
+                out.append(" " * (n - i))
+                return "".join(out), True
+            out.append(" " * (end + 2 - i))
+            i = end + 2
+            in_block_comment = False
+            continue
+        c = line[i]
+        if line.startswith("//", i):
+            out.append(" " * (n - i))
+            break
+        if line.startswith("/*", i):
+            in_block_comment = True
+            continue
+        if c in "\"'":
+            # u"..", L'..', R"(..)" prefixes stay as code; the literal itself is blanked
+            j = i + 1
+            while j < n and line[j] != c:
+                j += 2 if line[j] == "\\" else 1
+            out.append(" " * (min(j + 1, n) - i))
+            i = j + 1
+            continue
+        out.append(c)
+        i += 1
+    return "".join(out), in_block_comment
+
+
+RELATIONAL = {"<": "<=", "<=": "<", ">": ">=", ">=": ">", "==": "!=", "!=": "=="}
+LOGICAL = {"&&": "||", "||": "&&"}
+# An operator with spaces on both sides is a comparison, not a template bracket or a shift.
+OPERATOR_RE = re.compile(r"(?<=\s)(<=|>=|==|!=|&&|\|\||<|>)(?=\s)")
+NUMBER_RE = re.compile(r"(?<![\w.])(0[xX][0-9a-fA-F]+|\d+)([uUlL]*)(?![\w.])")
+CALL_STATEMENT_RE = re.compile(r"^(\s*)((?:[A-Za-z_][\w:]*(?:\.|->))*[A-Za-z_][\w:]*\s*\(.*\)\s*;)\s*$")
+RETURN_RE = re.compile(r"\breturn\s+(true|false|0|1)\s*;")
+# Trace lines are left alone unless asked for: their texts are checked where they matter, and a
+# mutant per trace argument would swamp the report.
+TRACE_RE = re.compile(r"\b(EM_TRACE\w*|Trace)\s*\(")
+NOT_A_CALL = {"return", "if", "while", "for", "switch", "sizeof", "static_assert", "delete", "throw",
+              "case", "EM_GUARDED_BY", "EM_REQUIRES", "EM_EXCLUDES", "catch", "decltype"}
+
+
+def number_mutations(text):
+    is_hex = text[:2].lower() == "0x"
+    if not is_hex and len(text) > 1 and text.startswith("0"):
+        return      # octal (file modes and the like): left alone
+    value = int(text, 0)
+    out = {value + 1}
+    if value > 0:
+        out.add(value - 1)
+    if is_hex and value > 1:
+        out.add(value ^ (1 << (value.bit_length() - 1)))   # the highest bit dropped
+    elif value == 0:
+        out.add(1)
+    for v in sorted(out):
+        if v == value or v < 0:
+            continue
+        yield (f"0x{v:0{len(text) - 2}X}" if is_hex else str(v))
+
+
+def find_mutants(path, traces=False):
+    rel = os.path.relpath(path, ROOT)
+    with open(path, encoding="utf-8", errors="replace") as f:
+        lines = f.read().split("\n")
+    mutants = []
+    in_comment = False
+    for number, line in enumerate(lines, 1):
+        masked, in_comment = mask_line(line, in_comment)
+        stripped = masked.strip()
+        if not stripped or stripped.startswith("#") or "static_assert" in stripped:
+            continue
+        if not traces and TRACE_RE.search(masked):
+            continue
+        for m in OPERATOR_RE.finditer(masked):
+            op = m.group(1)
+            new = RELATIONAL.get(op) or LOGICAL[op]
+            mutants.append(Mutant(rel, number, m.start(), op, new,
+                                  "logical" if op in LOGICAL else "relational"))
+        for m in NUMBER_RE.finditer(masked):
+            # array sizes and bit-field widths rarely make sense to change
+            if masked[m.end():].lstrip().startswith("]"):
+                continue
+            for new in number_mutations(m.group(1)):
+                mutants.append(Mutant(rel, number, m.start(1), m.group(1), new, "constant"))
+        call = CALL_STATEMENT_RE.match(masked)
+        if call and call.group(2).split("(")[0].strip().split("::")[-1] not in NOT_A_CALL \
+                and masked.count("(") == masked.count(")") and "=" not in masked.split("(")[0]:
+            start = call.start(2)
+            old = line[start:].rstrip()
+            mutants.append(Mutant(rel, number, start, old, ";", "call removed"))
+        for m in RETURN_RE.finditer(masked):
+            flip = {"true": "false", "false": "true", "0": "1", "1": "0"}[m.group(1)]
+            mutants.append(Mutant(rel, number, m.start(1), m.group(1), flip, "return value"))
+    return mutants
+
+
+def apply(mutant, original_lines):
+    lines = list(original_lines)
+    line = lines[mutant.line - 1]
+    assert line[mutant.column:mutant.column + len(mutant.old)] == mutant.old, mutant.key()
+    lines[mutant.line - 1] = line[:mutant.column] + mutant.new + line[mutant.column + len(mutant.old):]
+    return "\n".join(lines)
+
+
+def load_equivalent():
+    known = {}
+    if os.path.exists(EQUIVALENT_FILE):
+        with open(EQUIVALENT_FILE, encoding="utf-8") as f:
+            for raw in f:
+                entry, _, reason = raw.partition("#")
+                entry = entry.strip()
+                if entry:
+                    known[entry] = reason.strip()
+    return known
+
+
+# ---- building and testing --------------------------------------------------------------------------
+
+def run(cmd, timeout, cwd=ROOT):
+    try:
+        p = subprocess.run(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=timeout)
+        return p.returncode, p.stdout.decode(errors="replace")
+    except subprocess.TimeoutExpired:
+        return None, ""
+
+
+def configure(build):
+    if os.path.exists(os.path.join(build, "build.ninja")):
+        return
+    cmd = ["cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Debug",
+           "-DEM_BUILD_BENCH=OFF", "-DCMAKE_CXX_FLAGS=-O1"]
+    if shutil.which("ccache"):
+        cmd += ["-DCMAKE_CXX_COMPILER_LAUNCHER=ccache", "-DCMAKE_C_COMPILER_LAUNCHER=ccache"]
+    rc, out = run(cmd, 600)
+    if rc != 0:
+        sys.exit("configure failed:\n" + out)
+
+
+def build(build_dir, timeout):
+    return run(["ninja", "-C", build_dir] + TEST_TARGETS, timeout)
+
+
+def test(build_dir, label, timeout):
+    cmd = ["ctest", "--test-dir", build_dir, "-j", str(os.cpu_count() or 2), "--timeout", str(timeout),
+           "--stop-on-failure", "-Q"]
+    if label:
+        cmd += ["-L", label]
+    # ctest's own time-out ends a hung test; ours ends a hung ctest
+    rc, out = run(cmd, timeout * 4)
+    if rc is None or "***Timeout" in out:
+        return "timed out"
+    return "survived" if rc == 0 else "killed"
+
+
+# ---- main -------------------------------------------------------------------------------------------
+
+def collect_files(paths):
+    files = []
+    for p in paths:
+        p = os.path.join(ROOT, p) if not os.path.isabs(p) else p
+        if os.path.isdir(p):
+            for dirpath, _, names in os.walk(p):
+                files += [os.path.join(dirpath, n) for n in sorted(names) if n.endswith(".cpp")]
+        else:
+            files.append(p)
+    return sorted(set(files))
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("paths", nargs="+", help="source files or folders (their .cpp files)")
+    ap.add_argument("--build", default=os.path.join(ROOT, "build-mutants"), help="build folder of its own")
+    ap.add_argument("--label", help="run only the tests of this CTest label")
+    ap.add_argument("--sample", type=int, help="test this many mutants, drawn at random")
+    ap.add_argument("--seed", type=int, default=1, help="seed of the sample")
+    ap.add_argument("--timeout", type=int, default=60, help="seconds for one test")
+    ap.add_argument("--list", action="store_true", help="list the mutants, build nothing")
+    ap.add_argument("--traces", action="store_true", help="mutate trace calls as well")
+    ap.add_argument("--json", help="write the results to this file as well")
+    args = ap.parse_args()
+
+    mutants = [m for f in collect_files(args.paths) for m in find_mutants(f, args.traces)]
+    equivalent = load_equivalent()
+    skipped = [m for m in mutants if m.key() in equivalent]
+    mutants = [m for m in mutants if m.key() not in equivalent]
+    if args.sample and args.sample < len(mutants):
+        mutants = sorted(random.Random(args.seed).sample(mutants, args.sample),
+                         key=lambda m: (m.path, m.line, m.column))
+    if args.list:
+        for m in mutants:
+            print(f"{m.key()}  [{m.kind}]")
+        print(f"{len(mutants)} mutants, {len(skipped)} listed as equivalent")
+        return 0
+
+    configure(args.build)
+    rc, out = build(args.build, 1800)
+    if rc != 0:
+        sys.exit("the unmutated tree does not build:\n" + out)
+    if test(args.build, args.label, args.timeout) != "survived":
+        sys.exit("the tests fail on the unmutated tree")
+
+    results = []
+    started = time.time()
+    originals = {}
+    try:
+        for i, m in enumerate(mutants, 1):
+            full = os.path.join(ROOT, m.path)
+            if full not in originals:
+                with open(full, encoding="utf-8") as f:
+                    originals[full] = f.read()
+            with open(full, "w", encoding="utf-8") as f:
+                f.write(apply(m, originals[full].split("\n")))
+            rc, _ = build(args.build, 600)
+            outcome = "uncompilable" if rc != 0 else test(args.build, args.label, args.timeout)
+            with open(full, "w", encoding="utf-8") as f:
+                f.write(originals[full])
+            results.append((m, outcome))
+            mark = {"killed": "  ", "survived": "S ", "timed out": "T ", "uncompilable": "- "}[outcome]
+            print(f"{mark}[{i}/{len(mutants)}] {outcome:12} {m.key()}  [{m.kind}]", flush=True)
+    finally:
+        for full, text in originals.items():
+            with open(full, "w", encoding="utf-8") as f:
+                f.write(text)
+        # leave the build folder matching the sources again
+        build(args.build, 1800)
+
+    counts = {k: sum(1 for _, o in results if o == k) for k in ("killed", "survived", "timed out", "uncompilable")}
+    scored = counts["killed"] + counts["survived"] + counts["timed out"]
+    score = 100.0 * (counts["killed"] + counts["timed out"]) / scored if scored else 100.0
+    print(f"\n{counts['killed']} killed, {counts['survived']} survived, {counts['timed out']} timed out, "
+          f"{counts['uncompilable']} did not compile, {len(skipped)} equivalent; "
+          f"score {score:.1f} % in {time.time() - started:.0f} s")
+    for m, o in results:
+        if o == "survived":
+            print(f"survived: {m.key()}  [{m.kind}]")
+    if args.json:
+        with open(args.json, "w", encoding="utf-8") as f:
+            json.dump({"score": score, "counts": counts, "equivalent": len(skipped),
+                       "results": [dict(m.__dict__, outcome=o) for m, o in results]}, f, indent=1)
+    return 0 if counts["survived"] == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
