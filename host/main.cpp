@@ -15,14 +15,29 @@
 #include "module/tarnel_module.h"
 #include "platform/codepage.h"
 #include "platform/environment.h"
+#include "platform/sysinfo.h"
 
 using namespace em;
 using namespace em::host;
 
 namespace {
 
+// The module library beside the executable (an installed tool, or the build folder), else the
+// one the tool was built with.
+std::string DefaultLibrary() {
+    std::u16string exe;
+    if (platform::GetExecutablePath(exe)) {
+        std::string beside = platform::Utf16ToUtf8(exe.substr(0, exe.find_last_of(u"/\\") + 1)) + EM_LIBRARY_FILE_NAME;
+        if (std::FILE* f = std::fopen(beside.c_str(), "rb")) {
+            std::fclose(f);
+            return beside;
+        }
+    }
+    return EM_DEFAULT_LIBRARY;
+}
+
 struct Options {
-    std::string library = EM_DEFAULT_LIBRARY;
+    std::string library = DefaultLibrary();
     bool json = false;
     int trace = -1;  // console trace level of the module; -1: as the registry says
     bool shell = false;
@@ -35,10 +50,10 @@ void Usage() {
         "       emhost [options] shell [SCENARIO.json]\n"
         "                                           start the module and type requests at a prompt\n"
         "options:\n"
-        "  --library PATH   module library to load (default: %s)\n"
+        "  --library PATH   module library to load (default: %s beside emhost)\n"
         "  --json           print records as JSON\n"
         "  --trace LEVEL    module trace lines (1 errors .. 5 everything) on the console\n",
-        EM_DEFAULT_LIBRARY);
+        EM_LIBRARY_FILE_NAME);
 }
 
 std::string U8(std::u16string_view s) { return platform::Utf16ToUtf8(s); }

@@ -2,7 +2,7 @@
 # Installs the Debian packages the build needs, when any is missing (run as root).
 set -euo pipefail
 pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev rapidjson-dev googletest libgtest-dev
-      libbenchmark-dev libpugixml-dev libreadline-dev python3)
+      libbenchmark-dev libpugixml-dev libreadline-dev python3 lintian)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
