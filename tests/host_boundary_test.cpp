@@ -50,8 +50,6 @@ struct Failing : CExtensionModule {
     uint32_t OnRequest(CSipRecord*) override { Fail(); }
     uint32_t SetCabinetNumber(uint32_t) override { Fail(); }
     const char16_t* GetModuleName() override { Fail(); }
-    void Reserved14() override { Fail(); }
-    uint32_t Reserved20() override { Fail(); }
     uint32_t OnNotify(uint32_t, uintptr_t, uintptr_t) override { Fail(); }
 };
 
@@ -74,8 +72,6 @@ TEST(HostBoundary, EveryFailingOperationAnswersItsFailureValueAndTraces) {
         {"SetCabinetNumber", m.SetCabinetNumber(3)},
         {"OnNotify", m.Notify(2, 0, 0)},  // Notify reaches slot 22, which fails
         {"GetModuleName", m.GetModuleName()[0]},
-        {"slot 14", (m.Reserved14(), 0u)},
-        {"slot 20", boundary.Reserved20()},
     };
     for (const auto& c : calls) {
         EXPECT_EQ(c.result, 0u) << c.name;
