@@ -7,10 +7,11 @@
 
 #define EM_EXPORT extern "C" __attribute__((visibility("default")))
 
-EM_EXPORT uint32_t EM_Create(em::IExtensionModule** module, void* reserved);
-EM_EXPORT uint32_t EM_Delete();
-EM_EXPORT const char16_t* EM_GetModuleName();
-EM_EXPORT uint32_t EM_SetupAction(uint32_t action, void* param);
+// No exception leaves an export.
+EM_EXPORT uint32_t EM_Create(em::IExtensionModule** module, void* reserved) noexcept;
+EM_EXPORT uint32_t EM_Delete() noexcept;
+EM_EXPORT const char16_t* EM_GetModuleName() noexcept;
+EM_EXPORT uint32_t EM_SetupAction(uint32_t action, void* param) noexcept;
 
 namespace em {
 

@@ -27,6 +27,13 @@ uint32_t CExtensionModule::Attach(IExtensionHost* host, uint32_t module_id) {
     return 1;
 }
 
+void* CExtensionModule::DeletingDestructor(unsigned int flags) {
+    void* self = this;
+    if (flags & 1u) delete this;
+    else this->~CExtensionModule();  // virtual: the most derived destructor
+    return self;
+}
+
 uint32_t CExtensionModule::OnRequest(CSipRecord* record) {
     if (record) record->SetStatus(status::kNotHandled);
     return 0;

@@ -10,11 +10,16 @@ namespace em {
 
 class CSipRecord;
 
-// The host's view of an extension module: slot 0 the destructor, slots 1 to 17 in this order.
+// The host's view of an extension module: 18 operations, one slot each, slot k at byte offset 8*k
+// of the table. The host is built with another compiler, whose destructor takes a single slot: a
+// deleting destructor with a flags argument (bit 0: free the object as well). A C++ virtual
+// destructor would take two slots here and shift every later operation, so the interface has none;
+// slot 0 is that deleting destructor, spelled out.
 class IExtensionModule {
 public:
-    // An exception leaving the destruction is contained by EM_Delete.
-    virtual ~IExtensionModule() noexcept(false) {}                                // 0
+    // Destroys the object; with bit 0 of flags set it also frees it. Returns the object's address,
+    // null when the destruction failed.
+    virtual void* DeletingDestructor(unsigned int flags) = 0;                     // 0
     virtual uint32_t GetModuleInfo(void* info) = 0;                               // 1
     virtual uint32_t OnHardwareDetected(uint32_t arg1, void* arg2) = 0;           // 2
     virtual uint32_t Start(IExtensionHost* host, uint32_t module_id) = 0;         // 3
@@ -32,6 +37,10 @@ public:
     virtual void Reserved15() = 0;                                                // 15
     virtual void Reserved16() = 0;                                                // 16
     virtual void Reserved17() = 0;                                                // 17
+
+protected:
+    // Not virtual and not public: the object is destroyed through slot 0 only.
+    ~IExtensionModule() = default;
 };
 
 // Process-wide: the server's own cabinet number, handed down by the host.
@@ -40,8 +49,9 @@ uint32_t ServerCabinetNumber();
 class CExtensionModule : public IExtensionModule {
 public:
     CExtensionModule() = default;
-    ~CExtensionModule() noexcept(false) override {}
 
+    // Slot 0: runs the destructor below (the most derived one); bit 0 of flags frees the object.
+    void* DeletingDestructor(unsigned int flags) override;
     uint32_t GetModuleInfo(void* info) override { return 0; }
     uint32_t OnHardwareDetected(uint32_t, void*) override { return 1; }
     uint32_t Start(IExtensionHost* host, uint32_t module_id) override { return Attach(host, module_id); }
@@ -64,6 +74,10 @@ public:
     virtual uint32_t Reserved20() { return 0; }                                   // 20
     virtual uint32_t Reserved21() { return 0; }                                   // 21
     virtual uint32_t OnNotify(uint32_t code, uintptr_t param1, uintptr_t param2) { return 0; }  // 22
+    // Declared after slot 22 on purpose: the two slots this compiler gives a virtual destructor
+    // then follow the host's table instead of shifting it. An exception leaving the destruction is
+    // contained by the caller of slot 0.
+    virtual ~CExtensionModule() noexcept(false) {}
 
     // Keeps the host and the module id and registers the event log source.
     uint32_t Attach(IExtensionHost* host, uint32_t module_id);

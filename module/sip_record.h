@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include <rapidjson/document.h>
@@ -20,15 +21,15 @@ namespace em {
 class CProcessHeapAllocator {
 public:
     static const bool kNeedFree = true;
-    void* Malloc(size_t size) { return size ? platform::HeapAllocZero(size) : nullptr; }
-    void* Realloc(void* block, size_t /*old_size*/, size_t new_size) {
+    void* Malloc(size_t size) noexcept { return size ? platform::HeapAllocZero(size) : nullptr; }
+    void* Realloc(void* block, size_t /*old_size*/, size_t new_size) noexcept {
         if (new_size == 0) {
             platform::HeapFree(block);
             return nullptr;
         }
         return platform::HeapReAllocZero(block, new_size);
     }
-    static void Free(void* block) { platform::HeapFree(block); }
+    static void Free(void* block) noexcept { platform::HeapFree(block); }
 };
 
 using SipEncoding = rapidjson::UTF16<char16_t>;
@@ -161,6 +162,33 @@ private:
     char16_t* m_pszText = nullptr;
     SipDocument m_doc;
     uint32_t m_nCurrent = 0;
+
+    friend struct SipRecordLayout;
 };
+
+// The host builds and reads records with its own compiler, so the record's layout is part of the
+// interface: plain pointers and numbers only (no standard-library member, nothing that throws), at
+// these offsets on every x64 build.
+struct SipRecordLayout {
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+#endif
+    static constexpr size_t kAttachedText = offsetof(CSipRecord, m_pszText);
+    static constexpr size_t kDocument = offsetof(CSipRecord, m_doc);
+    static constexpr size_t kCurrentCommand = offsetof(CSipRecord, m_nCurrent);
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+};
+static_assert(sizeof(void*) == 8, "the record layout is that of an x64 host");
+static_assert(SipRecordLayout::kAttachedText == 0);
+static_assert(SipRecordLayout::kDocument == 8);
+static_assert(sizeof(SipDocument) == 96 && sizeof(SipValue) == 16);
+static_assert(SipRecordLayout::kCurrentCommand == 104);
+static_assert(sizeof(CSipRecord) == 112 && alignof(CSipRecord) == 8);
+// The allocator has no state, so every instance (the host's or the module's) frees every block.
+static_assert(std::is_empty_v<CProcessHeapAllocator>);
+static_assert(noexcept(CProcessHeapAllocator().Malloc(1)) && noexcept(CProcessHeapAllocator::Free(nullptr)));
 
 }  // namespace em
