@@ -1,7 +1,9 @@
 // Code-page conversion and the reader's character-set and entity tables.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
+#include <memory>
 #include <random>
 #include <set>
 #include <string>
@@ -122,6 +124,22 @@ TEST(CodePage, IconvCodePages) {
     EXPECT_EQ(out, u"\u30d5\u30a1\u30f3A");
     EXPECT_FALSE(MultiByteToWide(4711, "abc", out));
     EXPECT_TRUE(out.empty());
+}
+
+TEST(CodePage, SequenceFailingAfterItsBytesWereTakenEndsOrGoesOnCleanly) {
+    // The converter may take a bad sequence's bytes before it reports it: at the end of the input
+    // the conversion stops there, inside it the next byte is still converted.
+    std::u16string out;
+    for (const char* tail : {"\xA2\xE8", "A\xA2\xE8", "\xA2\xE8" "AB"}) {
+        std::string bytes(tail);
+        auto heap = std::make_unique<char[]>(bytes.size());
+        memcpy(heap.get(), bytes.data(), bytes.size());
+        EXPECT_TRUE(MultiByteToWide(949, std::string_view(heap.get(), bytes.size()), out));
+        EXPECT_EQ(out.back() == u'B', bytes.back() == 'B') << bytes;
+    }
+    auto shift = std::make_unique<char[]>(1);
+    shift[0] = '\x0E';
+    EXPECT_TRUE(MultiByteToWide(50229, std::string_view(shift.get(), 1), out));
 }
 
 TEST(CodePage, EveryTableCodePageIsKnownOrReported) {

@@ -149,18 +149,31 @@ bool MultiByteToWide(uint32_t code_page, std::string_view bytes, std::u16string&
     char* in = const_cast<char*>(bytes.data());
     size_t in_left = bytes.size();
     char16_t buf[1024];
+    // A failure is reported either at the first byte of the bad sequence or, by some converters,
+    // after its bytes were taken. A failure after progress is therefore settled by the next call:
+    // if that one is stuck at once, the byte there is the bad one; if it moves on, the bytes the
+    // failed call took were the bad sequence.
+    bool taken = false;
     while (in_left > 0) {
         char* o = reinterpret_cast<char*>(buf);
         size_t o_left = sizeof(buf);
+        const char* before = in;
         size_t rc = iconv(cd, &in, &in_left, &o, &o_left);
+        const bool moved = in != before;
+        if (taken && moved) out.push_back(u'\xFFFD');
+        taken = false;
         out.append(buf, (sizeof(buf) - o_left) / sizeof(char16_t));
-        if (rc == static_cast<size_t>(-1)) {
-            if (errno == E2BIG) continue;
-            // EILSEQ or EINVAL (truncated tail): one replacement character, skip one byte.
-            out.push_back(u'\xFFFD');
+        if (rc != static_cast<size_t>(-1) || errno == E2BIG) continue;
+        // EILSEQ, or EINVAL for a sequence cut short at the end.
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        if (!moved) {
+            out.push_back(u'\xFFFD');  // stuck at a bad byte: replace it and go on after it
             ++in;
             --in_left;
-            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        } else if (in_left == 0) {
+            out.push_back(u'\xFFFD');  // the bad sequence ran to the end
+        } else {
+            taken = true;
         }
     }
     // Flush a stateful encoding's pending output (ISO-2022, UTF-7).
