@@ -14,6 +14,7 @@ import glob
 import os
 import re
 import subprocess
+import tempfile
 
 DATA = 'tests/data/codepage'
 OUT = 'platform/posix/codepage_tables.inc'
@@ -30,17 +31,21 @@ libc.iconv.argtypes = [ctypes.c_void_p, ctypes.POINTER(ctypes.c_char_p), ctypes.
                        ctypes.POINTER(ctypes.c_char_p), ctypes.POINTER(ctypes.c_size_t)]
 
 
+_INPUTS_EXE = []
+
+
 def Inputs(cp):
-    """The conversion test's inputs, from the shared header, built by the host compiler."""
-    exe = '/tmp/cp_inputs_dump'
-    src = exe + '.cpp'
-    with open(src, 'w') as f:
-        f.write('#include "tests/tools/cp_corpus.h"\n#include <cstdio>\n#include <cstdlib>\n'
-                'int main(int, char** v) { for (auto& s : cp_corpus::Inputs(std::atoi(v[1]))) {'
-                ' for (unsigned char c : s) std::printf("%02X", c); std::printf("\\n"); } }\n')
-    if not os.path.exists(exe):
-        subprocess.run(['g++', '-std=c++20', '-I.', src, '-o', exe], check=True)
-    out = subprocess.run([exe, str(cp)], capture_output=True, text=True, check=True).stdout
+    """The conversion test's inputs, from the shared header, built once by the host compiler."""
+    if not _INPUTS_EXE:
+        folder = tempfile.mkdtemp()
+        src = os.path.join(folder, 'inputs.cpp')
+        with open(src, 'w') as f:
+            f.write('#include "tests/tools/cp_corpus.h"\n#include <cstdio>\n#include <cstdlib>\n'
+                    'int main(int, char** v) { for (auto& s : cp_corpus::Inputs(std::atoi(v[1]))) {'
+                    ' for (unsigned char c : s) std::printf("%02X", c); std::printf("\\n"); } }\n')
+        _INPUTS_EXE.append(os.path.join(folder, 'inputs'))
+        subprocess.run(['g++', '-std=c++20', '-I.', src, '-o', _INPUTS_EXE[0]], check=True)
+    out = subprocess.run([_INPUTS_EXE[0], str(cp)], capture_output=True, text=True, check=True).stdout
     return [bytes.fromhex(line) for line in out.split('\n')[:-1]]
 
 
