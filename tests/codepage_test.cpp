@@ -124,19 +124,26 @@ TEST(CodePage, ConversionsAtAGlance) {
 }
 
 TEST(CodePage, SequenceFailingAfterItsBytesWereTakenEndsOrGoesOnCleanly) {
-    // The converter may take a bad sequence's bytes before it reports it: at the end of the input
-    // the conversion stops there, inside it the next byte is still converted.
+    // iconv may take a bad sequence's bytes before it reports it (a shift-out without designation
+    // here): at the end of the input the conversion stops there, inside it the next byte is kept.
+    // Each input sits in a buffer of its exact size, so that reading past it is caught.
     std::u16string out;
-    for (const char* tail : {"\xA2\xE8", "A\xA2\xE8", "\xA2\xE8" "AB"}) {
-        std::string bytes(tail);
-        auto heap = std::make_unique<char[]>(bytes.size());
-        memcpy(heap.get(), bytes.data(), bytes.size());
-        EXPECT_TRUE(MultiByteToWide(949, std::string_view(heap.get(), bytes.size()), out));
-        EXPECT_EQ(out.back() == u'B', bytes.back() == 'B') << bytes;
+    const std::pair<std::string, std::u16string> cases[] = {
+        {"\x0E", u"\uFFFD"}, {"A\x0E", u"A\uFFFD"}, {"\x0E" "AB", u"\uFFFDAB"}};
+    for (const auto& [bytes, expected] : cases) {
+        auto exact = std::make_unique<char[]>(bytes.size());
+        memcpy(exact.get(), bytes.data(), bytes.size());
+        EXPECT_TRUE(MultiByteToWide(50229, std::string_view(exact.get(), bytes.size()), out));
+        EXPECT_EQ(out, expected);
     }
-    auto shift = std::make_unique<char[]>(1);
-    shift[0] = '\x0E';
-    EXPECT_TRUE(MultiByteToWide(50229, std::string_view(shift.get(), 1), out));
+    // The same through a message file that declares these encodings.
+    for (std::string_view name : {"iso-2022-cn-ext", "ks_c_5601-1987"}) {
+        const std::string text = "<?xml version=\"1.0\" encoding=\"" + std::string(name) + "\"?><a>\x0E\xA2\xE8</a>";
+        em::xml::CXmlDocument doc;
+        EXPECT_TRUE(doc.LoadBytes(text)) << name;
+        doc.ResetPosition();
+        EXPECT_TRUE(doc.FindElement(u"a")) << name;
+    }
 }
 
 TEST(CodePage, EveryTableCodePageIsKnownOrReported) {

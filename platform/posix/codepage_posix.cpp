@@ -396,12 +396,13 @@ bool MultiByteToWide(uint32_t code_page, std::string_view bytes, std::u16string&
         char* o = reinterpret_cast<char*>(buf);
         size_t o_left = sizeof(buf);
         const char* before = in;
-        size_t rc = iconv(cd, &in, &in_left, &o, &o_left);
+        const size_t rc = iconv(cd, &in, &in_left, &o, &o_left);
+        const int err = rc == static_cast<size_t>(-1) ? errno : 0;
         const bool moved = in != before;
         if (taken && moved) out.push_back(u'\xFFFD');
         taken = false;
         out.append(buf, (sizeof(buf) - o_left) / sizeof(char16_t));
-        if (rc != static_cast<size_t>(-1) || errno == E2BIG) continue;
+        if (err == 0 || err == E2BIG) continue;
         // EILSEQ, or EINVAL for a sequence cut short at the end.
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
         if (!moved) {
