@@ -88,7 +88,7 @@ TEST(CodePage, Utf8AsciiBlocksAroundSequences) {
     // The UTF-8 code page widens ASCII runs in blocks; around them, whole sequences and bytes that
     // start none must come out as the shared decoder gives them.
     const char* const pieces[] = {"a", "<", " ", "" /* a 0 byte */, "\x7F", "\x80", "\xBF", "\xFF",
-                                  "\xF8", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xE2\x82" "x"};
+                                  "\xF8", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xE2\x82x"};
     std::mt19937 rng(7);
     for (int round = 0; round < 2000; ++round) {
         std::string bytes;
