@@ -10,8 +10,10 @@ namespace em::platform {
 constexpr uint32_t kCodePageUtf8 = 65001;
 constexpr uint32_t kCodePageAnsi = 1252;  // the system's ANSI code page
 
-// Multibyte text in a Windows code page to UTF-16. Bytes that do not convert become U+FFFD.
-// False when the code page is not known to this system (out is then empty).
+// Multibyte text in a Windows code page to UTF-16, as the Windows conversion without flags gives
+// it: bytes that do not convert become the code page's default character (U+FFFD in UTF-8, and in
+// code pages converted without a Windows table). False when the code page is not known to this
+// system (out is then empty).
 bool MultiByteToWide(uint32_t code_page, std::string_view bytes, std::u16string& out);
 // UTF-16 to a Windows code page. False when the code page is unknown or a character has no
 // exact mapping (out then holds the best-effort conversion, '?' for unmapped characters).
