@@ -151,6 +151,7 @@ TEST(Serving, ReplyHandlerReadsTheEventsOwnCommand) {
     EXPECT_EQ(two.CurrentIndex(), 1u);
     EXPECT_EQ(host.Delivered("OC=0x0B11"), std::vector<std::string>{"CA=2 OC=0x0B11 ST=255 DA=1 (0x1)"});
     EXPECT_TRUE(trace.Contains("CAB 0002: FATAL ERROR! EXCEPTION in Reply Handler at OpCode 0x0B16!"));
+    EXPECT_TRUE(host.Down().empty());  // unified entries need no lookups
 }
 
 }  // namespace
