@@ -1,7 +1,6 @@
 // Start, cabinet discovery and the count pass that fills the OID map table.
-#include <vector>
-
 #include <algorithm>
+#include <vector>
 
 #include "diag/debug.h"
 #include "module/opcodes.h"
