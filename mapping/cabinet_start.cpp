@@ -1,7 +1,9 @@
 // Start, cabinet discovery and the count pass that fills the OID map table.
+#include <algorithm>
 #include <vector>
 
 #include "diag/debug.h"
+#include "module/opcodes.h"
 #include "module/sip_record.h"
 #include "module/tarnel_module.h"
 
@@ -69,6 +71,12 @@ void CTarnelModule::BuildCabinetList(CabinetList& list) {
             EM_TRACE(1, u"\n\nEM_TARNEL           : ## ERROR: cabinet list overflow; rest ignored!!\n");
             break;
         }
+        // A cabinet the host names twice (or the server's own among the SE cabinets) is one
+        // cabinet: counting it twice would count its objects twice.
+        if (std::find(list.cabinets, list.cabinets + list.count, se[i]) != list.cabinets + list.count) {
+            EM_TRACE(1, u"\nEM_TARNEL           : ## WARNING: cabinet %d reported twice; taken once", se[i]);
+            continue;
+        }
         EM_TRACE(2, u"\nEM_TARNEL           :       add cabinet %d", se[i]);
         list.cabinets[list.count++] = se[i];
     }
@@ -126,7 +134,7 @@ void CTarnelModule::BuildCabinetMapping(uint32_t cabinet) {
 
 void CTarnelModule::DetectCabinets() {
     const uint32_t server = ServerCabinetNumber();
-    CSipRecord rec(0x0B18, 0, 0, server, kNoStatus);
+    CSipRecord rec(opcode::kUnifiedSel, 0, 0, server, kNoStatus);
     PassDown(rec, kRequestTimeout);
     uint32_t unified = 0;
     rec.GetDataUInt(rec.Cur(), unified);
@@ -136,7 +144,7 @@ void CTarnelModule::DetectCabinets() {
     BuildCabinetList(list);
 
     rec.ClearCommands();
-    rec.SetCommandAddress(rec.CurrentCommand(), 0x0B20, 0, 0, server, kNoStatus);
+    rec.SetCommandAddress(rec.CurrentCommand(), opcode::kSupportedLanguages, 0, 0, server, kNoStatus);
     PassDown(rec, kRequestTimeout);
     std::vector<uint8_t> bytes;
     if (rec.HasAnswer(0, true) && rec.GetDataBytes(rec.Cur(), bytes)) {
@@ -149,11 +157,45 @@ void CTarnelModule::DetectCabinets() {
     }
 
     if (StopRequested()) return;
+    // The queue holds 19 tasks. Once it refuses a scan, that cabinet and every later one wait in
+    // the backlog, so that the scans still run in cabinet order; OnTaskDone queues them as room
+    // frees up. The lock keeps the worker's count of queued scans in step with the inserts.
+    platform::CsLock g(m_csScans);
+    uint32_t waiting = 0;
     for (uint32_t i = 0; i < list.count; ++i) {
-        CSipRecord scan(0x0B16, 0, 0, list.cabinets[i], kNoStatus);
-        InsertTask(scan, 0, nullptr);
+        const uint32_t cabinet = list.cabinets[i];
+        if (std::find(m_scanBacklog.begin(), m_scanBacklog.end(), cabinet) != m_scanBacklog.end()) continue;
+        CSipRecord scan(opcode::kLogMessageArgumentsRead, 0, 0, cabinet, kNoStatus);
+        if (m_scanBacklog.empty() && InsertTask(scan, 0, nullptr)) {
+            ++m_nScansQueued;
+        } else {
+            m_scanBacklog.push_back(cabinet);
+            ++waiting;
+        }
         if (StopRequested()) break;
     }
+    if (waiting != 0)
+        EM_TRACE(2, u"\nEM_TARNEL           : %d cabinet scan(s) wait for room in the task queue", waiting);
+}
+
+void CTarnelModule::OnTaskDone(const CSipRecord& request, int /*level*/) {
+    platform::CsLock g(m_csScans);
+    if (request.Value(key::OC) == opcode::kLogMessageArgumentsRead && m_nScansQueued != 0) --m_nScansQueued;
+    // One waiting scan at a time, and only when no other scan is queued: the rest of the queue
+    // stays free for message texts and raw SEL requests.
+    if (m_scanBacklog.empty() || m_nScansQueued != 0 || StopRequested() || !QueueHasRoom(0)) return;
+    const uint32_t cabinet = m_scanBacklog.front();
+    CSipRecord scan(opcode::kLogMessageArgumentsRead, 0, 0, cabinet, kNoStatus);
+    if (!InsertTask(scan, 0, nullptr)) return;  // taken by a host thread first: the next task retries
+    m_scanBacklog.pop_front();
+    ++m_nScansQueued;
+    EM_TRACE(2, u"\nEM_TARNEL           : Scan of cabinet %d queued (%d cabinet scan(s) still waiting)", cabinet,
+             static_cast<uint32_t>(m_scanBacklog.size()));
+}
+
+std::deque<uint32_t> CTarnelModule::ScanBacklog() {
+    platform::CsLock g(m_csScans);
+    return m_scanBacklog;
 }
 
 bool CTarnelModule::IsLanguageSupported(uint32_t language) {

@@ -580,4 +580,17 @@ bool CSipRecord::GetCFlag() const {
     return c && c->IsTrue();
 }
 
+// ---- taking commands over from another record --------------------------------------------------------
+
+bool CSipRecord::MoveCommandFrom(CSipRecord& from, int32_t n) {
+    if (&from == this) return false;
+    SipValue* source = from.CmdMutable();
+    if (!source || n < 0 || static_cast<uint32_t>(n) >= source->Size()) return false;
+    Ensure();
+    SipValue* cmd = CmdMutable();
+    if (!cmd) return false;
+    cmd->PushBack((*source)[static_cast<rapidjson::SizeType>(n)], m_doc.GetAllocator());  // leaves a null
+    return true;
+}
+
 }  // namespace em

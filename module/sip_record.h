@@ -151,6 +151,13 @@ public:
     // The shared immutable null value that lookups of missing keys yield.
     static const SipValue& NullValue();
 
+    // ---- taking commands over from another record ----
+    // Appends command n of from to this record's commands; from keeps a null in its place (its
+    // command count and current index do not change). Both records allocate from the process
+    // heap, so the command's memory changes owner without a copy. False when from has no command
+    // n; this record gets its skeleton repaired when needed.
+    bool MoveCommandFrom(CSipRecord& from, int32_t n);
+
 private:
     const SipValue* Command(int32_t n) const;
     const SipValue* Cmd() const;  // CMD array or null

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
 
@@ -42,6 +43,11 @@ public:
 
     // ---- task serializer: the task dispatch (msglog/log_scan.cpp) ----
     void OnTaskExecution(CSipRecord& request, int level) override;
+    // After each task: queues the next scan of a cabinet that found the queue full
+    // (mapping/cabinet_start.cpp).
+    void OnTaskDone(const CSipRecord& request, int level) override;
+    // Cabinets whose first scan waits for room in the task queue, in cabinet order.
+    std::deque<uint32_t> ScanBacklog() EM_EXCLUDES(m_csScans);
 
     // ---- message log scans (msglog/log_scan.cpp) ----
     void RunLogScan(uint32_t cabinet);
@@ -111,6 +117,11 @@ private:
     // Message texts fetched from the lower modules; each cache carries its own lock.
     CTextCaches m_textCaches;
     std::atomic<uint32_t> m_dwCacheWaitMs{120000};
+    // Scans in the task queue, and the cabinets whose scan the full queue refused: they are queued
+    // again one at a time, each once no other scan is queued, so text tasks keep their room.
+    platform::CriticalSection m_csScans;
+    uint32_t m_nScansQueued EM_GUARDED_BY(m_csScans) = 0;
+    std::deque<uint32_t> m_scanBacklog EM_GUARDED_BY(m_csScans);
 };
 
 }  // namespace em

@@ -24,24 +24,6 @@ using EntryList = std::vector<std::unique_ptr<CMsgLogEntry>>;
 
 uint32_t StatusOf(const CSipRecord& r, int32_t n) { return r.GetCommandValue(n, key::ST, status::kPending); }
 
-// Moves command n of from to the end of the commands of to; from keeps a null in its place. Both
-// records allocate from the process heap, so the command's memory may change owner.
-void MoveCommand(CSipRecord& to, CSipRecord& from, int32_t n) {
-    auto& src = from.Document();
-    auto sip_from = src.FindMember(key::SIP);
-    if (sip_from == src.MemberEnd() || !sip_from->value.IsObject()) return;
-    auto cmds = sip_from->value.FindMember(key::CMD);
-    if (cmds == sip_from->value.MemberEnd() || !cmds->value.IsArray() || n < 0 ||
-        static_cast<uint32_t>(n) >= cmds->value.Size())
-        return;
-    auto& dst = to.Document();
-    auto sip = dst.FindMember(key::SIP);
-    if (sip == dst.MemberEnd() || !sip->value.IsObject()) return;
-    auto list = sip->value.FindMember(key::CMD);
-    if (list == sip->value.MemberEnd() || !list->value.IsArray()) return;
-    list->value.PushBack(cmds->value[static_cast<rapidjson::SizeType>(n)], to.Allocator());
-}
-
 // The texts of one log's requests; the event log's omit the status.
 struct LogTexts {
     uint32_t object;
@@ -96,7 +78,7 @@ void ReadOldStyleLog(CTarnelModule& m, uint32_t cabinet, const std::vector<uint3
                 EM_TRACE(2, t.data, mi, static_cast<uint32_t>(work.GetDataLength(0)));
                 work.FirstCommand();
                 m.PatchLogEntryOids(work);
-                MoveCommand(collection, work, 0);
+                collection.MoveCommandFrom(work, 0);
             } else if (t.with_status) {
                 EM_TRACE(2, t.no_data, mi, st);
             } else {

@@ -18,6 +18,14 @@ constexpr uint32_t kLanguagesTimeoutMs = 10000;
 
 void TraceWaitLine() { EM_TRACE(3, u"\nEM_TARNEL           : Wait until message log cache is ready ..."); }
 
+// A request the task queue refused (full, or closed by Stop) would never be delivered: it is
+// answered at once as not available now, like a cache that is not ready.
+void AnswerRefusedTask(CSipRecord& r) {
+    EM_TRACE(1, u"\nEM_TARNEL           : ## ERROR! Task queue refused the request (queue full or module stopped) - "
+                u"answered as not available now");
+    r.SetStatus(status::kTimeout);
+}
+
 // Answers a message text request from the text caches; false when the caches do not know the
 // code in that language.
 bool AnswerFromTextCache(CTextCaches& caches, CSipRecord& r, uint32_t oc, uint32_t code, uint32_t oe) {
@@ -98,8 +106,8 @@ bool CTarnelModule::HandleLogRequest(CSipRecord& r) {
     switch (oc) {
         case kLogMessageRaw:
             if (r.HasData(r.Cur(), 0, false)) {
-                InsertTask(r, 0, nullptr);
-                r.SetStatus(status::kPending);
+                if (InsertTask(r, 0, nullptr)) r.SetStatus(status::kPending);
+                else AnswerRefusedTask(r);
             } else {
                 EM_TRACE(1, u"\nEM_TARNEL           : ERROR! CM_LogMessageRaw - invalid request arguemnts!");
                 r.SetStatus(status::kInvalidArguments);
@@ -172,8 +180,10 @@ bool CTarnelModule::HandleLogRequest(CSipRecord& r) {
                 if (!AnswerFromTextCache(m_textCaches, r, oc, code, oe)) {
                     EM_TRACE(3, u"\nEM_TARNEL           :   message text(s) not found in text cache - issue request to "
                                 u"lower modules (insert into task queue)");
+                    // The task's copy is answered and delivered later; it carries ST 22 as this
+                    // record does.
                     r.SetStatus(status::kPending);
-                    InsertTask(r, 0, nullptr);
+                    if (!InsertTask(r, 0, nullptr)) AnswerRefusedTask(r);
                 }
             }
             r.SetCFlag(true);

@@ -20,6 +20,21 @@ constexpr uint32_t kCsvRetryZeroAction = 0x31;
 constexpr uint32_t kCsvErrorOffRestartTime = 0x32;
 constexpr uint32_t kCsvTempCriticalBiosOff = 0x77;
 
+// Writes that belong to sibling modules, and the groups of extensions that are never broadcast.
+constexpr uint32_t kPraxeWrite = 0x0070;
+constexpr uint32_t kPraxeWriteGroup = 0x1C;
+constexpr uint32_t kMurloWrite = 0x0000;
+constexpr uint32_t kKolverGroup1 = 0x0310;
+constexpr uint32_t kKolverGroup2 = 0x0320;
+
+// Statuses a failed broadcast write passes on, in this order of precedence.
+constexpr uint32_t kWriteFailures[] = {4u, 0x18u, status::kNoHost};
+
+constexpr uint32_t kBroadcastWriteTimeoutMs = 30000;
+constexpr uint32_t kLogEntryTimeoutMs = 150000;
+constexpr uint32_t kLogClearTimeoutMs = 15000;
+constexpr uint32_t kConfigTimeoutMs = 10000;
+
 // Moves to each command of the record in turn, from the first.
 template <class F>
 void ForEachCommand(CSipRecord& r, F f) {
@@ -36,7 +51,7 @@ void RemoveData(CSipRecord& r) {
     if (it != c.MemberEnd()) c.RemoveMember(it);
 }
 
-// A request sent with the caller's request in place (the caller's record keeps its index).
+// The current command's data as a number; 0 when it does not read as one.
 uint32_t ReadUInt(const CSipRecord& r) {
     uint32_t v = 0;
     r.GetDataUInt(r.Cur(), v);
@@ -51,7 +66,7 @@ void SelectCommand(CSipRecord& r, uint32_t index) {
 }
 
 void NoReplies(CSipRecord& caller) {
-    caller.SetStatus(0x13);
+    caller.SetStatus(status::kNotFound);
     EM_TRACE(3, u"\nEM_TARNEL (MMR)     :   no replies, CmdStatus=0x%02X", caller.Value(key::ST));
 }
 
@@ -60,7 +75,7 @@ void NoReplies(CSipRecord& caller) {
 bool CTarnelModule::IsNeverBroadcast(const CSipRecord& record) {
     if (record.Value(key::OC) != opcode::kWriteConfig) return false;
     uint32_t group = record.Value(key::OE) & ~0xFu;
-    if (group != 0x0310 && group != 0x0320) return false;
+    if (group != kKolverGroup1 && group != kKolverGroup2) return false;
     EM_TRACE(3, u"\nEM_TARNEL (MMR)     : no broadcast - always handled by EM_KOLVER");
     return true;
 }
@@ -70,8 +85,9 @@ bool CTarnelModule::SelectExtremeDataCommand(CSipRecord& record, int direction) 
     bool found = false;
     uint32_t best_index = 0, best = 0;
     ForEachCommand(record, [&] {
-        if (!record.HasAnswer(0, false)) return;
-        uint32_t v = ReadUInt(record);
+        // An answer whose data is not a number has no value to compare: it takes no part.
+        uint32_t v = 0;
+        if (!record.HasAnswer(0, false) || !record.GetDataUInt(record.Cur(), v)) return;
         bool better = !found || (direction >= 1 && v > best) || (direction < 0 && v < best);
         if (better) {
             found = true;
@@ -146,10 +162,10 @@ bool CTarnelModule::HandleMultipleModuleRequest(CSipRecord& record) {
     switch (oc) {
         case opcode::kBroadcastWrite: {
             EM_TRACE(3, u"\nEM_TARNEL (MMR)     : write to ALL modules");
-            Broadcast(copy, 30000);
+            Broadcast(copy, kBroadcastWriteTimeoutMs);
             RemoveData(record);
             if (copy.AnyCommandAnswered()) record.SetStatus(status::kOk);
-            else if (copy.AnyCommandHasStatus(0x0F)) record.SetStatus(0x0F);
+            else if (copy.AnyCommandHasStatus(status::kTimeout)) record.SetStatus(status::kTimeout);
             else record.SetStatus(status::kNotHandled);
             return true;
         }
@@ -157,7 +173,7 @@ bool CTarnelModule::HandleMultipleModuleRequest(CSipRecord& record) {
             EM_TRACE(2, u"\nEM_TARNEL (MMR)     : CM_LogEntry needs to be sent to all modules; do module broadcast...");
             RemoveData(record);
             record.SetStatus(status::kOk);
-            Broadcast(copy, 150000);
+            Broadcast(copy, kLogEntryTimeoutMs);
             EM_TRACE(4, u"\nEM_TARNEL (MMR)     :   %d replies received, analysing...", copy.CommandCount());
             if (copy.CommandCount() > 0) {
                 do {
@@ -172,14 +188,21 @@ bool CTarnelModule::HandleMultipleModuleRequest(CSipRecord& record) {
                              mi >> 16, mi & 0xFFFF, copy.GetDataLength(copy.Cur()));
                 } while (copy.NextCommand());
             }
-            if (copy.CommandCount() <= 1) record.CopyFrom(copy);
-            else MergeLogEntryReplies(copy, record);
+            if (copy.CommandCount() == 0) {
+                // Nobody answered: the caller keeps its own command, which says so.
+                EM_TRACE(2, u"\nEM_TARNEL (MMR)     :   no module answered CM_LogEntry");
+                record.SetStatus(status::kNotFound);
+            } else if (copy.CommandCount() == 1) {
+                record.CopyFrom(copy);
+            } else {
+                MergeLogEntryReplies(copy, record);
+            }
             return true;
         }
         case opcode::kLogClear: {
-            Broadcast(copy, 15000);
+            Broadcast(copy, kLogClearTimeoutMs);
             if (!copy.AnyCommandAnswered()) {
-                record.SetStatus(0x13);
+                record.SetStatus(status::kNotFound);
                 return true;
             }
             MsgLogCache().ClearCabinet(record.Value(key::CA));
@@ -190,7 +213,7 @@ bool CTarnelModule::HandleMultipleModuleRequest(CSipRecord& record) {
         case opcode::kReadConfig: {
             EM_TRACE(2, u"\nEM_TARNEL (MMR)     : CM_ReadConfigurationSpace 0x%04X", oe);
             if (oe == kCsvRebootRetryCounter || oe == kCsvErrorOffRestartTime) {
-                Broadcast(copy, 10000);
+                Broadcast(copy, kConfigTimeoutMs);
                 EM_TRACE(3, u"\nEM_TARNEL (MMR)     : CSV_ConfRebootRetryCounter or CSV_ConfErrorOffRestartTime - check broadcast results...");
                 if (!SelectExtremeDataCommand(copy, -1)) {
                     NoReplies(record);
@@ -223,7 +246,7 @@ bool CTarnelModule::HandleMultipleModuleRequest(CSipRecord& record) {
                     break;
                 default: return false;
             }
-            Broadcast(copy, 10000);
+            Broadcast(copy, kConfigTimeoutMs);
             EM_TRACE(3, line);
             uint32_t n = copy.CountAnsweredCommands();
             if (n == 1) {
@@ -248,23 +271,23 @@ bool CTarnelModule::HandleMultipleModuleRequest(CSipRecord& record) {
         }
         case opcode::kWriteConfig: {
             EM_TRACE(2, u"\nEM_TARNEL (MMR)     : Write 0x%X", oe);
-            if (oe == 0x0070 || ((oe >> 8) & 0xFF) == 0x1C) {
+            if (oe == kPraxeWrite || ((oe >> 8) & 0xFF) == kPraxeWriteGroup) {
                 record.SetStatus(status::kNotHandled);
                 EM_TRACE(3, u"\nEM_TARNEL (MMR)     : handled by EM_PRAXE - do not broadcast");
                 return false;
             }
-            if (oe == 0) {
+            if (oe == kMurloWrite) {
                 record.SetStatus(status::kNotHandled);
                 EM_TRACE(3, u"\nEM_TARNEL (MMR)     : handled by EM_MURLO");
                 return true;
             }
             EM_TRACE(3, u"\nEM_TARNEL (MMR)     : write to ALL modules");
-            Broadcast(copy, 10000);
+            Broadcast(copy, kConfigTimeoutMs);
             if (copy.AnyCommandAnswered()) {
                 record.SetStatus(status::kOk);
             } else {
-                uint32_t st = 0x13;
-                for (uint32_t candidate : {4u, 0x18u, 6u}) {
+                uint32_t st = status::kNotFound;
+                for (uint32_t candidate : kWriteFailures) {
                     if (copy.AnyCommandHasStatus(candidate)) {
                         st = candidate;
                         break;

@@ -1,5 +1,6 @@
 // OnReply: every reply and event that travels up the chain passes here.
 #include "diag/debug.h"
+#include "module/opcodes.h"
 #include "module/sip_record.h"
 #include "module/tarnel_module.h"
 
@@ -23,13 +24,21 @@ void CTarnelModule::OnReply(CSipRecord* record) {
         EM_TRACE(2, u"\nEM_TARNEL (REPLY)   : Forward translated event from MID 0x%04X%04X", mi >> 16, mi & 0xFFFF);
         if (m_pHost)
             m_pHost->ForwardEvent(this, &r, static_cast<uint16_t>(mi >> 16), static_cast<uint16_t>(mi & 0xFFFF));
-        const uint32_t oc = r.Value(key::OC);
-        if (oc == 0x0B03) {
-            MsgLogCache().ClearCabinet(r.Value(key::CA));
-        } else if (oc == 0x0B00 || oc == 0x0B16) {
-            uint32_t first = FillCache(r);
+        const uint32_t oc = r.Value(key::OC), ca = r.Value(key::CA);
+        if (oc == opcode::kLogClear) {
+            MsgLogCache().ClearCabinet(ca);
+        } else if (oc == opcode::kLogEntry || oc == opcode::kLogMessageArgumentsRead) {
+            // The fill reads the event's own command, taken into a record of its own: the host's
+            // record goes on as it came, and other commands it carries (replies, not this event)
+            // add nothing. Old-style entries get the global object numbers before they are
+            // cached, as the entries of a scan do.
+            CSipRecord copy(r), entries;
+            entries.ClearCommands();
+            if (!entries.MoveCommandFrom(copy, copy.Cur())) return;
+            if (oc == opcode::kLogEntry) PatchLogEntryOids(entries);
+            const uint32_t first = FillCache(entries);
             if (first == 0) return;
-            CSipRecord event(0x0B11, 0, 0, r.Value(key::CA), kNoStatus);
+            CSipRecord event(opcode::kNewEntries, 0, 0, ca, kNoStatus);
             event.SetReplyUInt(first, status::kOk);
             DeliverAsEvent(event);
         }

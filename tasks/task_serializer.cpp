@@ -115,7 +115,17 @@ void CTaskSerializer::WaitForWorkerEnd() {
     // Every live worker must have been told to stop, also one left over from a restart.
     m_bStop.store(1);
     if (m_workEvent) m_workEvent->Set();
-    while (m_nWorkersAlive.load() != 0) platform::Sleep(1);
+    const uint32_t start = platform::TickCount();
+    uint32_t next_trace = m_dwStuckTraceMs.load();
+    while (m_nWorkersAlive.load() != 0) {
+        platform::Sleep(1);
+        const uint32_t waited = platform::TickCount() - start;
+        if (waited < next_trace) continue;
+        EM_TRACE(1, u"\nCTaskSerializer     : ## Still waiting for the task thread to end (%d s): a task has not "
+                    u"returned from its call yet",
+                 waited / 1000);
+        next_trace = waited + m_dwStuckTraceMs.load();
+    }
 }
 
 unsigned CTaskSerializer::ThreadProc(void* self) {
@@ -159,6 +169,12 @@ bool CTaskSerializer::StartSerialization() {
     platform::Sleep(100);
     m_thread.SetName(diag::g_Debug.AppName(), u"_TaskHndlr");
     return true;
+}
+
+bool CTaskSerializer::QueueHasRoom(int level) {
+    if (level < 0 || static_cast<uint32_t>(level) >= m_dwLevels) return false;
+    platform::CsLock lock(m_lock);
+    return m_queues && m_queues[level].HasRoom();
 }
 
 bool CTaskSerializer::InsertTask(const CSipRecord& request, int level, platform::Event** done) {
@@ -273,6 +289,12 @@ void CTaskSerializer::TaskHandler() {
             } catch (...) {
                 EM_TRACE(1, u"\n\nCTaskSerializer     : ## EXCEPTION setting external event object 0x%X!", done);
             }
+        }
+
+        try {
+            OnTaskDone(task->request, level);
+        } catch (...) {
+            // A failing hook must not end the worker.
         }
 
         try {

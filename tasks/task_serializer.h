@@ -43,6 +43,9 @@ public:
     // First and last thing the worker thread does.
     virtual void OnThreadStart() {}
     virtual void OnThreadExit() {}
+    // Worker thread, no lock held: the task has run (also when it threw) and its completion event
+    // has been set; request is still the serializer's copy. Tasks may be queued from here.
+    virtual void OnTaskDone(const CSipRecord& request, int level) {}
 
     // Starts the worker unless one is running. True when a worker runs.
     bool StartSerialization();
@@ -55,6 +58,9 @@ public:
     // worker did not end within the stop wait.
     bool TerminateSerialization();
 
+    // Whether an insert at level would find room now (a host thread may take it first).
+    bool QueueHasRoom(int level) EM_EXCLUDES(m_lock);
+
     uint32_t LevelCount() const { return m_dwLevels; }
     // The system error of the work event's creation (0 when it was created).
     uint32_t WorkEventError() const { return m_dwWorkEventError; }
@@ -66,8 +72,11 @@ protected:
     bool EndSerialization();
     // Tells every worker to stop and blocks until each one this object ever started has left its
     // body. A worker is
-    // only ever blocked inside a task or a lower-module call, never forever, so this ends.
+    // only ever blocked inside a task or a lower-module call, never forever, so this ends. While
+    // it waits, a line is traced every StuckTraceIntervalMs so that a hanging unload shows why.
     void WaitForWorkerEnd();
+    static constexpr uint32_t kStuckTraceIntervalMs = 5000;
+    void SetStuckTraceIntervalMs(uint32_t ms) { m_dwStuckTraceMs.store(ms ? ms : 1); }
 
 private:
     struct TaskRecord;
@@ -96,6 +105,7 @@ private:
     // Worker threads that have not yet left TaskHandler (more than one only when a restart
     // follows a stop wait that gave up).
     std::atomic<uint32_t> m_nWorkersAlive{0};
+    std::atomic<uint32_t> m_dwStuckTraceMs{kStuckTraceIntervalMs};
 };
 
 }  // namespace em

@@ -188,6 +188,7 @@ TEST(TaskSerializer, DestructionWaitsForATaskThatOutlivesTheStopWait) {
     struct Slow : TestSerializer {
         // The class whose members the task uses ends the serialization itself.
         ~Slow() override { EndSerialization(); }
+        Slow() { SetStuckTraceIntervalMs(20); }
         std::atomic<bool>* finished = nullptr;
         void OnTaskExecution(CSipRecord& request, int level) override {
             TestSerializer::OnTaskExecution(request, level);
@@ -202,13 +203,14 @@ TEST(TaskSerializer, DestructionWaitsForATaskThatOutlivesTheStopWait) {
     ASSERT_TRUE(Wait(s->entered));
     EXPECT_FALSE(s->TerminateSerialization());  // gives up after the stop wait
     EXPECT_FALSE(task_finished.load());
-    // Opened only once the destruction has begun (its own stop attempt has been traced).
+    // Opened once the destruction has said twice that it waits for the task (or after 10 s).
+    const char* waiting = "\nCTaskSerializer     : ## Still waiting for the task thread to end (";
     std::thread release([&] {
-        while (trace.Count("CTaskSerializer     :   terminated") < 2) platform::Sleep(1);
-        platform::Sleep(20);
+        for (int i = 0; i < 10000 && trace.Count(waiting) < 2; ++i) platform::Sleep(1);
         gate.Set();
     });
     s.reset();
+    EXPECT_GE(trace.Count(waiting), 2u);
     EXPECT_TRUE(task_finished.load());
     release.join();
     EXPECT_TRUE(trace.Contains("\n\nCTaskSerializer     : Class destroyed!"));

@@ -1,0 +1,158 @@
+// Requests are answered and cabinets served even where the lower modules or the host behave
+// oddly: refused tasks, a cabinet named twice, events in the lower modules' own numbering,
+// broadcasts nobody answers, unreadable answers, a host that fails while the module reports.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "host/lib/scenario.h"
+#include "module/sip_record.h"
+#include "module/tarnel_module.h"
+#include "tests/support/down_host.h"
+#include "tests/support/scenario_util.h"
+#include "tests/support/trace_capture.h"
+
+namespace em {
+namespace {
+
+using test::DownHost;
+
+// Two modules in cabinet 0 number their fans independently (2 and 3 of them), so the module maps
+// them to one numbering: global 0-1 on the first, 2-4 on the second.
+const char* kSharedFans = R"({"modules":[
+    {"id":"0x10001","name":"A","objects":{"0x0300":2},"designations":{"0x0304":["A0","A1"]}},
+    {"id":"0x20001","name":"B","objects":{"0x0300":3},"designations":{"0x0304":["B0","B1","B2"]}}]})";
+
+CSipRecord Request(CTarnelModule& m, uint32_t oc, uint32_t oe, uint32_t ca, int64_t da = -1) {
+    CSipRecord r(oc, oe, 0, ca, kNoStatus);
+    if (da >= 0) r.SetDataUInt(r.CurrentCommand(), static_cast<uint32_t>(da));
+    m.OnRequest(&r);
+    return r;
+}
+
+TEST(Serving, RefusedTasksAreAnsweredAtOnce) {
+    test::TraceCapture trace(1);
+    DownHost host(test::ParseScenarioOrFail(R"({"modules":[{"id":1}]})"));
+    CTarnelModule m;  // not started: queued tasks stay queued
+    m.Attach(&host, 0x00FE0001);
+    for (int i = 0; i < 19; ++i) EXPECT_EQ(Request(m, 0x0B21, 0x409, 0, 0x100 + i).Value(key::ST), 22u);
+    CSipRecord text = Request(m, 0x0B21, 0x409, 0, 0x200);
+    CSipRecord raw = Request(m, 0x0B19, 0, 0, 5);
+    for (const CSipRecord* r : {&text, &raw}) EXPECT_EQ(r->Value(key::ST), 15u);
+    EXPECT_TRUE(text.GetCFlag());
+    EXPECT_EQ(trace.Count("Task queue for priority 0 is full"), 2u);
+    EXPECT_EQ(trace.Count("Task queue refused the request (queue full or module stopped)"), 2u);
+    EXPECT_TRUE(host.Down().empty());  // nothing went down on the host thread
+
+    // A stopped module closes its queue: the same answer.
+    DownHost started_host(test::ParseScenarioOrFail(R"({"modules":[{"id":1}]})"));
+    CTarnelModule stopped;
+    stopped.Start(&started_host, 0x00FE0001);
+    stopped.Stop();
+    EXPECT_EQ(Request(stopped, 0x0B23, 0x409, 0, 0x300).Value(key::ST), 15u);
+    EXPECT_TRUE(started_host.Down({"OC=0x0B23"}).empty());
+}
+
+TEST(Serving, EventEntriesGetTheGlobalNumberingBeforeTheyAreCached) {
+    DownHost host(test::ParseScenarioOrFail(kSharedFans));
+    CTarnelModule m;
+    m.Start(&host, 0x00FE0001);
+    ASSERT_TRUE(m.OidMappingNeeded());
+    host::ScenarioEvent e;
+    e.module = 0x20001;
+    e.entries.push_back(host::OldStyleEntry{0x0401, 1796460000, 0, 1, 2, {}, {}});  // B's fan 1
+    CSipRecord event;
+    host.Lower().Apply(e, event);
+    const std::string as_sent = host::DescribeRecord(event);
+    m.OnReply(&event);
+    EXPECT_EQ(host::DescribeRecord(event), as_sent);  // the host's record goes on unchanged
+
+    CMsgLogEntry entry;
+    ASSERT_TRUE(m.MsgLogCache().FindEntryBySequence(0, 1, entry));
+    ASSERT_GE(entry.rawSel.size(), 12u);
+    EXPECT_EQ(entry.rawSel[10] | (entry.rawSel[11] << 8), 3);  // global index of B's fan 1
+    EXPECT_EQ(entry.stringArgs[0], u"B1");
+    // The designation was asked of B about its own fan 1.
+    EXPECT_EQ(host.Down({"OC=0x0304"}), std::vector<std::string>{"CA=0 OC=0x0304 OI=1 MI=0x00020001 ST=22"});
+    EXPECT_EQ(host.Delivered("OC=0x0B11"), std::vector<std::string>{"CA=0 OC=0x0B11 ST=255 DA=1 (0x1)"});
+    m.Stop();
+}
+
+TEST(Serving, ACabinetReportedTwiceIsServedOnce) {
+    test::TraceCapture trace(1);
+    std::string json = kSharedFans;
+    json.insert(1, R"("se_cabinets":[1,1,0],)");
+    json.insert(json.rfind(']'), R"(,{"id":"0x30001","cabinet":1,"objects":{"0x0300":5}})");
+    DownHost host(test::ParseScenarioOrFail(json));
+    CTarnelModule m;
+    m.Start(&host, 0x00FE0001);
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : ## WARNING: cabinet 1 reported twice; taken once"));
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : ## WARNING: cabinet 0 reported twice; taken once"));
+    EXPECT_EQ(host.Down({"CA=1 OC=0x0300 "}).size(), 1u);
+    EXPECT_EQ(host.Down({"CA=0 OC=0x0300 "}).size(), 1u);
+    CSipRecord count = Request(m, 0x0300, 0, 1);
+    uint32_t n = 0;
+    EXPECT_TRUE(count.GetDataUInt(count.Cur(), n));
+    EXPECT_EQ(n, 5u);
+    m.Stop();
+}
+
+TEST(Serving, MultipleModuleAnswersNobodyOrSomeoneUnreadableGave) {
+    test::TraceCapture trace(3);
+    DownHost host(test::ParseScenarioOrFail(R"({"modules":[
+        {"id":1,"answers":[{"oc":"0xE001","oe":"0x30","da":"n/a"}]},
+        {"id":2,"answers":[{"oc":"0xE001","oe":"0x30","da":7}]},
+        {"id":3,"answers":[{"oc":"0xE001","oe":"0x30","da":9}]},
+        {"id":4,"cabinet":5,"answers":[{"oc":"0xE001","oe":"0x30","da":"n/a"}]}]})"));
+    CTarnelModule m;
+    m.Attach(&host, 0x00FE0001);
+
+    // A log read in a cabinet without modules: the caller's own command comes back, answered.
+    CSipRecord log = Request(m, 0x0B00, 0, 9);
+    EXPECT_EQ(host.Down(), std::vector<std::string>{"CA=9 OC=0x0B00 MI=0xFFFFFFFF"});
+    ASSERT_EQ(log.CommandCount(), 1u);
+    EXPECT_EQ(log.Value(key::OC), 0x0B00u);
+    EXPECT_EQ(log.Value(key::CA), 9u);
+    EXPECT_EQ(log.Value(key::ST), 19u);
+
+    // The smallest readable value wins; a text answer is no value at all.
+    CSipRecord min = Request(m, 0xE001, 0x30, 0);
+    EXPECT_EQ(host.Down().back(), "CA=0 OC=0xE001 OE=0x0030 MI=0xFFFFFFFF");
+    uint32_t v = 0;
+    EXPECT_TRUE(min.GetDataUInt(min.Cur(), v));
+    EXPECT_EQ(v, 7u);
+    EXPECT_EQ(min.Value(key::ST), 0u);
+    CSipRecord none = Request(m, 0xE001, 0x30, 5);  // only an unreadable answer
+    EXPECT_EQ(none.Value(key::ST), 19u);
+    EXPECT_TRUE(trace.Contains("no replies, CmdStatus=0x13"));
+}
+
+TEST(Serving, ReplyHandlerReadsTheEventsOwnCommand) {
+    test::TraceCapture trace(1);
+    DownHost host(test::ParseScenarioOrFail(R"({"modules":[{"id":1,"cabinet":2}]})"));
+    CTarnelModule m;
+    m.Attach(&host, 0x00FE0001);
+    host.failDelivery = true;
+    // An event whose current command is its second one: a reply for cabinet 3, then the event.
+    host::ScenarioEvent e;
+    e.log = "unified";
+    e.module = 1;
+    e.cabinet = 2;
+    e.unified.push_back(host::UnifiedEntry{0x210105, 1796460000, false, 17, 2, 0, {}});
+    CSipRecord event;
+    host.Lower().Apply(e, event);
+    CSipRecord two;
+    two.ClearCommands();
+    two.SetCommandAddress(two.CurrentCommand(), 0x0B16, 0, 0, 3, status::kOk);
+    two.MoveCommandFrom(event, 0);
+    ASSERT_TRUE(two.NextCommand());
+    m.OnReply(&two);
+    EXPECT_EQ(two.CurrentIndex(), 1u);
+    EXPECT_EQ(host.Delivered("OC=0x0B11"), std::vector<std::string>{"CA=2 OC=0x0B11 ST=255 DA=1 (0x1)"});
+    EXPECT_TRUE(trace.Contains("CAB 0002: FATAL ERROR! EXCEPTION in Reply Handler at OpCode 0x0B16!"));
+    EXPECT_TRUE(host.Down().empty());  // unified entries need no lookups
+}
+
+}  // namespace
+}  // namespace em

@@ -1,0 +1,62 @@
+// A substitute host that also keeps every request as the module sent it down, before the lower
+// modules answer it, and can be told to fail when the module hands a record up.
+#pragma once
+
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "host/lib/substitute_host.h"
+
+namespace em::test {
+
+class DownHost : public host::SubstituteHost {
+public:
+    using SubstituteHost::SubstituteHost;
+
+    uint32_t SendRequest(IExtensionModule* module, CSipRecord* record, uint32_t timeout_ms) override {
+        if (record) {
+            std::lock_guard<std::mutex> g(m_downMutex);
+            m_down.push_back(host::DescribeRecord(*record));
+        }
+        return SubstituteHost::SendRequest(module, record, timeout_ms);
+    }
+    uint32_t DeliverRecord(IExtensionModule* module, CSipRecord* record) override {
+        const uint32_t r = SubstituteHost::DeliverRecord(module, record);
+        if (failDelivery) throw std::runtime_error("host failed to deliver");
+        return r;
+    }
+
+    // The requests sent down so far, each rendered like "CA=0 OC=0x0B16 MI=0xFFFFFFFF".
+    std::vector<std::string> Down() const {
+        std::lock_guard<std::mutex> g(m_downMutex);
+        return m_down;
+    }
+    // Those whose rendering contains every fragment.
+    std::vector<std::string> Down(std::initializer_list<std::string> fragments) const {
+        std::vector<std::string> out;
+        for (const std::string& d : Down()) {
+            bool all = true;
+            for (const std::string& f : fragments) all &= d.find(f) != std::string::npos;
+            if (all) out.push_back(d);
+        }
+        return out;
+    }
+    // The records handed up with DeliverRecord whose rendering contains fragment.
+    std::vector<std::string> Delivered(const std::string& fragment) const {
+        std::vector<std::string> out;
+        for (const host::HostEvent& e : Events())
+            if (e.kind == host::HostEvent::Kind::DeliverRecord && e.text.find(fragment) != std::string::npos)
+                out.push_back(e.text);
+        return out;
+    }
+
+    bool failDelivery = false;
+
+private:
+    mutable std::mutex m_downMutex;
+    std::vector<std::string> m_down;
+};
+
+}  // namespace em::test
