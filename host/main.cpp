@@ -11,6 +11,7 @@
 #include "host/lib/line_editor.h"
 #include "host/lib/request_line.h"
 #include "host/lib/scenario.h"
+#include "host/lib/stress.h"
 #include "host/lib/substitute_host.h"
 #include "module/tarnel_module.h"
 #include "platform/codepage.h"
@@ -34,6 +35,11 @@ void Usage() {
         "       emhost [options] run SCENARIO.json  run a scenario file\n"
         "       emhost [options] shell [SCENARIO.json]\n"
         "                                           start the module and type requests at a prompt\n"
+        "       emhost [options] stress [--threads N] [--requests N] [--duration SECONDS]\n"
+        "                               [--restart-same] [SCENARIO.json]\n"
+        "                                           load and faults together, invariants checked\n"
+        "                                           (defaults: 8 threads, 100000 requests, 120 s, the demo;\n"
+        "                                           restarts make a new module object unless --restart-same)\n"
         "options:\n"
         "  --library PATH   module library to load (default: %s)\n"
         "  --json           print records as JSON\n"
@@ -347,6 +353,40 @@ private:
     bool m_showDown = true;
 };
 
+int Stress(const Options& opt, const std::vector<std::string>& args) {
+    StressOptions so;
+    so.library = opt.library;
+    std::string file;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto number = [&](uint64_t& out) {
+            if (i + 1 >= args.size()) return false;
+            char* end = nullptr;
+            out = std::strtoull(args[++i].c_str(), &end, 10);
+            return end && *end == '\0' && out > 0;
+        };
+        uint64_t n = 0;
+        if (a == "--threads" && number(n) && n <= 256) so.threads = static_cast<uint32_t>(n);
+        else if (a == "--requests" && number(n)) so.requests = n;
+        else if (a == "--duration" && number(n) && n <= 86400) so.duration_s = static_cast<uint32_t>(n);
+        else if (a == "--restart-same") so.reload = false;
+        else if ((a == "--scenario" && i + 1 < args.size()) || (a.rfind("--", 0) != 0 && file.empty()))
+            file = a == "--scenario" ? args[++i] : a;
+        else {
+            Usage();
+            return 1;
+        }
+    }
+    Scenario scenario;
+    std::string error;
+    if (!(file.empty() ? ParseScenario(DefaultScenarioJson(), scenario, error) : LoadScenarioFile(file, scenario, error))) {
+        std::fprintf(stderr, "emhost: %s\n", error.c_str());
+        return 2;
+    }
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    return RunStress(scenario, so, stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -363,6 +403,7 @@ int main(int argc, char** argv) {
         } else args.push_back(a);
     }
     std::string cmd = args.empty() ? "demo" : args[0];
+    if (cmd == "stress") return Stress(opt, args);
     Scenario scenario;
     std::string error;
     if (cmd == "demo") {

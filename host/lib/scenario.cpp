@@ -355,7 +355,8 @@ struct Reader {
 
 bool ParseScenario(const std::string& json, Scenario& out, std::string& error) {
     rapidjson::Document doc;
-    doc.Parse(json.c_str(), json.size());
+    // Iteratively: the depth of a file's nesting must not decide the depth of our stack.
+    doc.Parse<rapidjson::kParseIterativeFlag>(json.c_str(), json.size());
     if (doc.HasParseError()) {
         error = std::string("JSON error at offset ") + std::to_string(doc.GetErrorOffset()) + ": " +
                 rapidjson::GetParseError_En(doc.GetParseError());
