@@ -231,6 +231,10 @@ private:
         SubstituteHost::Outcome o;
         try {
             o = m_host.Submit(r, delivered, m_opt.delivery_wait_ms);
+        } catch (const LowerModuleFailure&) {
+            // The scenario's own fault: the host's SendRequest threw, and the module let it pass.
+            m_hostFailures.fetch_add(1, std::memory_order_relaxed);
+            return true;
         } catch (...) {
             return Broken("\"" + line.text + "\": an exception left the module");
         }
@@ -472,7 +476,10 @@ private:
 
     bool Broken(const std::string& what) {
         std::lock_guard<std::mutex> g(m_brokenMutex);
-        if (m_broken++ < 20) m_brokenText.push_back(what);
+        ++m_broken;
+        auto it = std::find_if(m_brokenText.begin(), m_brokenText.end(), [&](const auto& b) { return b.first == what; });
+        if (it != m_brokenText.end()) ++it->second;
+        else if (m_brokenText.size() < 20) m_brokenText.emplace_back(what, 1);
         return false;
     }
 
@@ -492,6 +499,9 @@ private:
             std::fprintf(m_out, "\n  accepted for later (ST 22) and delivered: %llu; left at ST 22: %llu\n",
                          static_cast<unsigned long long>(m_delivered), static_cast<unsigned long long>(m_leftPending.load()));
         }
+        if (m_hostFailures.load())
+            std::fprintf(m_out, "  the scenario's SendRequest threw %llu times; the module passed it on\n",
+                         static_cast<unsigned long long>(m_hostFailures.load()));
         std::fprintf(m_out, "  events raised: %llu new entries, %llu log clears, %llu other records; forwarded %llu\n",
                      static_cast<unsigned long long>(m_raised[0]), static_cast<unsigned long long>(m_raised[1]),
                      static_cast<unsigned long long>(m_raised[2]), static_cast<unsigned long long>(m_forwarded.load()));
@@ -512,7 +522,8 @@ private:
             return 0;
         }
         std::fprintf(m_out, "  invariants     %llu broken, the first ones:\n", static_cast<unsigned long long>(m_broken));
-        for (const std::string& t : m_brokenText) std::fprintf(m_out, "    - %s\n", t.c_str());
+        for (const auto& [text, n] : m_brokenText)
+            std::fprintf(m_out, "    - %s%s\n", text.c_str(), n > 1 ? (" (" + std::to_string(n) + " times)").c_str() : "");
         return 1;
     }
 
@@ -526,7 +537,7 @@ private:
     Clock::time_point m_deadline;
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_sampling{true};
-    std::atomic<uint64_t> m_sent{0}, m_answered{0}, m_leftPending{0}, m_forwarded{0};
+    std::atomic<uint64_t> m_sent{0}, m_answered{0}, m_leftPending{0}, m_forwarded{0}, m_hostFailures{0};
     std::atomic<uint64_t> m_peakRss{0};
 
     std::mutex m_statsMutex;
@@ -541,7 +552,7 @@ private:
 
     std::mutex m_brokenMutex;
     uint64_t m_broken = 0;
-    std::vector<std::string> m_brokenText;
+    std::vector<std::pair<std::string, uint64_t>> m_brokenText;  // the first distinct ones, how often
 
     // Touched by the chaos thread only (and read after it ended).
     uint64_t m_raised[3] = {0, 0, 0};

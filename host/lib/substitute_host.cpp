@@ -300,7 +300,7 @@ void LowerModules::Respond(CSipRecord& record, uint32_t timeout_ms) {
         }
     }
     cmds = out;
-    if (!failed.empty()) throw std::runtime_error("lower module " + failed + " failed inside SendRequest");
+    if (!failed.empty()) throw LowerModuleFailure("lower module " + failed + " failed inside SendRequest");
 }
 
 void LowerModules::Apply(const ScenarioEvent& e, CSipRecord& out) {

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,11 @@ struct HostEvent {
     // travelled back up through the module's OnReply, one command after the other.
     enum class Kind { SendRequest, ReplyUp, DeliverRecord, StartCompleted, ForwardEvent } kind;
     std::string text;  // the record, rendered
+};
+
+// What SendRequest throws when a scenario makes a lower module fail inside it.
+struct LowerModuleFailure : std::runtime_error {
+    using std::runtime_error::runtime_error;
 };
 
 // The lower modules of a scenario: they answer requests from their objects, logs, texts and
