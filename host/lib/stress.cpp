@@ -370,20 +370,22 @@ private:
     void Checkpoint(bool hold_requests) {
         if (hold_requests) m_gate.Close();
         ++m_checkpoints;
-        if (hold_requests && m_checkpoints % 2 == 0) {
-            Restart();
-            Barrier();  // the new module's first scans are done
-        }
+        if (hold_requests && m_checkpoints % 2 == 0) Restart();
+        // Whatever the worker has queued (a scan started under load, a new module's first scans)
+        // is done after this.
+        Barrier();
         struct Before {
             uint32_t count, last;
         };
         std::map<uint32_t, Before> before;
-        for (uint32_t c : m_cabinets) before[c] = {Number("EntryCount", c), Number("LastSequenceNumber", c)};
         std::map<uint32_t, uint64_t> reads_before;
         {
             std::lock_guard<std::mutex> g(m_seqMutex);
             reads_before = m_scanReads;
         }
+        // Only a cabinet that was scanned has a cache that is ready; asking another would wait.
+        for (uint32_t c : m_cabinets)
+            if (reads_before[c] != 0) before[c] = {Number("EntryCount", c), Number("LastSequenceNumber", c)};
         m_host.Module()->DetectCabinets();
         Barrier();
         for (uint32_t c : m_cabinets) {
@@ -394,6 +396,7 @@ private:
                     continue;
                 }
             }
+            if (!before.count(c)) continue;  // its first scan: nothing to compare with
             bool exact = true;
             const size_t held = m_host.Lower().ScanSize(c, exact);
             const uint32_t count = Number("EntryCount", c), last = Number("LastSequenceNumber", c);
@@ -434,9 +437,10 @@ private:
                 Finish();
                 return;
             }
-            // A new module numbers its cache anew.
+            // A new module numbers its cache anew and has scanned nothing yet.
             std::lock_guard<std::mutex> g(m_seqMutex);
             m_lastAnnounced.clear();
+            m_scanReads.clear();
             m_life.fetch_add(1);
         }
         StartModule();
