@@ -142,7 +142,7 @@ TEST(HostScenario, ErrorsNameTheKey) {
     EXPECT_FALSE(ParseScenario(R"({"modules":[{"id":1,"answers":[{"oc":1,"da":{"raw":[300]}}]}]})", s, error));
     EXPECT_FALSE(ParseScenario(R"({"events":[{"kind":"record","module":1}]})", s, error));
     EXPECT_NE(error.find("events[0]: missing \"oc\""), std::string::npos) << error;
-    // Found by fuzzing: deep nesting overflowed the parser's stack.
+    // Deep nesting used to overflow the parser's stack.
     const size_t depth = 200000;
     EXPECT_FALSE(ParseScenario("{\"modules\":" + std::string(depth, '[') + std::string(depth, ']') + "}", s, error));
     EXPECT_NE(error.find("modules[0]"), std::string::npos) << error;

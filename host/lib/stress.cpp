@@ -212,19 +212,15 @@ private:
                 break;
             }
             const Line& line = m_lines[pick(rng)];
-            SendOne(line, last_seen);
+            SendOne(line, &last_seen);
             m_gate.Leave();
             if (Clock::now() >= m_deadline) Finish();
         }
     }
 
-    // One request through the module and the checks on its answer; true when all held.
-    bool SendOne(const Line& line, std::map<uint32_t, uint32_t>* last_seen_or_null, CSipRecord* answer_out = nullptr) {
-        std::map<uint32_t, uint32_t> none;
-        return SendOne(line, last_seen_or_null ? *last_seen_or_null : none, answer_out);
-    }
-
-    bool SendOne(const Line& line, std::map<uint32_t, uint32_t>& last_seen, CSipRecord* answer_out = nullptr) {
+    // One request through the module and the checks on its answer; true when all held. last_seen
+    // (cabinet -> last sequence number seen by the calling thread) may be null.
+    bool SendOne(const Line& line, std::map<uint32_t, uint32_t>* last_seen, CSipRecord* answer_out = nullptr) {
         CSipRecord r, delivered;
         std::string error;
         if (!ParseRequestLine(line.text, r, error)) return Broken("request \"" + line.text + "\" does not parse: " + error);
@@ -261,13 +257,14 @@ private:
                               platform::Utf16ToUtf8(line.object) + "\" at global index " + std::to_string(line.global) + ")");
         }
         const uint32_t oc = a.Value(key::OC), ca = a.Value(key::CA);
-        if (oc == 0x0B12 && st == status::kOk) {
+        if (oc == 0x0B12 && st == status::kOk && last_seen) {
             uint32_t n = 0;
             a.GetDataUInt(a.Cur(), n);
-            if (n < last_seen[ca])
+            uint32_t& seen = (*last_seen)[ca];
+            if (n < seen)
                 return Broken("cabinet " + std::to_string(ca) + ": last sequence number went back from " +
-                              std::to_string(last_seen[ca]) + " to " + std::to_string(n));
-            last_seen[ca] = n;
+                              std::to_string(seen) + " to " + std::to_string(n));
+            seen = n;
         }
         if (oc == kPage && st == status::kOk) return CheckPage(a, ca, nullptr);
         return true;
