@@ -11,6 +11,7 @@
 #include "host/lib/line_editor.h"
 #include "host/lib/request_line.h"
 #include "host/lib/scenario.h"
+#include "host/lib/stress.h"
 #include "host/lib/substitute_host.h"
 #include "module/tarnel_module.h"
 #include "platform/codepage.h"
@@ -49,6 +50,11 @@ void Usage() {
         "       emhost [options] run SCENARIO.json  run a scenario file\n"
         "       emhost [options] shell [SCENARIO.json]\n"
         "                                           start the module and type requests at a prompt\n"
+        "       emhost [options] stress [--threads N] [--requests N] [--duration SECONDS]\n"
+        "                               [--restart-same] [SCENARIO.json]\n"
+        "                                           load and faults together, invariants checked\n"
+        "                                           (defaults: 8 threads, 100000 requests, 120 s, the demo;\n"
+        "                                           restarts make a new module object unless --restart-same)\n"
         "options:\n"
         "  --library PATH   module library to load (default: %s beside emhost)\n"
         "  --json           print records as JSON\n"
@@ -107,12 +113,13 @@ public:
                 ShowOidMap();
             } else if (l == "events") {
                 for (size_t i = 0; i < m_scenario.events.size(); ++i)
-                    std::printf("  %zu: %s %s\n", i, m_scenario.events[i].kind == ScenarioEvent::Kind::LogClear ? "log clear" : "new entries",
-                                m_scenario.events[i].note.c_str());
+                    std::printf("  %zu: %s %s\n", i, EventKindText(m_scenario.events[i]), m_scenario.events[i].note.c_str());
             } else if (l.rfind("event ", 0) == 0) {
                 size_t n = std::strtoul(l.c_str() + 6, nullptr, 10);
                 if (n < m_scenario.events.size()) RaiseEvent(m_scenario.events[n]);
                 else std::printf("  no event %zu ('events' lists them)\n", n);
+            } else if (l.rfind("raise ", 0) == 0) {
+                RaiseLine(l.substr(6));
             } else if (l == "json on" || l == "json off") {
                 m_opt.json = l == "json on";
             } else {
@@ -128,7 +135,8 @@ public:
         for (const auto& n : OpcodeNames()) std::printf("    %-22s 0x%04X  %s\n", n.name, n.opcode, n.meaning);
         std::printf(
             "  Other commands: map (the OID map), events / event N (raise a scenario event),\n"
-            "  json on|off, help, quit.\n"
+            "  raise REQUEST (send that record up through OnReply as a lower module's event; ST 255\n"
+            "  unless st= is given, mi= names the module), json on|off, help, quit.\n"
             "  Example: GetMsgLogCacheEntries ca=0 oe=0x407 oi=0\n");
     }
 
@@ -146,6 +154,9 @@ private:
             switch (e.kind) {
                 case HostEvent::Kind::SendRequest:
                     if (m_showDown) std::printf("    [down] lower modules answered: %s\n", Indent(e.text).c_str());
+                    break;
+                case HostEvent::Kind::ReplyUp:
+                    if (m_showDown) std::printf("    [up]   after the module's OnReply: %s\n", Indent(e.text).c_str());
                     break;
                 case HostEvent::Kind::DeliverRecord: std::printf("    [up]   module delivered: %s\n", Indent(e.text).c_str()); break;
                 case HostEvent::Kind::ForwardEvent: std::printf("    [up]   module forwarded event: %s\n", Indent(e.text).c_str()); break;
@@ -280,6 +291,7 @@ private:
             std::printf("    cannot send: %s\n", error.c_str());
             return;
         }
+        m_host.Number(req);
         std::string name = NameOfOpcode(req.Value(key::OC));
         if (!name.empty()) std::printf("    (%s)\n", name.c_str());
         std::printf("    request  %s\n", Show(req).c_str());
@@ -302,13 +314,41 @@ private:
         if (!m_opt.json) std::printf("%s", DescribeAnswer(answer).c_str());
     }
 
+    static const char* EventKindText(const ScenarioEvent& e) {
+        switch (e.kind) {
+            case ScenarioEvent::Kind::LogClear: return "log cleared";
+            case ScenarioEvent::Kind::NewEntries: return "new log entries";
+            case ScenarioEvent::Kind::Record: return "a record";
+        }
+        return "?";
+    }
+
+    void RaiseLine(const std::string& line) {
+        CSipRecord rec;
+        std::string error;
+        if (!ParseRequestLine(line, rec, error)) {
+            std::printf("    cannot raise: %s\n", error.c_str());
+            return;
+        }
+        if (rec.Value(key::ST) == status::kPending) rec.SetStatus(status::kEvent);
+        std::printf("\n  ! record from module %s\n", m_host.Lower().NameOf(rec.Value(key::MI)).c_str());
+        Guarded("OnReply", [&] {
+            std::string sent = m_host.RaiseRecord(rec);
+            std::printf("    sent up through OnReply: %s\n    after OnReply:           %s\n", Indent(sent).c_str(),
+                        Indent(Show(rec)).c_str());
+        });
+    }
+
     void RaiseEvent(const ScenarioEvent& e) {
-        std::printf("\n  ! event from module %s: %s%s\n", m_host.Lower().NameOf(e.module).c_str(),
-                    e.kind == ScenarioEvent::Kind::LogClear ? "log cleared" : "new log entries",
+        std::printf("\n  ! event from module %s: %s%s\n", m_host.Lower().NameOf(e.module).c_str(), EventKindText(e),
                     e.note.empty() ? "" : (" - " + e.note).c_str());
         Guarded("OnReply", [&] {
-            std::string sent = m_host.RaiseEvent(e);
+            CSipRecord rec;
+            m_host.Lower().Apply(e, rec);
+            std::string sent = m_host.RaiseRecord(rec);
             std::printf("    sent up through OnReply: %s\n", Indent(sent).c_str());
+            std::string after = DescribeRecord(rec);
+            if (after != sent) std::printf("    after OnReply:           %s\n", Indent(after).c_str());
         });
     }
 
@@ -328,6 +368,40 @@ private:
     bool m_showDown = true;
 };
 
+int Stress(const Options& opt, const std::vector<std::string>& args) {
+    StressOptions so;
+    so.library = opt.library;
+    std::string file;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto number = [&](uint64_t& out) {
+            if (i + 1 >= args.size()) return false;
+            char* end = nullptr;
+            out = std::strtoull(args[++i].c_str(), &end, 10);
+            return end && *end == '\0' && out > 0;
+        };
+        uint64_t n = 0;
+        if (a == "--threads" && number(n) && n <= 256) so.threads = static_cast<uint32_t>(n);
+        else if (a == "--requests" && number(n)) so.requests = n;
+        else if (a == "--duration" && number(n) && n <= 86400) so.duration_s = static_cast<uint32_t>(n);
+        else if (a == "--restart-same") so.reload = false;
+        else if ((a == "--scenario" && i + 1 < args.size()) || (a.rfind("--", 0) != 0 && file.empty()))
+            file = a == "--scenario" ? args[++i] : a;
+        else {
+            Usage();
+            return 1;
+        }
+    }
+    Scenario scenario;
+    std::string error;
+    if (!(file.empty() ? ParseScenario(DefaultScenarioJson(), scenario, error) : LoadScenarioFile(file, scenario, error))) {
+        std::fprintf(stderr, "emhost: %s\n", error.c_str());
+        return 2;
+    }
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    return RunStress(scenario, so, stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -344,6 +418,7 @@ int main(int argc, char** argv) {
         } else args.push_back(a);
     }
     std::string cmd = args.empty() ? "demo" : args[0];
+    if (cmd == "stress") return Stress(opt, args);
     Scenario scenario;
     std::string error;
     if (cmd == "demo") {

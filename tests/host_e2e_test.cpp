@@ -1,6 +1,7 @@
 // The real shared library, loaded through the substitute host.
 #include <gtest/gtest.h>
 
+#include "host/lib/request_line.h"
 #include "host/lib/scenario.h"
 #include "host/lib/substitute_host.h"
 #include "module/sip_record.h"
@@ -48,6 +49,55 @@ TEST(HostE2E, UnloadDestroysALeftBehindModule) {
     EXPECT_EQ(host.Delete(), 1u);
 }
 
+// As in a host's chain: a translated request's answer comes back up through OnReply with the
+// global index; the host's CI travels into broadcast copies and later deliveries; a lower module's
+// event of any kind is translated and forwarded.
+TEST(HostE2E, RepliesAndEventsTravelUpThroughTheModule) {
+    SubstituteHost host(Default());
+    std::string error;
+    ASSERT_TRUE(host.Load(EM_DEFAULT_LIBRARY, error)) << error;
+    ASSERT_EQ(host.Create(), 1u);
+    IExtensionModule* m = host.Module();
+    m->Start(&host, 0x00FE0001);
+    m->DetectCabinets();
+    auto send = [&](const std::string& line, CSipRecord& answer) {
+        CSipRecord r;
+        EXPECT_TRUE(ParseRequestLine(line, r, error)) << error;
+        SubstituteHost::Outcome o = host.Submit(r, answer, 15000);
+        if (!o.delivered) answer.CopyFrom(r);
+        return o;
+    };
+    CSipRecord fan, config, text;
+    send("0x0302 ca=0 oi=3", fan);
+    EXPECT_EQ(fan.Value(key::OI), 3u);
+    EXPECT_EQ(fan.Value(key::MI), 0x00020001u);
+    std::u16string name;
+    EXPECT_TRUE(fan.GetDataString(0, name, 0));
+    EXPECT_EQ(name, u"BMC-B object 1");
+
+    host.ClearEvents();
+    send("ReadConfig ca=0 oe=0x31 ci=77", config);
+    EXPECT_EQ(config.Value(key::CI), 77u);
+    int copies = 0;
+    for (const HostEvent& e : host.Events())
+        if (e.kind == HostEvent::Kind::SendRequest) copies += std::string::npos != e.text.find("OC=0xE001 OE=0x0031 MI=0x00010001 CI=77");
+    EXPECT_EQ(copies, 1);
+    EXPECT_TRUE(send("Summary ca=0 oe=0x409 da=0x210105", text).delivered);
+    EXPECT_NE(text.Value(key::CI), 0u);
+
+    Scenario s = Default();
+    ASSERT_EQ(s.events.back().kind, ScenarioEvent::Kind::Record);
+    host.ClearEvents();
+    host.RaiseEvent(s.events.back());
+    auto events = host.Events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].kind, HostEvent::Kind::ForwardEvent);
+    EXPECT_NE(events[0].text.find("OC=0x0302 OI=3 MI=0x00020001 ST=255"), std::string::npos) << events[0].text;
+
+    m->Stop();
+    EXPECT_EQ(host.Delete(), 1u);
+}
+
 TEST(HostLowerModules, BroadcastAnswersOncePerModuleOfTheCabinet) {
     Scenario s;
     std::string error;
@@ -90,6 +140,12 @@ TEST(HostScenario, ErrorsNameTheKey) {
     EXPECT_FALSE(ParseScenario(R"({"modules":[{"id":1,"answers":[{"oc":"zz"}]}]})", s, error));
     EXPECT_NE(error.find("\"oc\""), std::string::npos);
     EXPECT_FALSE(ParseScenario(R"({"modules":[{"id":1,"answers":[{"oc":1,"da":{"raw":[300]}}]}]})", s, error));
+    EXPECT_FALSE(ParseScenario(R"({"events":[{"kind":"record","module":1}]})", s, error));
+    EXPECT_NE(error.find("events[0]: missing \"oc\""), std::string::npos) << error;
+    // Deep nesting used to overflow the parser's stack.
+    const size_t depth = 200000;
+    EXPECT_FALSE(ParseScenario("{\"modules\":" + std::string(depth, '[') + std::string(depth, ']') + "}", s, error));
+    EXPECT_NE(error.find("modules[0]"), std::string::npos) << error;
 }
 
 }  // namespace

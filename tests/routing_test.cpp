@@ -197,7 +197,9 @@ TEST(RequestHandler, MappedRequestsAreTranslatedAndPassedDown) {
                   (std::vector<std::string>{
                       "\nEM_TARNEL (REQUEST) : CABID 0000: OC 0x0301-0x0000 OID 0x0004 MID 0x00000000",
                       "\nEM_TARNEL (TRANSLAT): CABID 0000: OC 0x0301-0x0000 OID 0x0002 MID 0x00020001",
-                      "\nEM_TARNEL (RETURN)  : CABID 0000: OC 0x0301-0x0000 OID 0x0002 Stat 0x00 Len 11"}));
+                      // The answer comes back up through OnReply with the global index again.
+                      "\nEM_TARNEL (REPLY)   : CABID 0000: OC 0x0301-0x0000 OID 0x0004 MID 0x00020001 Stat 0x00",
+                      "\nEM_TARNEL (RETURN)  : CABID 0000: OC 0x0301-0x0000 OID 0x0004 Stat 0x00 Len 11"}));
     }
 
     CSipRecord count(0x0300, 0, 0, 0, kNoStatus);

@@ -73,7 +73,13 @@ std::string DescribeAnswer(const CSipRecord& r) {
     if (!IsFinalStatus(r.Value(key::ST))) return {};
     if (oc == 0x0B10 && r.GetDataBytes(n, bytes) && !bytes.empty()) {
         auto page = ParsePage(bytes);
-        return std::to_string(page.size()) + " entries, newest first:\n" + PageTable(page);
+        // The cache keeps entries in the order it stored them: a scan stores the unified records,
+        // then the error log, then the event log, each sorted by time; events add theirs after
+        // them. A page lists the last stored first, so its times need not be in order.
+        return std::to_string(page.size()) +
+               " entries, last stored first (a scan stores unified records, then the error log, then the event "
+               "log, each by time):\n" +
+               PageTable(page);
     }
     if ((oc == 0x0B19 || oc == 0xF048) && r.GetDataBytes(n, bytes) && !bytes.empty())
         return std::to_string(bytes.size()) + " raw SEL bytes:\n" + HexDump(bytes, "    ");

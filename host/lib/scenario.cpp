@@ -230,8 +230,15 @@ struct Reader {
         std::string kind = v.HasMember("kind") && v["kind"].IsString() ? v["kind"].GetString() : "";
         if (kind == "log_clear") e.kind = ScenarioEvent::Kind::LogClear;
         else if (kind == "new_entries") e.kind = ScenarioEvent::Kind::NewEntries;
-        else return Fail(where, "\"kind\" is \"new_entries\" or \"log_clear\"");
+        else if (kind == "record") e.kind = ScenarioEvent::Kind::Record;
+        else return Fail(where, "\"kind\" is \"new_entries\", \"log_clear\" or \"record\"");
         if (!U32(v, "module", e.module, where) || !U32(v, "cabinet", e.cabinet, where)) return false;
+        if (e.kind == ScenarioEvent::Kind::Record) {
+            if (!U32(v, "oc", e.oc, where, true) || !U32(v, "oe", e.oe, where) || !U32(v, "oi", e.oi, where) ||
+                !U32(v, "ci", e.ci, where) || !U32(v, "st", e.st, where))
+                return false;
+            if (auto d = v.FindMember("da"); d != v.MemberEnd() && !ReadData(d->value, e.da, where)) return false;
+        }
         if (auto l = v.FindMember("log"); l != v.MemberEnd() && l->value.IsString()) e.log = l->value.GetString();
         if (e.log != "error" && e.log != "event" && e.log != "unified")
             return Fail(where, "\"log\" is \"error\", \"event\" or \"unified\"");
@@ -348,7 +355,8 @@ struct Reader {
 
 bool ParseScenario(const std::string& json, Scenario& out, std::string& error) {
     rapidjson::Document doc;
-    doc.Parse(json.c_str(), json.size());
+    // Iteratively: the depth of a file's nesting must not decide the depth of our stack.
+    doc.Parse<rapidjson::kParseIterativeFlag>(json.c_str(), json.size());
     if (doc.HasParseError()) {
         error = std::string("JSON error at offset ") + std::to_string(doc.GetErrorOffset()) + ": " +
                 rapidjson::GetParseError_En(doc.GetParseError());

@@ -94,15 +94,19 @@ struct LowerModule {
     std::map<uint32_t, std::vector<uint8_t>> smbios_sel;
 };
 
-// Something that happens during a run: new log entries appear, or a module's log is cleared.
+// Something that happens during a run: new log entries appear, a module's log is cleared, or a
+// lower module sends up any record it likes.
 struct ScenarioEvent {
-    enum class Kind { NewEntries, LogClear } kind = Kind::NewEntries;
+    enum class Kind { NewEntries, LogClear, Record } kind = Kind::NewEntries;
     uint32_t module = 0;
     uint32_t cabinet = 0;
     std::string log = "error";  // "error", "event" or "unified"
     std::vector<OldStyleEntry> entries;
     std::vector<UnifiedEntry> unified;
     std::string note;
+    // Record: the command sent up as it stands (ST 255, an event, unless given).
+    uint32_t oc = 0, oe = 0, oi = 0, ci = 0, st = 255;
+    Data da;
 };
 
 // The bytes lower modules send for log entries.

@@ -300,12 +300,20 @@ void LowerModules::Respond(CSipRecord& record, uint32_t timeout_ms) {
         }
     }
     cmds = out;
-    if (!failed.empty()) throw std::runtime_error("lower module " + failed + " failed inside SendRequest");
+    if (!failed.empty()) throw LowerModuleFailure("lower module " + failed + " failed inside SendRequest");
 }
 
 void LowerModules::Apply(const ScenarioEvent& e, CSipRecord& out) {
     out.Reset();
     SipValue& c = out.CurrentCommand();
+    if (e.kind == ScenarioEvent::Kind::Record) {
+        // Sent as written; the lower modules' own data stay as they are.
+        out.SetCommandAddress(c, e.oc, e.oe, e.oi, e.cabinet, e.st);
+        out.SetUIntValue(c, key::MI, e.module, true);
+        out.SetUIntValue(c, key::CI, e.ci, true);
+        PutData(out, c, e.da);
+        return;
+    }
     std::vector<uint8_t> bytes;
     platform::CsLock g(m_mutex);
     for (LowerModule& m : m_modules) {
@@ -335,6 +343,19 @@ void LowerModules::Apply(const ScenarioEvent& e, CSipRecord& out) {
     out.SetCommandAddress(c, oc, 0, oi, e.cabinet, status::kEvent);
     out.SetUIntValue(c, key::MI, e.module, true);
     if (!bytes.empty()) out.SetDataRaw(c, bytes.data(), bytes.size());
+}
+
+size_t LowerModules::ScanSize(uint32_t cabinet, bool& exact) const {
+    platform::CsLock g(m_mutex);
+    size_t n = 0;
+    exact = true;
+    for (const LowerModule& m : m_modules) {
+        if (m.cabinet != cabinet) continue;
+        for (const Answer& a : m.answers) exact &= a.oc != 0x0B00 && a.oc != 0x0B16;
+        if (m.has_unified) n += m.unified.size();
+        else if (m.has_log) n += m.error_log.size() + m.event_log.size();
+    }
+    return n;
 }
 
 // ---- host -------------------------------------------------------------------------------------------------
@@ -394,17 +415,19 @@ std::u16string SubstituteHost::LibraryModuleName() const {
 uint32_t SubstituteHost::SetupAction() { return m_setup ? m_setup(0, nullptr) : 0; }
 
 void SubstituteHost::Record(HostEvent::Kind kind, const CSipRecord& record) {
+    if (m_observer) m_observer(kind, record);
+    if (!m_keepEvents && !m_listener) return;
     HostEvent e{kind, DescribeRecord(record)};
     std::function<void(const HostEvent&)> listener;
     {
         std::lock_guard<std::mutex> g(m_mutex);
-        m_events.push_back(e);
+        if (m_keepEvents) m_events.push_back(e);
         listener = m_listener;
     }
     if (listener) listener(e);
 }
 
-uint32_t SubstituteHost::SendRequest(IExtensionModule*, CSipRecord* record, uint32_t timeout_ms) {
+uint32_t SubstituteHost::SendRequest(IExtensionModule* module, CSipRecord* record, uint32_t timeout_ms) {
     if (!record) return 0;
     bool count_broadcast = false;
     uint32_t oc = record->Value(key::OC), oe = record->Value(key::OE);
@@ -422,7 +445,23 @@ uint32_t SubstituteHost::SendRequest(IExtensionModule*, CSipRecord* record, uint
         m_observed.push_back(std::move(seen));
     }
     Record(HostEvent::Kind::SendRequest, *record);
+    if (module) PassRepliesUp(*module, *record);
     return 1;
+}
+
+void SubstituteHost::PassRepliesUp(IExtensionModule& module, CSipRecord& record) {
+    const uint32_t count = record.CommandCount(), current = record.CurrentIndex();
+    if (count == 0) return;
+    const std::string before = m_keepEvents || m_listener ? DescribeRecord(record) : std::string();
+    record.FirstCommand();
+    for (uint32_t i = 0; i < count; ++i) {
+        module.OnReply(&record);
+        record.NextCommand();
+    }
+    record.FirstCommand();
+    for (uint32_t i = 0; i < current; ++i) record.NextCommand();
+    // Shown only where the way up changed something (object indexes translated back).
+    if ((m_keepEvents || m_listener) && DescribeRecord(record) != before) Record(HostEvent::Kind::ReplyUp, record);
 }
 
 uint32_t SubstituteHost::DeliverRecord(IExtensionModule*, CSipRecord* record) {
@@ -439,10 +478,18 @@ uint32_t SubstituteHost::DeliverRecord(IExtensionModule*, CSipRecord* record) {
     return 1;
 }
 
+void SubstituteHost::Number(CSipRecord& request) {
+    if (request.Value(key::CI) != 0) return;
+    uint32_t ci = m_nextCI.fetch_add(1, std::memory_order_relaxed) + 1;
+    if (ci == 0) ci = m_nextCI.fetch_add(1, std::memory_order_relaxed) + 1;  // 0 means none
+    request.SetCommandCI(ci);
+}
+
 SubstituteHost::Outcome SubstituteHost::Submit(CSipRecord& request, CSipRecord& delivered, uint32_t wait_ms) {
     Outcome o;
     if (!m_module) return o;
     std::u16string tag;
+    Number(request);
     {
         std::lock_guard<std::mutex> g(m_mutex);
         tag = u"emhost#" + platform::Utf8ToUtf16(std::to_string(++m_nextTag));
@@ -491,8 +538,12 @@ std::vector<ObservedKind> SubstituteHost::ObservedKinds() const {
 std::string SubstituteHost::RaiseEvent(const ScenarioEvent& event) {
     CSipRecord rec;
     m_lower.Apply(event, rec);
-    std::string text = DescribeRecord(rec);
-    if (m_module) m_module->OnReply(&rec);
+    return RaiseRecord(rec);
+}
+
+std::string SubstituteHost::RaiseRecord(CSipRecord& record) {
+    std::string text = m_keepEvents || m_listener ? DescribeRecord(record) : std::string();
+    if (m_module) m_module->OnReply(&record);
     return text;
 }
 

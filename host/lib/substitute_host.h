@@ -2,12 +2,14 @@
 // module's requests from the simulated lower modules of a scenario.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -30,8 +32,15 @@ struct ObservedKind {
 
 // What the host saw happen, in order.
 struct HostEvent {
-    enum class Kind { SendRequest, DeliverRecord, StartCompleted, ForwardEvent } kind;
+    // SendRequest: the record as the lower modules answered it; ReplyUp: the same record after it
+    // travelled back up through the module's OnReply, one command after the other.
+    enum class Kind { SendRequest, ReplyUp, DeliverRecord, StartCompleted, ForwardEvent } kind;
     std::string text;  // the record, rendered
+};
+
+// What SendRequest throws when a scenario makes a lower module fail inside it.
+struct LowerModuleFailure : std::runtime_error {
+    using std::runtime_error::runtime_error;
 };
 
 // The lower modules of a scenario: they answer requests from their objects, logs, texts and
@@ -45,6 +54,10 @@ public:
     void Respond(CSipRecord& record, uint32_t timeout_ms);
     // Applies an event to the modules' logs and builds the record the module sends up.
     void Apply(const ScenarioEvent& event, CSipRecord& out);
+    // Log entries a scan of the cabinet reads: the unified records of the modules that answer
+    // CM_LogMessageArgumentsRead, the error and event logs of the others. exact is false when a
+    // canned answer stands in for a log read.
+    size_t ScanSize(uint32_t cabinet, bool& exact) const;
     // Name of the module with that id ("?" when unknown).
     std::string NameOf(uint32_t id) const;
 
@@ -82,11 +95,14 @@ public:
     IExtensionModule* Module() const { return m_module; }
     const Scenario& GetScenario() const { return m_scenario; }
 
-    // IExtensionHost
+    // IExtensionHost. The lower modules answer in place; then, as in a host's chain of modules,
+    // each command of the reply travels back up through the calling module's OnReply.
     uint32_t SendRequest(IExtensionModule* module, CSipRecord* record, uint32_t timeout_ms) override;
     // Makes a scenario event happen: the lower module's log changes and its event record goes up
     // through the module's OnReply. Returns the record as it was sent.
     std::string RaiseEvent(const ScenarioEvent& event);
+    // Sends any record up through the module's OnReply, as a lower module's event or reply.
+    std::string RaiseRecord(CSipRecord& record);
     LowerModules& Lower() { return m_lower; }
     uint32_t DeliverRecord(IExtensionModule* module, CSipRecord* record) override;
     uint32_t StartCompleted(IExtensionModule* module, uint32_t reserved) override;
@@ -107,14 +123,23 @@ public:
         bool delivered = false;   // the later answer arrived
     };
     Outcome Submit(CSipRecord& request, CSipRecord& delivered, uint32_t wait_ms);
+    // Like a host, numbers a request in CI unless it has a number; the module carries CI into the
+    // copies it sends down and into the record it delivers later. Submit does this itself.
+    void Number(CSipRecord& request);
 
     std::vector<HostEvent> Events() const;
     void ClearEvents();
     // Called for every host event as it happens (the tool prints them live).
     void OnEvent(std::function<void(const HostEvent&)> fn) { m_listener = std::move(fn); }
+    // Keep and render host events (on by default). Load runs turn it off and watch the records
+    // through OnRecord instead. Set both before the module starts.
+    void KeepEvents(bool on) { m_keepEvents = on; }
+    // Called with every record the module delivers or forwards, on the calling thread.
+    void OnRecord(std::function<void(HostEvent::Kind, const CSipRecord&)> fn) { m_observer = std::move(fn); }
 
 private:
     void Record(HostEvent::Kind kind, const CSipRecord& record);
+    void PassRepliesUp(IExtensionModule& module, CSipRecord& record);
 
     Scenario m_scenario;
     LowerModules m_lower;
@@ -135,8 +160,11 @@ private:
     std::vector<ObservedKind> m_observed;  // guarded by m_mutex
     std::condition_variable m_delivered;
     uint64_t m_nextTag = 0;                                    // guarded by m_mutex
+    std::atomic<uint32_t> m_nextCI{0};
     std::map<std::u16string, std::unique_ptr<CSipRecord>> m_pending;  // guarded by m_mutex
     std::function<void(const HostEvent&)> m_listener;
+    std::function<void(HostEvent::Kind, const CSipRecord&)> m_observer;
+    bool m_keepEvents = true;
 };
 
 // One-line rendering of a record: "CA=0 OC=0x0B10 ... ST=0 DA=..." per command.
