@@ -10,6 +10,7 @@
 #include "diag/debug.h"
 #include "platform/sync.h"
 #include "tests/diag_test_util.h"
+#include "tests/support/platform_util.h"
 
 using namespace em;
 using diag::CDebug;
@@ -178,6 +179,7 @@ TEST(TraceCompose, ExceptionTextAndLastError) {
 }
 
 TEST(TraceSinks, EachSinkHasItsOwnLevel) {
+    EM_SKIP_UNLESS_POSIX("the debugger output and the console are the standard streams only on POSIX");
     test::TempDir dir;
     const std::string file = dir.File("trace.log");
     test::ScopedRegistry reg(dir, AppKey("\"FileDebugLevel\"=dword:3\n\"ConDebugLevel\"=dword:2\n"
@@ -197,6 +199,7 @@ TEST(TraceSinks, EachSinkHasItsOwnLevel) {
 }
 
 TEST(TraceConfig, DynamicUpdateRereadsAfterTheInterval) {
+    EM_SKIP_UNLESS_POSIX("the debugger output is standard error only on POSIX");
     test::TempDir dir;
     FakeClock clock(100 * 1024);
     test::ScopedRegistry reg(dir, kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug]\n\"DynamicUpdate\"=dword:5\n");
@@ -236,6 +239,7 @@ TEST(TraceConfig, DynamicUpdateRereadsAfterTheInterval) {
 }
 
 TEST(TraceConfig, BannerOfInit) {
+    EM_SKIP_UNLESS_POSIX("the debugger output is standard error only on POSIX");
     test::TempDir dir;
     test::ScopedRegistry reg(dir, AppKey("\"WinDebugLevel\"=dword:1\n"));
     CDebug d;
