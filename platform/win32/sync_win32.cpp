@@ -172,9 +172,21 @@ uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
 // ---- time ---------------------------------------------------------------------------------------------
 void Sleep(uint32_t ms) { ::Sleep(ms); }
 
+// Milliseconds of the performance counter, truncated to 32 bits like the system tick count. The
+// system tick count is read from a value the system refreshes on its own schedule, which under
+// some emulations lags behind sleeps by more than a timer period; the performance counter never
+// does.
 uint32_t TickCount() {
     if (TickSource src = g_tick_source.load(std::memory_order_relaxed)) return src();
-    return GetTickCount();
+    static const int64_t frequency = [] {
+        LARGE_INTEGER f;
+        return QueryPerformanceFrequency(&f) && f.QuadPart > 0 ? f.QuadPart : 0;
+    }();
+    LARGE_INTEGER now;
+    if (frequency == 0 || !QueryPerformanceCounter(&now)) return GetTickCount();
+    const uint64_t c = static_cast<uint64_t>(now.QuadPart);
+    const uint64_t f = static_cast<uint64_t>(frequency);
+    return static_cast<uint32_t>((c / f) * 1000u + (c % f) * 1000u / f);
 }
 
 void SetTickSource(TickSource source) { g_tick_source.store(source); }
