@@ -8,7 +8,6 @@
 #include "diag/debug.h"
 #include "diag/version_info.h"
 #include "module/extension_module.h"
-#include "platform/environment.h"
 #include "platform/library.h"
 #include "platform/sysinfo.h"
 #include "tests/diag_test_util.h"
@@ -275,19 +274,9 @@ TEST(Banner, TraceFileOfALoadedAndUnloadedLibrary) {
                                   "\"FileDebugLevel\"=dword:5\n\"TraceFile\"=str(2):\"" + file + "\"\n");
     std::u16string self;
     ASSERT_TRUE(platform::GetExecutablePath(self));
-    const std::string args = " --gtest_also_run_disabled_tests --gtest_filter=Banner.DISABLED_LoadLibraryAndLeaveModule";
-#if defined(_WIN32)
-    // The child inherits the registry file through the environment; the DLL's unload runs the
-    // left-behind module's destruction under the loader lock.
-    platform::SetEnvironmentVariable(platform::kRegistryFileVariable, reg.Path());
-    const std::string cmd = "\"\"" + U8(self) + "\"" + args + " >NUL 2>&1\"";
-    const int rc = std::system(cmd.c_str());
-    platform::SetEnvironmentVariable(platform::kRegistryFileVariable, "");
-    ASSERT_EQ(rc, 0);
-#else
-    const std::string cmd = "EM_TARNEL_REGISTRY='" + reg.Path() + "' '" + U8(self) + "'" + args + " >/dev/null 2>&1";
+    const std::string cmd = test::ChildTestCommand(U8(self), "Banner.DISABLED_LoadLibraryAndLeaveModule",
+                                                   {{"EM_TARNEL_REGISTRY", reg.Path()}});
     ASSERT_EQ(std::system(cmd.c_str()), 0);
-#endif
 
     const std::string bytes = test::ReadBytes(file);
     ASSERT_GT(bytes.size(), 2u);

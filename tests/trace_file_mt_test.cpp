@@ -48,20 +48,31 @@ TEST(TraceFileProcesses, DISABLED_Writer) {
 }
 
 TEST(TraceFileProcesses, TwoProcessesAndTheirThreadsShareOneFile) {
-    EM_SKIP_UNLESS_POSIX("the writer processes are started through a POSIX shell");
     test::TempDir dir;
     const std::string file = dir.File("shared.log");
     test::ScopedRegistry reg(dir, "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug\\EM_TARNEL]\n"
                                   "\"FileDebugLevel\"=dword:1\n\"TraceFileLimit\"=dword:0\n\"TraceFile\"=str(2):\"" +
-                                      file + "\"\n");
+                                      test::RegString(file) + "\"\n");
     std::u16string self;
     ASSERT_TRUE(platform::GetExecutablePath(self));
-    std::string child = "EM_MT_REGISTRY='" + reg.Path() + "' '" + platform::Utf16ToUtf8(self) +
-                        "' --gtest_also_run_disabled_tests --gtest_filter=TraceFileProcesses.DISABLED_Writer >/dev/null 2>&1";
-    const std::string cmd = "EM_MT_WRITER=1 " + child + " & EM_MT_WRITER=2 " + child + " & wait";
+    auto writer = [&](int id) {
+        return test::ChildTestCommand(platform::Utf16ToUtf8(self), "TraceFileProcesses.DISABLED_Writer",
+                                      {{"EM_MT_REGISTRY", reg.Path()}, {"EM_MT_WRITER", std::to_string(id)}});
+    };
 
     int status = -1;
+#if defined(_WIN32)
+    std::thread children([&] {
+        int first = -1;
+        std::thread one([&] { first = std::system(writer(1).c_str()); });
+        const int second = std::system(writer(2).c_str());
+        one.join();
+        status = first != 0 ? first : second;
+    });
+#else
+    const std::string cmd = writer(1) + " & " + writer(2) + " & wait";
     std::thread children([&] { status = std::system(cmd.c_str()); });
+#endif
     diag::CDebug d;  // this process writes too
     WriteLines(d, 0);
     children.join();

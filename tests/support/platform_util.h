@@ -2,6 +2,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/sysinfo.h"
 
@@ -24,6 +26,22 @@ inline std::string RegString(const std::string& text) {
         out.push_back(c);
     }
     return out;
+}
+
+// A command for std::system that runs one (disabled) test of the program exe in a child process
+// with the environment variables given, its output discarded. The child is never sharded.
+inline std::string ChildTestCommand(const std::string& exe, const std::string& filter,
+                                    const std::vector<std::pair<std::string, std::string>>& env) {
+    const std::string args = " --gtest_also_run_disabled_tests --gtest_filter=" + filter;
+#if defined(_WIN32)
+    std::string cmd;
+    for (const auto& [name, value] : env) cmd += "set " + name + "=" + value + "&& ";
+    return cmd + "set GTEST_TOTAL_SHARDS=&& set GTEST_SHARD_INDEX=&& \"" + exe + "\"" + args + " >NUL 2>&1";
+#else
+    std::string cmd;
+    for (const auto& [name, value] : env) cmd += name + "='" + value + "' ";
+    return cmd + "'" + exe + "'" + args + " >/dev/null 2>&1";
+#endif
 }
 
 }  // namespace em::test
