@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "diag/debug.h"
+#include "diag/version_info.h"
 #include "platform/codepage.h"
 #include "platform/registry.h"
 #include "platform/sync.h"
@@ -45,6 +46,36 @@ TEST(SystemRegistry, ExampleTraceSettingsReadBack) {
     const std::u16string path = d.FileSink().Path();
     EXPECT_EQ(path.find(u'%'), std::u16string::npos) << platform::Utf16ToUtf8(path);
     EXPECT_NE(path.find(u"em_tarnel-trace.log"), std::u16string::npos);
+}
+
+// The resource compiled by windres, read through the system's query and by the block walk of the
+// Linux build: both readings agree.
+TEST(VersionResource, SystemQueryAndBlockWalkAgree) {
+    diag::CFileVersionInfo info;
+    ASSERT_TRUE(info.LoadFromFile(platform::Utf8ToUtf16(EM_DEFAULT_LIBRARY).c_str()));
+    diag::CVersionResource walked;
+    walked.Assign(info.Resource().Bytes());
+    uint16_t lang = 0, cp = 0;
+    ASSERT_TRUE(walked.ContainsLangId(lang, cp));
+    EXPECT_EQ(lang, 0x0409);
+    EXPECT_EQ(cp, 1252);
+    for (const char16_t* name : {u"CompanyName", u"FileDescription", u"FileVersion", u"InternalName",
+                                 u"OriginalFilename", u"ProductName", u"ProductVersion"}) {
+        std::u16string by_system, by_walk;
+        EXPECT_TRUE(info.Resource().QueryString(by_system, name, 0, 0)) << platform::Utf16ToUtf8(name);
+        EXPECT_TRUE(walked.QueryString(by_walk, name, 0, 0)) << platform::Utf16ToUtf8(name);
+        EXPECT_EQ(by_system, by_walk);
+        EXPECT_FALSE(by_system.empty());
+    }
+    std::u16string original;
+    info.Resource().QueryString(original, u"OriginalFilename", 0, 0);
+    EXPECT_EQ(original, u"em_tarnel.dll");
+    diag::VsFixedFileInfo a, b;
+    ASSERT_TRUE(info.Resource().GetFixedInfo(a));
+    ASSERT_TRUE(walked.GetFixedInfo(b));
+    EXPECT_EQ(a.dwSignature, 0xFEEF04BDu);
+    EXPECT_EQ(a.dwFileVersionMS, b.dwFileVersionMS);
+    EXPECT_EQ(a.dwFileType, 2u);  // a DLL
 }
 
 std::atomic<uint32_t> g_spins{0};
