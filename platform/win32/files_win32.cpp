@@ -82,14 +82,29 @@ bool File::ReadAt(uint64_t offset, void* buffer, size_t n) {
 
 bool File::Write(const void* data, size_t n) {
     if (m_handle < 0) return false;
+    // Writers in several processes append to one file. Not every file system (nor every emulation
+    // of this one) keeps concurrent appends whole; a lock on one byte far beyond any content,
+    // held for this write only, does.
+    OVERLAPPED region{};
+    region.OffsetHigh = 0x40000000;
+    const bool locked = LockFileEx(H(m_handle), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &region) != FALSE;
     size_t done = 0;
+    bool ok = true;
     while (done < n) {
         const DWORD want = static_cast<DWORD>(std::min<size_t>(n - done, 1u << 30));
         DWORD w = 0;
-        if (!WriteFile(H(m_handle), static_cast<const char*>(data) + done, want, &w, nullptr) || w == 0) return false;
+        if (!WriteFile(H(m_handle), static_cast<const char*>(data) + done, want, &w, nullptr) || w == 0) {
+            ok = false;
+            break;
+        }
         done += w;
     }
-    return true;
+    if (locked) {
+        const DWORD err = ::GetLastError();
+        UnlockFileEx(H(m_handle), 0, 1, 0, &region);
+        ::SetLastError(err);
+    }
+    return ok;
 }
 
 bool DeleteFile(std::u16string_view path) { return ::DeleteFileW(win32::Wide(path).c_str()) != FALSE; }
