@@ -41,7 +41,7 @@ fi
 # A Wine prefix of the build's own: no display, no prompts for optional runtimes.
 export WINEPREFIX=$PWD/$build/wineprefix
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export DISPLAY=
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >/dev/null 2>&1 || true
