@@ -69,6 +69,16 @@ bool IsPrintable(char16_t c) { return c >= 0x20 && !(c >= 0x7F && c < 0xA0); }
 }  // namespace
 
 bool CVersionResource::QueryValue(std::u16string_view path, std::span<const uint8_t>& value, uint16_t* type) const {
+    if (m_bSystemBlock && !type) {
+        const uint8_t* found = nullptr;
+        uint32_t bytes = 0;
+        if (platform::QueryVersionValue(m_data.data(), path, &found, &bytes) && found >= m_data.data() &&
+            found <= m_data.data() + m_data.size()) {
+            const size_t room = static_cast<size_t>(m_data.data() + m_data.size() - found);
+            value = std::span<const uint8_t>(found, std::min<size_t>(bytes, room));
+            return true;
+        }
+    }
     Block cur;
     if (!ReadBlock(m_data, 0, m_data.size(), cur)) return false;
     size_t pos = 0;
@@ -224,7 +234,7 @@ bool CFileVersionInfo::LoadFromFile(const char16_t* path) {
         if (redirected.empty()) redirected = redirect(false);
         if (!redirected.empty()) ok = platform::GetFileVersionInfo(redirected, size, buffer.data());
     }
-    m_resource.Assign(std::move(buffer));
+    m_resource.Assign(std::move(buffer), ok);
     if (!m_bHasFileName || m_strFileName != original) {
         m_strFileName = original;
         m_bHasFileName = true;

@@ -30,7 +30,12 @@ struct VsFixedFileInfo {
 class CVersionResource {
 public:
     bool Empty() const { return m_data.empty(); }
-    void Assign(std::vector<uint8_t> data) { m_data = std::move(data); }
+    // read_by_system: the bytes come from the system's file version call, so the system's value
+    // query can read them; other bytes are read by this class's own walk of the blocks.
+    void Assign(std::vector<uint8_t> data, bool read_by_system = false) {
+        m_data = std::move(data);
+        m_bSystemBlock = read_by_system;
+    }
     const std::vector<uint8_t>& Bytes() const { return m_data; }
 
     // Looks the language up in the translation table; language 0 takes the first entry. On
@@ -46,6 +51,7 @@ public:
 
 private:
     std::vector<uint8_t> m_data;
+    bool m_bSystemBlock = false;
 };
 
 class CFileVersionInfo {

@@ -17,7 +17,8 @@ LocalTime GetLocalTime();
 // The computer name, at most 15 characters.
 bool GetComputerName(std::u16string& name);
 
-// The operating system's product name (POSIX: PRETTY_NAME of /etc/os-release).
+// The operating system's product name (Windows: ProductName of the CurrentVersion key; POSIX:
+// PRETTY_NAME of /etc/os-release).
 bool GetOsProductName(std::u16string& name);
 // PRETTY_NAME from the text of an os-release file, quotes and escapes removed; empty if absent.
 std::u16string PrettyNameFromOsRelease(std::string_view text);
@@ -54,6 +55,10 @@ bool GetSystemDirectory(std::u16string& path);
 bool GetSystemWow64Directory(std::u16string& path);
 
 // The separator of path components in file names.
+#if defined(_WIN32)
+constexpr char16_t kPathSeparator = u'\\';
+#else
 constexpr char16_t kPathSeparator = u'/';
+#endif
 
 }  // namespace em::platform

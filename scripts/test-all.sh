@@ -3,7 +3,8 @@
 #   1. plain build (g++): the whole suite, benchmarks compiled
 #   2. clang with ASan+UBSan and -Wthread-safety -Werror: the whole suite, fuzz targets smoke-run
 #   3. clang with TSan: the concurrency tests
-#   4. the packages (scripts/package.sh)
+#   4. Windows DLL (mingw-w64) and the whole suite under Wine
+#   5. the packages (scripts/package.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -39,6 +40,9 @@ CC=clang CXX=clang++ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWit
   -DEM_ONLY_MT_TESTS=ON -DEM_BUILD_BENCH=OFF >/dev/null
 cmake --build build-tsan -j"$jobs"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --test-dir build-tsan -j"$jobs" --timeout 600
+
+step "Windows build (mingw-w64): the whole suite under Wine"
+bash scripts/test-windows.sh
 
 step "packages: Debian package (lintian), Windows zip when built"
 bash scripts/package.sh

@@ -7,6 +7,7 @@
 #include "platform/sysinfo.h"
 #include "tests/diag_test_util.h"
 #include "tests/support/trace_capture.h"
+#include "tests/support/platform_util.h"
 
 using namespace em;
 
@@ -102,7 +103,7 @@ TEST(InstallPaths, BinRootFallbacks) {
     test::TempDir dir;
     const std::string setup = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Osterbrink\\Management\\Kindrel\\Setup]\n";
     std::u16string path = u"unchanged";
-    {
+    if (test::kPosixPlatform) {  // '/' separates paths on POSIX only
         test::ScopedRegistry reg(dir, kHeader + setup + "\"BinRoot\"=\"/opt/agent/bin/\"\n\"FileRoot\"=\"/opt/agent\"\n");
         EXPECT_EQ(diag::GetBinRoot(path), u"/opt/agent/bin");
         EXPECT_EQ(diag::GetFileRoot(path), u"/opt/agent");

@@ -11,6 +11,7 @@
 #include "platform/sysinfo.h"
 #include "tests/diag_test_util.h"
 #include "tests/support/trace_capture.h"
+#include "tests/support/platform_util.h"
 
 using namespace em;
 
@@ -205,11 +206,11 @@ TEST(LogMsgFileSearch, CurrentThenRegisteredDirectory) {
     test::TempDir cwd, bin;
     test::ScopedRegistry reg(bin, "Windows Registry Editor Version 5.00\n"
                                   "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Osterbrink\\Management\\Kindrel\\Setup]\n"
-                                  "\"BinRoot\"=\"" + bin.File("") + "\"\n");
+                                  "\"BinRoot\"=\"" + test::RegString(bin.File("")) + "\"\n");
     ScopedCwd go(cwd.File(""));
     const std::string exe_path = (ExecutableDir() / "ERRMSG.XML").string();
-    const std::string cwd_path = std::filesystem::current_path().string() + "/ERRMSG.XML";
-    const std::string bin_path = std::filesystem::path(bin.File("")).parent_path().string() + "/ERRMSG.XML";
+    const std::string cwd_path = std::filesystem::current_path().string() + test::Sep() + "ERRMSG.XML";
+    const std::string bin_path = std::filesystem::path(bin.File("")).parent_path().string() + test::Sep() + "ERRMSG.XML";
 
     {
         // Nowhere: three tries, the last path reported.

@@ -142,9 +142,24 @@ TEST(Sync, CriticalSectionIsRecursiveAndExclusive) {
 }
 
 TEST(Sync, LastErrorIsPerThreadAndTicksAdvance) {
+    // Both threads hold their values at the same time; no system call in between (creating or
+    // joining a thread may itself set the last error on Windows).
+    std::atomic<int> step{0};
+    uint32_t seen = 1;
+    std::thread other([&] {
+        while (step.load() != 1) {
+        }
+        seen = platform::GetLastError();
+        platform::SetLastError(9);
+        step.store(2);
+    });
     platform::SetLastError(5);
-    std::thread([] { EXPECT_EQ(platform::GetLastError(), 0u); platform::SetLastError(9); }).join();
+    step.store(1);
+    while (step.load() != 2) {
+    }
     EXPECT_EQ(platform::GetLastError(), 5u);
+    other.join();
+    EXPECT_NE(seen, 5u);
     uint32_t t0 = platform::TickCount();
     platform::Sleep(15);
     EXPECT_GE(static_cast<uint32_t>(platform::TickCount() - t0), 10u);

@@ -13,6 +13,7 @@
 #include "diag/debug.h"
 #include "platform/sysinfo.h"
 #include "tests/diag_test_util.h"
+#include "tests/support/platform_util.h"
 
 using namespace em;
 
@@ -51,15 +52,27 @@ TEST(TraceFileProcesses, TwoProcessesAndTheirThreadsShareOneFile) {
     const std::string file = dir.File("shared.log");
     test::ScopedRegistry reg(dir, "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug\\EM_TARNEL]\n"
                                   "\"FileDebugLevel\"=dword:1\n\"TraceFileLimit\"=dword:0\n\"TraceFile\"=str(2):\"" +
-                                      file + "\"\n");
+                                      test::RegString(file) + "\"\n");
     std::u16string self;
     ASSERT_TRUE(platform::GetExecutablePath(self));
-    std::string child = "EM_MT_REGISTRY='" + reg.Path() + "' '" + platform::Utf16ToUtf8(self) +
-                        "' --gtest_also_run_disabled_tests --gtest_filter=TraceFileProcesses.DISABLED_Writer >/dev/null 2>&1";
-    const std::string cmd = "EM_MT_WRITER=1 " + child + " & EM_MT_WRITER=2 " + child + " & wait";
+    auto writer = [&](int id) {
+        return test::ChildTestCommand(platform::Utf16ToUtf8(self), "TraceFileProcesses.DISABLED_Writer",
+                                      {{"EM_MT_REGISTRY", reg.Path()}, {"EM_MT_WRITER", std::to_string(id)}});
+    };
 
     int status = -1;
+#if defined(_WIN32)
+    std::thread children([&] {
+        int first = -1;
+        std::thread one([&] { first = std::system(writer(1).c_str()); });
+        const int second = std::system(writer(2).c_str());
+        one.join();
+        status = first != 0 ? first : second;
+    });
+#else
+    const std::string cmd = writer(1) + " & " + writer(2) + " & wait";
     std::thread children([&] { status = std::system(cmd.c_str()); });
+#endif
     diag::CDebug d;  // this process writes too
     WriteLines(d, 0);
     children.join();
@@ -121,7 +134,13 @@ TEST(TraceFileThreads, ConfigurationRereadWhileThreadsTrace) {
     std::thread switcher([&] {
         for (int i = 0; !stop; ++i) {
             test::WriteBytes(reg.Path() + ".new", registry(i % 2 ? a : b));
-            std::filesystem::rename(reg.Path() + ".new", reg.Path());
+            // Windows refuses to replace the file while a reader has it open: tried again.
+            std::error_code ec;
+            for (int tries = 0; tries < 1000; ++tries) {
+                std::filesystem::rename(reg.Path() + ".new", reg.Path(), ec);
+                if (!ec) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
         }
     });
     constexpr int kWriters = 4, kLines = 150;

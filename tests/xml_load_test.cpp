@@ -5,7 +5,9 @@
 #include <string>
 
 #include "platform/codepage.h"
+#include "platform/error_text.h"
 #include "xml/xml_document.h"
+#include "tests/support/platform_util.h"
 
 namespace {
 
@@ -84,7 +86,9 @@ TEST(XmlLoadFile, MissingAndEmptyFiles) {
     CXmlDocument doc;
     ASSERT_TRUE(doc.SetDocument(u"<old/>"));
     EXPECT_FALSE(doc.LoadFile(DataPath("no-such-file.xml")));
-    EXPECT_EQ(doc.GetResult(), u"<file_error msg=\"No such file or directory\" n=\"2\"/>");
+    const std::u16string not_found =
+        em::test::kPosixPlatform ? u"No such file or directory" : em::platform::SystemMessageText(2);
+    EXPECT_EQ(doc.GetResult(), u"<file_error msg=\"" + not_found + u"\" n=\"2\"/>");
     EXPECT_EQ(doc.GetDoc(), u"");
     EXPECT_FALSE(doc.FindElement(nullptr)) << "the old document is gone";
     EXPECT_FALSE(doc.LoadFile(nullptr));

@@ -2,11 +2,11 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cerrno>
 #include <cstring>
 #include <memory>
 
 #include "platform/codepage.h"
+#include "platform/error_text.h"
 #include "platform/files.h"
 #include "platform/sync.h"
 #include "xml/xml_document.h"
@@ -32,30 +32,6 @@ bool EqualNames(std::u16string_view a, std::u16string_view b, bool ignore_case) 
 }
 
 constexpr size_t kFirstChunk = 1024;  // bytes searched for a declared encoding
-
-// The system's message text for an error code of the platform layer, cut at its first line break.
-// The platform reports errno values as Windows codes; this maps them back for the C library text.
-std::u16string SystemMessageText(uint32_t code) {
-    int err = 0;
-    switch (code) {
-        case 2: err = ENOENT; break;
-        case 3: err = ENOTDIR; break;
-        case 4: err = EMFILE; break;
-        case 5: err = EACCES; break;
-        case 6: err = EBADF; break;
-        case 8: err = ENOMEM; break;
-        case 87: err = EINVAL; break;
-        case 112: err = ENOSPC; break;
-        case 183: err = EEXIST; break;
-        case 1460: err = ETIMEDOUT; break;
-        default:
-            if (code & 0x20000000u) err = static_cast<int>(code & 0xFFFFu);
-    }
-    std::string text = err ? std::strerror(err) : "Unknown error";
-    size_t cut = text.find_first_of("\r\n");
-    if (cut != std::string::npos) text.resize(cut);
-    return platform::Utf8ToUtf16(text);
-}
 
 #ifdef EM_XML_SIMD_UTF8
 std::atomic<bool> g_simdUtf8{__builtin_cpu_supports("ssse3") && __builtin_cpu_supports("popcnt")};
@@ -492,7 +468,7 @@ bool CXmlDocument::LoadFile(std::u16string_view path) {
         m_strDoc8 = {};
         m_bUtf8 = false;
         m_strResult.clear();
-        AddResult(u"file_error", u"msg", SystemMessageText(code), u"n", code, true);
+        AddResult(u"file_error", u"msg", platform::SystemMessageText(code), u"n", code, true);
         Parse();
         return false;
     }

@@ -126,4 +126,6 @@ bool GetFileVersionInfo(std::u16string_view path, uint32_t size, void* data) {
     return true;
 }
 
+bool QueryVersionValue(const void*, std::u16string_view, const uint8_t**, uint32_t*) { return false; }
+
 }  // namespace em::platform

@@ -1,9 +1,23 @@
 #include "tests/support/trace_capture.h"
 
+#include <cstdlib>
+
 #include "diag/debug.h"
 #include "platform/codepage.h"
+#include "platform/environment.h"
 
 namespace em::test {
+
+#if defined(_WIN32)
+namespace {
+// Tests name the home directory as on POSIX (%HOME%); Windows calls it USERPROFILE.
+const bool g_homeNamed = [] {
+    const char* profile = std::getenv("USERPROFILE");
+    if (!std::getenv("HOME") && profile) platform::SetEnvironmentVariable("HOME", profile);
+    return true;
+}();
+}  // namespace
+#endif
 
 TraceCapture::TraceCapture(unsigned level) { diag::g_Debug.SetCapture(&TraceCapture::Sink, this, level); }
 
