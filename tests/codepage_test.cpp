@@ -117,14 +117,19 @@ TEST(CodePage, ConversionsAtAGlance) {
     EXPECT_EQ(out, u"a@z") << "US-ASCII drops the high bit";
     EXPECT_TRUE(MultiByteToWide(864, "%1", out));
     EXPECT_EQ(out, u"%1");
+#ifndef _WIN32  // the Windows test bed (Wine) has no converter for the ISO-2022 pages
     // A stateful encoding: ISO-2022-JP with its escape sequences.
     EXPECT_TRUE(MultiByteToWide(50220, "\x1B$B%U%!%s\x1B(BA", out));
     EXPECT_EQ(out, u"\u30d5\u30a1\u30f3A");
+#endif
     EXPECT_FALSE(MultiByteToWide(4711, "abc", out));
     EXPECT_TRUE(out.empty());
 }
 
 TEST(CodePage, SequenceFailingAfterItsBytesWereTakenEndsOrGoesOnCleanly) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the recovery after a converter that took a bad sequence's bytes is the POSIX backend's";
+#endif
     // iconv may take a bad sequence's bytes before it reports it (a shift-out without designation
     // here): at the end of the input the conversion stops there, inside it the next byte is kept.
     // Each input sits in a buffer of its exact size, so that reading past it is caught.
@@ -231,8 +236,10 @@ TEST(CodePage, WideToMultiByte) {
     EXPECT_EQ(out, "\x80\xE9");
     EXPECT_FALSE(em::platform::WideToMultiByte(1252, u"\u30d5x", out));
     EXPECT_EQ(out, "?x");
+#ifndef _WIN32
     EXPECT_TRUE(em::platform::WideToMultiByte(50220, u"\u30d5A", out));
     EXPECT_EQ(out, "\x1B$B%U\x1B(BA");
+#endif
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include "platform/codepage.h"
 
+#include <atomic>
+
 namespace em::platform {
 
 namespace {
@@ -35,7 +37,19 @@ void DecodeUtfWide(uint32_t cp, std::string_view bytes, std::u16string& out) {
 
 }  // namespace
 
-bool IsCodePageSupported(uint32_t code_page) { return IsUtfWide(code_page) || IsValidCodePage(code_page) != FALSE; }
+bool IsCodePageSupported(uint32_t code_page) {
+    if (IsUtfWide(code_page)) return true;
+    // The answer for a code page never changes while the process runs; asking the system each
+    // time costs more than most conversions.
+    static std::atomic<uint8_t> known[65536];  // 0 not asked yet, 1 no, 2 yes
+    if (code_page > 0xFFFF) return IsValidCodePage(code_page) != FALSE;
+    uint8_t k = known[code_page].load(std::memory_order_relaxed);
+    if (k == 0) {
+        k = IsValidCodePage(code_page) != FALSE ? 2 : 1;
+        known[code_page].store(k, std::memory_order_relaxed);
+    }
+    return k == 2;
+}
 
 bool MultiByteToWide(uint32_t code_page, std::string_view bytes, std::u16string& out) {
     out.clear();
@@ -46,12 +60,20 @@ bool MultiByteToWide(uint32_t code_page, std::string_view bytes, std::u16string&
         return true;
     }
     const int in_len = static_cast<int>(bytes.size());
-    const int n = MultiByteToWideChar(code_page, 0, bytes.data(), in_len, nullptr, 0);
-    if (n <= 0) return false;
-    out.resize(static_cast<size_t>(n));
-    const int got = MultiByteToWideChar(code_page, 0, bytes.data(), in_len, reinterpret_cast<wchar_t*>(out.data()), n);
+    // No code page gives more UTF-16 units than it takes bytes, so one call mostly does; the
+    // size is asked first only when that guess was short.
+    out.resize(bytes.size());
+    ::SetLastError(ERROR_SUCCESS);
+    int got = MultiByteToWideChar(code_page, 0, bytes.data(), in_len, reinterpret_cast<wchar_t*>(out.data()), in_len);
+    if (got <= 0 && ::GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+        const int n = MultiByteToWideChar(code_page, 0, bytes.data(), in_len, nullptr, 0);
+        out.resize(static_cast<size_t>(n > 0 ? n : 0));
+        if (n > 0) got = MultiByteToWideChar(code_page, 0, bytes.data(), in_len, reinterpret_cast<wchar_t*>(out.data()), n);
+    }
+    // Bytes that convert to nothing (a UTF-7 shift with no character in it) are no failure.
+    const bool ok = got > 0 || ::GetLastError() == ERROR_SUCCESS;
     out.resize(static_cast<size_t>(got > 0 ? got : 0));
-    return got > 0;
+    return ok;
 }
 
 bool WideToMultiByte(uint32_t code_page, std::u16string_view text, std::string& out) {
