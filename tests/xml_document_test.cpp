@@ -288,6 +288,44 @@ TEST(XmlSyntax, EveryErrorKindIsLogged) {
     }
 }
 
+// A corrupt file of many unclosed elements followed by as many stray end tags: every end tag is
+// told from the open elements without a walk over all of them (this took 10 s of CPU before).
+TEST(XmlSyntax, StrayEndTagsUnderManyOpenElements) {
+    constexpr size_t kPairs = 100000;
+    std::u16string text;
+    for (size_t i = 0; i < kPairs; ++i) text += u"<a>";
+    for (size_t i = 0; i < kPairs; ++i) text += u"</b>";
+    text += u"</a>";
+    CXmlDocument doc;
+    EXPECT_FALSE(doc.SetDocument(text));
+    ASSERT_EQ(doc.GetIndex().size(), kPairs + 1);
+    EXPECT_EQ(doc.GetResult().rfind(u"<lone_end_tag tagname=\"b\" offset=\"300000\"/>", 0), 0u);
+    // The last </a> closes the innermost element; the others are closed at the end.
+    EXPECT_EQ(doc.GetIndex()[kPairs].nLevel, kPairs);
+    EXPECT_EQ(doc.GetIndex()[kPairs].nFlags & CXmlDocument::kElemUnended, 0);
+    EXPECT_EQ(doc.GetIndex()[kPairs - 1].nFlags & CXmlDocument::kElemUnended, CXmlDocument::kElemUnended);
+
+    // Names that do not match the innermost element, then matching ones again; folded names.
+    struct Case {
+        uint32_t flags;
+        const char16_t* text;
+        const char16_t* log;
+    } cases[] = {
+        {0, u"<a><b></x><c></c></b></a>", u"<lone_end_tag tagname=\"x\" offset=\"6\"/>"},
+        {0, u"<a><b><a><c></a></x></b></a>",
+         u"<unended_start_tag tagname=\"c\" offset=\"9\" offset2=\"12\"/><lone_end_tag tagname=\"x\" offset=\"16\"/>"},
+        {0, u"<a><b></B></A></b></a>",
+         u"<lone_end_tag tagname=\"B\" offset=\"6\"/><lone_end_tag tagname=\"A\" offset=\"10\"/>"},
+        {em::xml::kFlagIgnoreCase, u"<a><b><c></B></x></A>",
+         u"<unended_start_tag tagname=\"c\" offset=\"6\" offset2=\"9\"/><lone_end_tag tagname=\"x\" offset=\"13\"/>"},
+    };
+    for (const auto& c : cases) {
+        CXmlDocument d(c.flags);
+        EXPECT_FALSE(d.SetDocument(c.text)) << U8(c.text);
+        EXPECT_EQ(d.GetResult(), c.log) << U8(c.text);
+    }
+}
+
 TEST(XmlSyntax, WellFormedOddities) {
     const char16_t* ok[] = {
         u"<!DOCTYPE r [<!ELEMENT r (#PCDATA)><!ATTLIST r a CDATA \"x>y\"><!-- ]> --><?p ]>?>]><r/>",

@@ -2,6 +2,7 @@
 #include "xml/xml_document.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/codepage.h"
 #include "xml/xml_scan.h"
@@ -185,6 +186,18 @@ private:
     std::basic_string<Ch> m_storage;
     std::basic_string_view<Ch> m_native;
 };
+
+// A name key (the bytes of its code units) with ASCII letters lowercased.
+template <class Ch>
+std::string FoldKey(std::string key) {
+    for (size_t i = 0; i < key.size(); i += sizeof(Ch)) {
+        Ch c;
+        std::memcpy(&c, key.data() + i, sizeof(Ch));
+        c = AsciiLower(c);
+        std::memcpy(key.data() + i, &c, sizeof(Ch));
+    }
+    return key;
+}
 
 template <class Ch>
 std::basic_string_view<Ch> View(const Ch* s, size_t from, size_t len) {
@@ -380,16 +393,30 @@ void CXmlDocument::ParseRange(const Ch* s, ParseState& st, size_t avail, bool fi
                 } else {
                     open.push_back(idx);
                     last_child.push_back(0);
+                    if (st.count_names) ++st.open_names[OpenNameKey(s, idx)];
                 }
                 break;
             }
             case Tok::EndTag: {
                 const View name(s + t.name_start, t.name_len);
+                auto is_named = [&](uint32_t i) {
+                    const ElemRec& r = m_aElems[i];
+                    return r.nNameLen == t.name_len && EqualNames(View(s + r.nStart + 1, r.nNameLen), name, fold);
+                };
                 size_t k = open.size();
-                while (k > 0) {
-                    const ElemRec& r = m_aElems[open[k - 1]];
-                    if (r.nNameLen == t.name_len && EqualNames(View(s + r.nStart + 1, r.nNameLen), name, fold)) break;
-                    --k;
+                if (k == 0 || !is_named(open.back())) {
+                    // Not the innermost element: the innermost open element of this name, if any.
+                    if (!st.count_names) {
+                        st.count_names = true;
+                        for (uint32_t i : open) ++st.open_names[OpenNameKey(s, i)];
+                    }
+                    const std::string key(reinterpret_cast<const char*>(name.data()), name.size() * sizeof(Ch));
+                    const auto it = st.open_names.find(fold ? FoldKey<Ch>(key) : key);
+                    if (it == st.open_names.end() || it->second == 0) {
+                        k = 0;
+                    } else {
+                        while (!is_named(open[k - 1])) --k;
+                    }
                 }
                 if (k == 0) {
                     AddResult(u"lone_end_tag", u"tagname", Wide(name), u"offset", LogOffset(s, st, t.start), true);
@@ -399,14 +426,12 @@ void CXmlDocument::ParseRange(const Ch* s, ParseState& st, size_t avail, bool fi
                 }
                 while (open.size() > k) {
                     CloseUnended(s, st, open.back(), t.start);
-                    open.pop_back();
-                    last_child.pop_back();
+                    PopOpen(s, st);
                 }
                 ElemRec& r = m_aElems[open.back()];
                 r.nLength = static_cast<uint32_t>(t.end - r.nStart);
                 r.nEndTagLen = static_cast<uint32_t>(t.end - t.start);
-                open.pop_back();
-                last_child.pop_back();
+                PopOpen(s, st);
                 break;
             }
             case Tok::Error:
@@ -431,6 +456,20 @@ void CXmlDocument::ParseRange(const Ch* s, ParseState& st, size_t avail, bool fi
 }
 
 template <class Ch>
+std::string CXmlDocument::OpenNameKey(const Ch* s, uint32_t i) const {
+    const ElemRec& r = m_aElems[i];
+    std::string key(reinterpret_cast<const char*>(s + r.nStart + 1), r.nNameLen * sizeof(Ch));
+    return (m_nDocFlags & kFlagIgnoreCase) ? FoldKey<Ch>(key) : key;
+}
+
+template <class Ch>
+void CXmlDocument::PopOpen(const Ch* s, ParseState& st) {
+    if (st.count_names) --st.open_names[OpenNameKey(s, st.open.back())];
+    st.open.pop_back();
+    st.last_child.pop_back();
+}
+
+template <class Ch>
 void CXmlDocument::CloseUnended(const Ch* s, ParseState& st, uint32_t i, size_t closed_at) {
     ElemRec& r = m_aElems[i];
     r.nLength = static_cast<uint32_t>(closed_at - r.nStart);
@@ -446,8 +485,7 @@ template <class Ch>
 void CXmlDocument::ParseFinish(const Ch* s, ParseState& st, size_t n) {
     while (!st.open.empty()) {
         CloseUnended(s, st, st.open.back(), n);
-        st.open.pop_back();
-        st.last_child.pop_back();
+        PopOpen(s, st);
     }
     if (m_aElems[0].iFirstChild == 0) {
         AddResult(u"no_root_element");
