@@ -206,6 +206,7 @@ TEST_F(XmlLoadWhileReading, SmallAndOddFiles) {
     Same("\xEF\xBB\xBF<r/>", true);  // byte order mark: read the general way
     Same("<?xml version=\"1.0\" encoding=\"windows-1252\"?><r>\xE9</r>", false);
     Same(" <r>\xE9</r>", false);
+    Same("<r>\xE9</r>", false);  // UTF-8 only assumed: tested, and read in the ANSI code page
     Same(std::string(5000, ' ') + "<r/>", true);
 }
 

@@ -375,12 +375,17 @@ std::u16string DeclaredEncoding(std::u16string_view chunk) {
     return {};
 }
 
-// The encoding of bytes without a byte order mark: the declared one, or UTF-8 for a text that
-// starts with "<".
+// The encoding of bytes without a byte order mark: the declared one, or empty. A text that starts
+// with "<" is not taken for UTF-8 on sight: without a declaration the UTF-8 test decides, so that
+// a message file in the ANSI code page keeps its accented letters.
 std::u16string EncodingWithoutMark(std::string_view bytes) {
-    std::u16string encoding = DeclaredEncoding(platform::Utf8ToUtf16(bytes.substr(0, std::min(bytes.size(), kFirstChunk))));
-    if (encoding.empty() && !bytes.empty() && bytes[0] == '<') encoding = u"UTF-8";
-    return encoding;
+    return DeclaredEncoding(platform::Utf8ToUtf16(bytes.substr(0, std::min(bytes.size(), kFirstChunk))));
+}
+
+// True for an encoding that is UTF-8, or not known yet (UTF-8 when the bytes pass the test).
+bool MaybeUtf8(std::u16string_view encoding) {
+    return encoding.empty() ||
+           (encoding.substr(0, 6) != u"UTF-32" && CharsetToCodePage(encoding) == platform::kCodePageUtf8);
 }
 
 bool HasByteOrderMark(const unsigned char* b, size_t n) {
@@ -436,9 +441,9 @@ bool CXmlDocument::LoadFile(std::u16string_view path) {
         ok = false;
     }
     Bytes bytes;
-    // A file that declares UTF-8 (or starts with "<" without a declaration) is checked and
-    // indexed chunk by chunk while it is read, each chunk still in the cache. Anything unusual
-    // (invalid UTF-8, a 0 byte, a syntax problem) is left to the general path once it is read.
+    // A file that declares UTF-8, or declares nothing, is checked and indexed chunk by chunk while
+    // it is read, each chunk still in the cache. Anything unusual (invalid UTF-8, a 0 byte, a
+    // syntax problem) is left to the general path once it is read.
     constexpr size_t kChunk = 256 * 1024;
     constexpr size_t kStep = 16 * 1024;
     Utf8Validator utf8;
@@ -459,8 +464,7 @@ bool CXmlDocument::LoadFile(std::u16string_view path) {
                 decided = true;
                 if (!HasByteOrderMark(b, got)) {
                     encoding = EncodingWithoutMark(std::string_view(bytes.data(), got));
-                    fast = !encoding.empty() && encoding.substr(0, 6) != u"UTF-32" &&
-                           CharsetToCodePage(encoding) == platform::kCodePageUtf8;
+                    fast = MaybeUtf8(encoding);
                     if (fast) BeginIndex(size, st);
                 }
             }
@@ -502,7 +506,8 @@ bool CXmlDocument::LoadFile(std::u16string_view path) {
         return ReadBytes(std::move(bytes));
     }
     // The entries the general path writes for such a file.
-    AddResult(u"read", u"encoding", encoding, u"length", bytes.size(), true);
+    AddResult(u"read", u"encoding", u"UTF-8", u"length", bytes.size(), true);
+    if (encoding.empty()) AddResult(u"utf8_detection");
     AddResult(u"converted_to", u"encoding", u"UTF-16", u"length", utf8.Units(), true);
     m_strDoc8 = std::move(bytes);
     m_bUtf8 = true;
@@ -575,8 +580,7 @@ bool CXmlDocument::ReadBytes(Bytes&& bytes) {
         bytes.n -= skip;
     }
     // The UTF-8 scan finds a 0 byte on its way; other encodings look for one separately.
-    const bool maybe_utf8 = encoding.empty() ||
-        (encoding.substr(0, 6) != u"UTF-32" && CharsetToCodePage(encoding) == platform::kCodePageUtf8);
+    const bool maybe_utf8 = MaybeUtf8(encoding);
     Utf8Scan scan;
     const bool has_null = maybe_utf8 ? !ScanUtf8(bytes.view(), scan) && scan.null
                                      : bytes.size() && std::memchr(bytes.data(), 0, bytes.size()) != nullptr;
