@@ -310,6 +310,8 @@ void CXmlDocument::BeginIndex(size_t n, ParseState& st) {
     ResetPosition();
     m_bSyntaxError = false;
     m_aElems.clear();
+    // Message files hold an element for every 40 to 70 bytes: room for one per 32 bytes saves
+    // growing the index (a copy of all of it) on the way.
     m_aElems.reserve(n / 64 + 8);
     m_aElems.emplace_back();
     m_aElems[0].nLength = static_cast<uint32_t>(std::min<size_t>(n, 0xFFFFFFFFu));
@@ -338,6 +340,20 @@ uint64_t CXmlDocument::LogOffset(const Ch* s, ParseState& st, size_t offset) con
 }
 
 template <class Ch>
+std::string CXmlDocument::OpenNameKey(const Ch* s, uint32_t i) const {
+    const ElemRec& r = m_aElems[i];
+    std::string key(reinterpret_cast<const char*>(s + r.nStart + 1), r.nNameLen * sizeof(Ch));
+    return (m_nDocFlags & kFlagIgnoreCase) ? FoldKey<Ch>(key) : key;
+}
+
+template <class Ch>
+inline void CXmlDocument::PopOpen(const Ch* s, ParseState& st) {
+    if (st.count_names) --st.open_names[OpenNameKey(s, st.open.back())];
+    st.open.pop_back();
+    st.last_child.pop_back();
+}
+
+template <class Ch>
 void CXmlDocument::ParseRange(const Ch* s, ParseState& st, size_t avail, bool final) {
     using View = std::basic_string_view<Ch>;
     const bool fold = (m_nDocFlags & kFlagIgnoreCase) != 0;
@@ -362,8 +378,28 @@ void CXmlDocument::ParseRange(const Ch* s, ParseState& st, size_t avail, bool fi
         },
         &subset_ctx);
 
+    size_t pos = st.pos;
     Token t;
-    while (scan.NextTag(t)) {
+    while (true) {
+        const size_t lt = detail::FindLt(s, pos, avail);
+        if (lt >= avail) {
+            pos = avail;
+            break;
+        }
+        // The end tag of the innermost open element, the usual end tag: its name and ">".
+        if (!open.empty() && lt + 1 < avail && s[lt + 1] == '/') {
+            ElemRec& r = m_aElems[open.back()];
+            const size_t gt = lt + 2 + r.nNameLen;
+            if (gt < avail && s[gt] == '>' && EqualNames(View(s + lt + 2, r.nNameLen), View(s + r.nStart + 1, r.nNameLen), fold)) {
+                r.nLength = static_cast<uint32_t>(gt + 1 - r.nStart);
+                r.nEndTagLen = static_cast<uint32_t>(gt + 1 - lt);
+                PopOpen(s, st);
+                pos = gt + 1;
+                continue;
+            }
+        }
+        scan.TagAt(lt, t);
+        pos = t.end;
         switch (t.kind) {
             case Tok::StartTag:
             case Tok::EmptyTag: {
@@ -452,21 +488,7 @@ void CXmlDocument::ParseRange(const Ch* s, ParseState& st, size_t avail, bool fi
                 break;
         }
     }
-    st.pos = scan.Pos();
-}
-
-template <class Ch>
-std::string CXmlDocument::OpenNameKey(const Ch* s, uint32_t i) const {
-    const ElemRec& r = m_aElems[i];
-    std::string key(reinterpret_cast<const char*>(s + r.nStart + 1), r.nNameLen * sizeof(Ch));
-    return (m_nDocFlags & kFlagIgnoreCase) ? FoldKey<Ch>(key) : key;
-}
-
-template <class Ch>
-void CXmlDocument::PopOpen(const Ch* s, ParseState& st) {
-    if (st.count_names) --st.open_names[OpenNameKey(s, st.open.back())];
-    st.open.pop_back();
-    st.last_child.pop_back();
+    st.pos = pos;
 }
 
 template <class Ch>

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -25,7 +26,7 @@ constexpr uint8_t kClassQuestion = 4;  // "?"
 constexpr uint8_t kClassInTag = 8;     // needs a look inside a start tag: ">", quotes, "="
 
 struct CharClasses {
-    uint8_t c[128] = {};
+    uint8_t c[256] = {};
     constexpr CharClasses() {
         for (char ch : {' ', '\t', '\n', '\r'}) c[static_cast<int>(ch)] = kClassSpace | kClassNameEnd;
         c[static_cast<int>('>')] = kClassNameEnd | kClassInTag;
@@ -41,7 +42,10 @@ inline constexpr CharClasses kCharClasses;
 template <class Ch>
 inline uint8_t ClassOf(Ch ch) {
     const auto c = static_cast<std::make_unsigned_t<Ch>>(ch);
-    return c < 128 ? kCharClasses.c[c] : 0;
+    if constexpr (sizeof(Ch) == 1)
+        return kCharClasses.c[c];
+    else
+        return c < 256 ? kCharClasses.c[c] : 0;
 }
 
 template <class Ch>
@@ -50,11 +54,7 @@ inline Ch AsciiLower(Ch c) { return (c >= 'A' && c <= 'Z') ? static_cast<Ch>(c +
 template <class Ch>
 inline bool EqualNames(std::basic_string_view<Ch> a, std::basic_string_view<Ch> b, bool ignore_case) {
     if (a.size() != b.size()) return false;
-    if (!ignore_case) {
-        for (size_t i = 0; i < a.size(); ++i)
-            if (a[i] != b[i]) return false;
-        return true;
-    }
+    if (!ignore_case) return a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(Ch)) == 0;
     for (size_t i = 0; i < a.size(); ++i)
         if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
     return true;
@@ -89,6 +89,26 @@ inline size_t FindLt(const char8_t* s, size_t pos, size_t n) {
     return pos;
 }
 
+// Offset of the first character at or after i that ends a tag name (white space, ">", "/"), or n.
+template <class Ch>
+inline size_t FindNameEnd(const Ch* s, size_t i, size_t n) {
+#ifdef EM_XML_SSE2
+    if constexpr (sizeof(Ch) == 1) {
+        while (i + 16 <= n) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+            auto is = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+            const __m128i end = _mm_or_si128(_mm_or_si128(_mm_or_si128(is(' '), is('>')), _mm_or_si128(is('/'), is('\n'))),
+                                             _mm_or_si128(is('\t'), is('\r')));
+            const int mask = _mm_movemask_epi8(end);
+            if (mask != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+            i += 16;
+        }
+    }
+#endif
+    while (i < n && !(ClassOf(s[i]) & kClassNameEnd)) ++i;
+    return i;
+}
+
 constexpr size_t npos = static_cast<size_t>(-1);
 
 // Offset of the character c at or after pos, or npos.
@@ -104,12 +124,15 @@ inline size_t FindChar(const Ch* s, size_t pos, size_t n, char c) {
     return p ? static_cast<size_t>(p - s) : npos;
 }
 
-// Offset of the ASCII sequence `pat` at or after pos, or npos.
+// Offset of the ASCII sequence `pat` at or after pos, or npos. The closing sequences searched for
+// ("-->", "]]>", "?>") usually lie further away than FindChar looks first.
 template <class Ch>
 inline size_t FindSeq(const Ch* s, size_t pos, size_t n, std::string_view pat) {
     while (true) {
-        pos = FindChar(s, pos, n, pat[0]);
-        if (pos == npos || n - pos < pat.size()) return npos;
+        const Ch* p = pos < n ? std::char_traits<Ch>::find(s + pos, n - pos, static_cast<Ch>(pat[0])) : nullptr;
+        if (!p) return npos;
+        pos = static_cast<size_t>(p - s);
+        if (n - pos < pat.size()) return npos;
         size_t k = 1;
         while (k < pat.size() && s[pos + k] == static_cast<Ch>(pat[k])) ++k;
         if (k == pat.size()) return pos;
@@ -175,17 +198,14 @@ public:
         return true;
     }
 
-    // The next token that is not text; false at the end of the range.
-    bool NextTag(Token& t) {
-        m_pos = FindLt(m_s, m_pos, m_n);
-        if (m_pos >= m_n) return false;
-        t.start = m_pos;
+    // The tag (or the markup error) at `lt`, a "<" within the range; the scan goes on after it.
+    void TagAt(size_t lt, Token& t) {
+        t.start = lt;
         t.name_start = t.name_len = 0;
         t.error = Syntax::None;
         t.unterminated = nullptr;
         ScanTag(t);
         m_pos = t.end;
-        return true;
     }
 
 private:
@@ -211,8 +231,8 @@ private:
         return (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 'a';
     }
     size_t NameEnd(size_t i, bool stop_at_question) const {
-        const uint8_t stop = kClassNameEnd | (stop_at_question ? kClassQuestion : 0);
-        while (i < m_n && !(ClassOf(m_s[i]) & stop)) ++i;
+        if (!stop_at_question) return FindNameEnd(m_s, i, m_n);
+        while (i < m_n && !(ClassOf(m_s[i]) & (kClassNameEnd | kClassQuestion))) ++i;
         return i;
     }
 
