@@ -19,35 +19,6 @@ namespace em::xml::detail {
 template <class Ch>
 inline bool IsSpace(Ch c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-// Character classes of the tag scanner, for ASCII.
-constexpr uint8_t kClassSpace = 1;     // tab, line feed, carriage return, blank
-constexpr uint8_t kClassNameEnd = 2;   // ends a tag name: white space, ">" and "/"
-constexpr uint8_t kClassQuestion = 4;  // "?"
-constexpr uint8_t kClassInTag = 8;     // needs a look inside a start tag: ">", quotes, "="
-
-struct CharClasses {
-    uint8_t c[256] = {};
-    constexpr CharClasses() {
-        for (char ch : {' ', '\t', '\n', '\r'}) c[static_cast<int>(ch)] = kClassSpace | kClassNameEnd;
-        c[static_cast<int>('>')] = kClassNameEnd | kClassInTag;
-        c[static_cast<int>('/')] = kClassNameEnd;
-        c[static_cast<int>('?')] = kClassQuestion;
-        c[static_cast<int>('"')] = kClassInTag;
-        c[static_cast<int>('\'')] = kClassInTag;
-        c[static_cast<int>('=')] = kClassInTag;
-    }
-};
-inline constexpr CharClasses kCharClasses;
-
-template <class Ch>
-inline uint8_t ClassOf(Ch ch) {
-    const auto c = static_cast<std::make_unsigned_t<Ch>>(ch);
-    if constexpr (sizeof(Ch) == 1)
-        return kCharClasses.c[c];
-    else
-        return c < 256 ? kCharClasses.c[c] : 0;
-}
-
 template <class Ch>
 inline Ch AsciiLower(Ch c) { return (c >= 'A' && c <= 'Z') ? static_cast<Ch>(c + 32) : c; }
 
@@ -89,24 +60,29 @@ inline size_t FindLt(const char8_t* s, size_t pos, size_t n) {
     return pos;
 }
 
-// Offset of the first character at or after i that ends a tag name (white space, ">", "/"), or n.
-template <class Ch>
-inline size_t FindNameEnd(const Ch* s, size_t i, size_t n) {
+// Offset of the first of the ASCII characters Cs at or after i, or n.
+template <char... Cs, class Ch>
+inline size_t FindFirstOf(const Ch* s, size_t i, size_t n) {
 #ifdef EM_XML_SSE2
     if constexpr (sizeof(Ch) == 1) {
         while (i + 16 <= n) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-            auto is = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
-            const __m128i end = _mm_or_si128(_mm_or_si128(_mm_or_si128(is(' '), is('>')), _mm_or_si128(is('/'), is('\n'))),
-                                             _mm_or_si128(is('\t'), is('\r')));
-            const int mask = _mm_movemask_epi8(end);
+            __m128i hit = _mm_setzero_si128();
+            ((hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8(Cs)))), ...);
+            const int mask = _mm_movemask_epi8(hit);
             if (mask != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
             i += 16;
         }
     }
 #endif
-    while (i < n && !(ClassOf(s[i]) & kClassNameEnd)) ++i;
+    while (i < n && ((s[i] != static_cast<Ch>(Cs)) && ...)) ++i;
     return i;
+}
+
+// Offset of the first character at or after i that ends a tag name, or n.
+template <class Ch>
+inline size_t FindNameEnd(const Ch* s, size_t i, size_t n) {
+    return FindFirstOf<' ', '\t', '\n', '\r', '>', '/'>(s, i, n);
 }
 
 constexpr size_t npos = static_cast<size_t>(-1);
@@ -230,10 +206,10 @@ private:
         const auto c = static_cast<Unsigned>(ch);
         return (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 'a';
     }
+    // A name ends at white space, ">" or "/" (and "?" in a processing instruction).
     size_t NameEnd(size_t i, bool stop_at_question) const {
-        if (!stop_at_question) return FindNameEnd(m_s, i, m_n);
-        while (i < m_n && !(ClassOf(m_s[i]) & (kClassNameEnd | kClassQuestion))) ++i;
-        return i;
+        if (stop_at_question) return FindFirstOf<' ', '\t', '\n', '\r', '>', '/', '?'>(m_s, i, m_n);
+        return FindNameEnd(m_s, i, m_n);
     }
 
     void ScanTag(Token& t) {
@@ -286,31 +262,26 @@ private:
 
     void StartTag(Token& t) {
         t.name_start = t.start + 1;
-        size_t i = NameEnd(t.name_start, false);
-        t.name_len = i - t.name_start;
-        Ch prev = 0;  // last character that is not white space
-        while (i < m_n) {
-            const Ch c = m_s[i];
-            const uint8_t cls = ClassOf(c);
-            if (!(cls & (kClassInTag | kClassSpace))) {
-                prev = c;
-                ++i;
-                continue;
-            }
-            if (c == '>') {
+        const size_t name_end = NameEnd(t.name_start, false);
+        t.name_len = name_end - t.name_start;
+        // On to the ">" that ends the tag. A quote opens a value, which may hold ">", when the
+        // last character before it that is not white space is "=".
+        size_t i = name_end;
+        while ((i = FindFirstOf<'>', '"', '\''>(m_s, i, m_n)) < m_n) {
+            if (m_s[i] == '>') {
                 t.kind = m_s[i - 1] == '/' ? Tok::EmptyTag : Tok::StartTag;
                 t.end = i + 1;
                 return;
             }
-            if ((c == '"' || c == '\'') && prev == '=') {
-                size_t q = FindChar(m_s, i + 1, m_n, static_cast<char>(c));
-                if (q == npos) break;
-                i = q + 1;
-                prev = c;
+            size_t before = i;
+            while (before > name_end && IsSpace(m_s[before - 1])) --before;
+            if (before == name_end || m_s[before - 1] != '=') {
+                ++i;
                 continue;
             }
-            if (!IsSpace(c)) prev = c;
-            ++i;
+            const size_t q = FindChar(m_s, i + 1, m_n, static_cast<char>(m_s[i]));
+            if (q == npos) break;
+            i = q + 1;
         }
         SetOpen(t, u"start_tag");
     }
