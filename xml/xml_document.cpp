@@ -378,6 +378,7 @@ void CXmlDocument::ParseRange(const Ch* s, ParseState& st, size_t avail, bool fi
         },
         &subset_ctx);
 
+    const bool shortcut = !detail::PlainReading();
     size_t pos = st.pos;
     Token t;
     while (true) {
@@ -387,7 +388,7 @@ void CXmlDocument::ParseRange(const Ch* s, ParseState& st, size_t avail, bool fi
             break;
         }
         // The end tag of the innermost open element, the usual end tag: its name and ">".
-        if (!open.empty() && lt + 1 < avail && s[lt + 1] == '/') {
+        if (shortcut && !open.empty() && lt + 1 < avail && s[lt + 1] == '/') {
             ElemRec& r = m_aElems[open.back()];
             const size_t gt = lt + 2 + r.nNameLen;
             if (gt < avail && s[gt] == '>' && EqualNames(View(s + lt + 2, r.nNameLen), View(s + r.nStart + 1, r.nNameLen), fold)) {

@@ -58,7 +58,7 @@ std::u16string SystemMessageText(uint32_t code) {
 }
 
 #ifdef EM_XML_SIMD_UTF8
-std::atomic<bool> g_simdUtf8{__builtin_cpu_supports("ssse3") && __builtin_cpu_supports("popcnt")};
+const bool g_simdUtf8 = __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("popcnt");
 #endif
 
 // Length of the UTF-8 sequence a lead byte starts; 0 for bytes that start none.
@@ -88,7 +88,7 @@ private:
         size_t i = m_pos;
         while (i < avail && !m_bad && !m_null) {
 #ifdef EM_XML_SSE2
-            while (i + 16 <= avail) {  // a run of ASCII, 16 bytes at a time
+            while (i + 16 <= avail && !m_plain) {  // a run of ASCII, 16 bytes at a time
                 const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
                 const int special = _mm_movemask_epi8(v) | _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128()));
                 if (special != 0) {
@@ -245,7 +245,7 @@ private:
         if (_mm_movemask_epi8(_mm_cmpeq_epi8(m_error, _mm_setzero_si128())) != 0xFFFF) m_bad = true;
     }
 
-    bool m_simd = g_simdUtf8.load(std::memory_order_relaxed);
+    bool m_simd = g_simdUtf8 && !detail::PlainReading();
     __m128i m_prev = _mm_setzero_si128();
     __m128i m_error = _mm_setzero_si128();
     __m128i m_prevIncomplete = _mm_setzero_si128();
@@ -259,6 +259,7 @@ public:
     size_t Units() const { return m_pos - m_extra; }
 
 private:
+    bool m_plain = detail::PlainReading();
     size_t m_pos = 0;
     size_t m_extra = 0;  // bytes beyond the first of each sequence, less one per surrogate pair
     bool m_bad = false;
@@ -395,15 +396,7 @@ bool HasByteOrderMark(const unsigned char* b, size_t n) {
 
 }  // namespace
 
-bool detail::UseSimdUtf8Check(bool on) {
-#ifdef EM_XML_SIMD_UTF8
-    g_simdUtf8 = on && __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("popcnt");
-    return g_simdUtf8;
-#else
-    (void)on;
-    return false;
-#endif
-}
+bool detail::UsePlainReading(bool on) { return g_plainReading.exchange(on); }
 
 uint32_t CharsetToCodePage(std::u16string_view name) {
     constexpr size_t kMaxName = 100;
@@ -464,7 +457,7 @@ bool CXmlDocument::LoadFile(std::u16string_view path) {
                 decided = true;
                 if (!HasByteOrderMark(b, got)) {
                     encoding = EncodingWithoutMark(std::string_view(bytes.data(), got));
-                    fast = MaybeUtf8(encoding);
+                    fast = MaybeUtf8(encoding) && !detail::PlainReading();
                     if (fast) BeginIndex(size, st);
                 }
             }

@@ -2,6 +2,7 @@
 // Internal to xml/.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -15,6 +16,11 @@
 #endif
 
 namespace em::xml::detail {
+
+// Byte loops only, and a file's index built once the whole file is read: the plainest way of
+// reading, which tests compare the usual one with (UsePlainReading in xml_tables.h).
+inline std::atomic<bool> g_plainReading{false};
+inline bool PlainReading() { return g_plainReading.load(std::memory_order_relaxed); }
 
 template <class Ch>
 inline bool IsSpace(Ch c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
@@ -36,6 +42,7 @@ inline size_t FindLt(const char16_t* s, size_t pos, size_t n) {
 #ifdef EM_XML_SSE2
     const __m128i lt = _mm_set1_epi16(u'<');
     while (pos + 8 <= n) {
+        if (PlainReading()) break;
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + pos));
         int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(v, lt));
         if (mask != 0) return pos + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask))) / 2;
@@ -50,6 +57,7 @@ inline size_t FindLt(const char8_t* s, size_t pos, size_t n) {
 #ifdef EM_XML_SSE2
     const __m128i lt = _mm_set1_epi8('<');
     while (pos + 16 <= n) {
+        if (PlainReading()) break;
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + pos));
         int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(v, lt));
         if (mask != 0) return pos + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
@@ -66,6 +74,7 @@ inline size_t FindFirstOf(const Ch* s, size_t i, size_t n) {
 #ifdef EM_XML_SSE2
     if constexpr (sizeof(Ch) == 1) {
         while (i + 16 <= n) {
+            if (PlainReading()) break;
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
             __m128i hit = _mm_setzero_si128();
             ((hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8(Cs)))), ...);
@@ -96,6 +105,10 @@ inline size_t FindChar(const Ch* s, size_t pos, size_t n, char c) {
     for (; pos < near; ++pos)
         if (s[pos] == static_cast<Ch>(c)) return pos;
     if (pos >= n) return npos;
+    if (PlainReading()) {
+        while (pos < n && s[pos] != static_cast<Ch>(c)) ++pos;
+        return pos < n ? pos : npos;
+    }
     const auto* p = std::char_traits<Ch>::find(s + pos, n - pos, static_cast<Ch>(c));
     return p ? static_cast<size_t>(p - s) : npos;
 }
@@ -105,9 +118,14 @@ inline size_t FindChar(const Ch* s, size_t pos, size_t n, char c) {
 template <class Ch>
 inline size_t FindSeq(const Ch* s, size_t pos, size_t n, std::string_view pat) {
     while (true) {
-        const Ch* p = pos < n ? std::char_traits<Ch>::find(s + pos, n - pos, static_cast<Ch>(pat[0])) : nullptr;
-        if (!p) return npos;
-        pos = static_cast<size_t>(p - s);
+        if (PlainReading()) {
+            pos = FindChar(s, pos, n, pat[0]);
+            if (pos == npos) return npos;
+        } else {
+            const Ch* p = pos < n ? std::char_traits<Ch>::find(s + pos, n - pos, static_cast<Ch>(pat[0])) : nullptr;
+            if (!p) return npos;
+            pos = static_cast<size_t>(p - s);
+        }
         if (n - pos < pat.size()) return npos;
         size_t k = 1;
         while (k < pat.size() && s[pos + k] == static_cast<Ch>(pat[k])) ++k;
