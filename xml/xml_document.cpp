@@ -378,17 +378,17 @@ void CXmlDocument::ParseRange(const Ch* s, ParseState& st, size_t avail, bool fi
         },
         &subset_ctx);
 
-    const bool shortcut = !detail::PlainReading();
+    const bool plain = detail::PlainReading();
     size_t pos = st.pos;
     Token t;
     while (true) {
-        const size_t lt = detail::FindLt(s, pos, avail);
+        const size_t lt = detail::FindLt(s, pos, avail, plain);
         if (lt >= avail) {
             pos = avail;
             break;
         }
         // The end tag of the innermost open element, the usual end tag: its name and ">".
-        if (shortcut && !open.empty() && lt + 1 < avail && s[lt + 1] == '/') {
+        if (!plain && !open.empty() && lt + 1 < avail && s[lt + 1] == '/') {
             ElemRec& r = m_aElems[open.back()];
             const size_t gt = lt + 2 + r.nNameLen;
             if (gt < avail && s[gt] == '>' && EqualNames(View(s + lt + 2, r.nNameLen), View(s + r.nStart + 1, r.nNameLen), fold)) {
@@ -752,7 +752,7 @@ std::u16string CXmlDocument::GetDataIn(const Ch* s) const {
     const size_t from = r.nStart + r.nStartTagLen;
     const size_t to = r.nStart + r.nLength - r.nEndTagLen;
     if (from >= to) return {};
-    if (detail::FindChar(s, from, to, '<') == detail::npos) return decoded(from, to - from);
+    if (detail::FindChar(s, from, to, '<', detail::PlainReading()) == detail::npos) return decoded(from, to - from);
 
     // Text runs decoded, CDATA sections literal, comments and processing instructions left out.
     // A "<" that starts no tag stays in its text run.
