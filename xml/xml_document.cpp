@@ -312,7 +312,10 @@ void CXmlDocument::BeginIndex(size_t n, ParseState& st) {
     m_aElems.clear();
     // Message files hold an element for every 40 to 70 bytes: room for one per 32 bytes saves
     // growing the index (a copy of all of it) on the way.
-    m_aElems.reserve(n / 64 + 8);
+    // Room for one element per 32 units: message files hold one per 40 to 90 bytes, and growing
+    // the index on the way copies all of it into new memory (about three times the load time of a
+    // file of short texts).
+    m_aElems.reserve(n / 32 + 8);
     m_aElems.emplace_back();
     m_aElems[0].nLength = static_cast<uint32_t>(std::min<size_t>(n, 0xFFFFFFFFu));
     st = ParseState();
