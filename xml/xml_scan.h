@@ -15,8 +15,8 @@
 #define EM_XML_SSE2 1
 #endif
 
-// The searches below run once or twice per tag: a call of its own for one of them costs more than
-// the search itself.
+// The searches below run once or twice per tag, the start tag scan once per element: a call of its
+// own for one of them costs more than the work itself.
 #if defined(__GNUC__)
 #define EM_XML_HOT inline __attribute__((always_inline))
 #else
@@ -303,7 +303,7 @@ private:
         t.end = gt + 1;
     }
 
-    void StartTag(Token& t) {
+    EM_XML_HOT void StartTag(Token& t) {
         t.name_start = t.start + 1;
         size_t i = FindNameEnd(m_s, t.name_start, m_n, m_plain);
         t.name_len = i - t.name_start;
