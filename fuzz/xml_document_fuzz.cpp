@@ -1,6 +1,7 @@
 // libFuzzer target: a document from arbitrary input, then a walk over every element, attribute
 // and node. The first byte chooses how the rest is read: as UTF-16 text, as a file's bytes in
-// memory, or from a file (which indexes UTF-8 while it is read).
+// memory, or from a file (which indexes UTF-8 while it is read; the file is then read the plainest
+// way too, and the two documents must agree).
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include "platform/codepage.h"
 
 #include "xml/xml_document.h"
+#include "xml/xml_tables.h"
 
 namespace {
 
@@ -68,7 +70,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
             std::fwrite(data, 1, size, f);
             std::fclose(f);
-            doc.LoadFile(em::platform::Utf8ToUtf16(path));
+            const bool ok = doc.LoadFile(em::platform::Utf8ToUtf16(path));
+            em::xml::CXmlDocument plain(flags);
+            const bool was = em::xml::detail::UsePlainReading(true);
+            const bool plain_ok = plain.LoadFile(em::platform::Utf8ToUtf16(path));
+            em::xml::detail::UsePlainReading(was);
+            const auto& a = doc.GetIndex();
+            const auto& b = plain.GetIndex();
+            bool same = ok == plain_ok && doc.GetResult() == plain.GetResult() && doc.GetDoc() == plain.GetDoc() &&
+                        a.size() == b.size();
+            for (size_t i = 0; same && i < a.size(); ++i)
+                same = a[i].nStart == b[i].nStart && a[i].nLength == b[i].nLength &&
+                       a[i].nStartTagLen == b[i].nStartTagLen && a[i].nEndTagLen == b[i].nEndTagLen &&
+                       a[i].nNameLen == b[i].nNameLen && a[i].iParent == b[i].iParent && a[i].iNext == b[i].iNext &&
+                       a[i].nFlags == b[i].nFlags;
+            if (!same) __builtin_trap();
         }
     } else if (mode & 1) {
         doc.LoadBytes(std::string(reinterpret_cast<const char*>(data), size));

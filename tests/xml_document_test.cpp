@@ -280,12 +280,39 @@ TEST(XmlSyntax, EveryErrorKindIsLogged) {
         {u"just text", u"<no_root_element/>"},
         {u"<a><b></a>", u"<unended_start_tag tagname=\"b\" offset=\"3\" offset2=\"6\"/>"},
         {u"<a></b></a>", u"<lone_end_tag tagname=\"b\" offset=\"3\"/>"},
+        {u"<a><b><a><c></a></x></B></b></a>", u"<unended_start_tag tagname=\"c\" offset=\"9\" offset2=\"12\"/>"
+                                             u"<lone_end_tag tagname=\"x\" offset=\"16\"/><lone_end_tag tagname=\"B\" offset=\"20\"/>"},
     };
     for (const auto& c : cases) {
         CXmlDocument doc;
         EXPECT_FALSE(doc.SetDocument(c.text)) << U8(c.text);
         EXPECT_EQ(doc.GetResult(), c.log) << U8(c.text);
     }
+}
+
+// A corrupt file of many unclosed elements followed by as many stray end tags: every end tag is
+// told from the open elements without a walk over all of them (this took 10 s of CPU before).
+TEST(XmlSyntax, StrayEndTagsUnderManyOpenElements) {
+    constexpr size_t kPairs = 100000;
+    std::u16string text;
+    for (size_t i = 0; i < kPairs; ++i) text += u"<a>";
+    for (size_t i = 0; i < kPairs; ++i) text += u"</b>";
+    text += u"</a>";
+    CXmlDocument doc;
+    EXPECT_FALSE(doc.SetDocument(text));
+    ASSERT_EQ(doc.GetIndex().size(), kPairs + 1);
+    EXPECT_EQ(doc.GetResult().rfind(u"<lone_end_tag tagname=\"b\" offset=\"300000\"/>", 0), 0u);
+    // The last </a> closes the innermost element; the others are closed at the end.
+    EXPECT_EQ(doc.GetIndex()[kPairs].nLevel, kPairs);
+    EXPECT_EQ(doc.GetIndex()[kPairs].nFlags & CXmlDocument::kElemUnended, 0);
+    EXPECT_EQ(doc.GetIndex()[kPairs - 1].nFlags & CXmlDocument::kElemUnended, CXmlDocument::kElemUnended);
+
+    // After an end tag that does not match the innermost element, names are still matched by
+    // exact name, or ignoring case under the flag.
+    CXmlDocument folded(em::xml::kFlagIgnoreCase);
+    EXPECT_FALSE(folded.SetDocument(u"<a><b><c></B></x></A><a></a>"));
+    EXPECT_EQ(folded.GetResult(), u"<unended_start_tag tagname=\"c\" offset=\"6\" offset2=\"9\"/>"
+                                  u"<lone_end_tag tagname=\"x\" offset=\"13\"/><root_has_sibling offset=\"21\"/>");
 }
 
 TEST(XmlSyntax, WellFormedOddities) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace em::xml {
@@ -131,12 +132,21 @@ private:
         std::vector<uint32_t> last_child;  // last child so far: of the document, then of each open element
         size_t log_byte = 0;               // offset conversion for the log (UTF-8 text)
         uint64_t log_units = 0;
+        // Open elements by name (the code units' bytes, lowercase under kFlagIgnoreCase), counted
+        // from the first end tag that does not close the innermost element on: an end tag that
+        // matches no open element is then told at once, not by a walk over all of them.
+        bool count_names = false;
+        std::unordered_map<std::string, uint32_t> open_names;
     };
     void BeginIndex(size_t n, ParseState& st);
     template <class Ch>
     void ParseRange(const Ch* s, ParseState& st, size_t avail, bool final);
     template <class Ch>
     void ParseFinish(const Ch* s, ParseState& st, size_t n);
+    template <class Ch>
+    std::string OpenNameKey(const Ch* s, uint32_t i) const;
+    template <class Ch>
+    void PopOpen(const Ch* s, ParseState& st);
     template <class Ch>
     void CloseUnended(const Ch* s, ParseState& st, uint32_t i, size_t closed_at);
     template <class Ch>

@@ -34,7 +34,7 @@ bool EqualNames(std::u16string_view a, std::u16string_view b, bool ignore_case) 
 constexpr size_t kFirstChunk = 1024;  // bytes searched for a declared encoding
 
 #ifdef EM_XML_SIMD_UTF8
-std::atomic<bool> g_simdUtf8{__builtin_cpu_supports("ssse3") && __builtin_cpu_supports("popcnt")};
+const bool g_simdUtf8 = __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("popcnt");
 #endif
 
 // Length of the UTF-8 sequence a lead byte starts; 0 for bytes that start none.
@@ -64,7 +64,7 @@ private:
         size_t i = m_pos;
         while (i < avail && !m_bad && !m_null) {
 #ifdef EM_XML_SSE2
-            while (i + 16 <= avail) {  // a run of ASCII, 16 bytes at a time
+            while (i + 16 <= avail && !m_plain) {  // a run of ASCII, 16 bytes at a time
                 const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
                 const int special = _mm_movemask_epi8(v) | _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128()));
                 if (special != 0) {
@@ -221,7 +221,7 @@ private:
         if (_mm_movemask_epi8(_mm_cmpeq_epi8(m_error, _mm_setzero_si128())) != 0xFFFF) m_bad = true;
     }
 
-    bool m_simd = g_simdUtf8.load(std::memory_order_relaxed);
+    bool m_simd = g_simdUtf8 && !detail::PlainReading();
     __m128i m_prev = _mm_setzero_si128();
     __m128i m_error = _mm_setzero_si128();
     __m128i m_prevIncomplete = _mm_setzero_si128();
@@ -235,6 +235,7 @@ public:
     size_t Units() const { return m_pos - m_extra; }
 
 private:
+    bool m_plain = detail::PlainReading();
     size_t m_pos = 0;
     size_t m_extra = 0;  // bytes beyond the first of each sequence, less one per surrogate pair
     bool m_bad = false;
@@ -351,12 +352,17 @@ std::u16string DeclaredEncoding(std::u16string_view chunk) {
     return {};
 }
 
-// The encoding of bytes without a byte order mark: the declared one, or UTF-8 for a text that
-// starts with "<".
+// The encoding of bytes without a byte order mark: the declared one, or empty. A text that starts
+// with "<" is not taken for UTF-8 on sight: without a declaration the UTF-8 test decides, so that
+// a message file in the ANSI code page keeps its accented letters.
 std::u16string EncodingWithoutMark(std::string_view bytes) {
-    std::u16string encoding = DeclaredEncoding(platform::Utf8ToUtf16(bytes.substr(0, std::min(bytes.size(), kFirstChunk))));
-    if (encoding.empty() && !bytes.empty() && bytes[0] == '<') encoding = u"UTF-8";
-    return encoding;
+    return DeclaredEncoding(platform::Utf8ToUtf16(bytes.substr(0, std::min(bytes.size(), kFirstChunk))));
+}
+
+// True for an encoding that is UTF-8, or not known yet (UTF-8 when the bytes pass the test).
+bool MaybeUtf8(std::u16string_view encoding) {
+    return encoding.empty() ||
+           (encoding.substr(0, 6) != u"UTF-32" && CharsetToCodePage(encoding) == platform::kCodePageUtf8);
 }
 
 bool HasByteOrderMark(const unsigned char* b, size_t n) {
@@ -366,15 +372,7 @@ bool HasByteOrderMark(const unsigned char* b, size_t n) {
 
 }  // namespace
 
-bool detail::UseSimdUtf8Check(bool on) {
-#ifdef EM_XML_SIMD_UTF8
-    g_simdUtf8 = on && __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("popcnt");
-    return g_simdUtf8;
-#else
-    (void)on;
-    return false;
-#endif
-}
+bool detail::UsePlainReading(bool on) { return g_plainReading.exchange(on); }
 
 uint32_t CharsetToCodePage(std::u16string_view name) {
     constexpr size_t kMaxName = 100;
@@ -412,9 +410,9 @@ bool CXmlDocument::LoadFile(std::u16string_view path) {
         ok = false;
     }
     Bytes bytes;
-    // A file that declares UTF-8 (or starts with "<" without a declaration) is checked and
-    // indexed chunk by chunk while it is read, each chunk still in the cache. Anything unusual
-    // (invalid UTF-8, a 0 byte, a syntax problem) is left to the general path once it is read.
+    // A file that declares UTF-8, or declares nothing, is checked and indexed chunk by chunk while
+    // it is read, each chunk still in the cache. Anything unusual (invalid UTF-8, a 0 byte, a
+    // syntax problem) is left to the general path once it is read.
     constexpr size_t kChunk = 256 * 1024;
     constexpr size_t kStep = 16 * 1024;
     Utf8Validator utf8;
@@ -435,8 +433,7 @@ bool CXmlDocument::LoadFile(std::u16string_view path) {
                 decided = true;
                 if (!HasByteOrderMark(b, got)) {
                     encoding = EncodingWithoutMark(std::string_view(bytes.data(), got));
-                    fast = !encoding.empty() && encoding.substr(0, 6) != u"UTF-32" &&
-                           CharsetToCodePage(encoding) == platform::kCodePageUtf8;
+                    fast = MaybeUtf8(encoding) && !detail::PlainReading();
                     if (fast) BeginIndex(size, st);
                 }
             }
@@ -478,7 +475,8 @@ bool CXmlDocument::LoadFile(std::u16string_view path) {
         return ReadBytes(std::move(bytes));
     }
     // The entries the general path writes for such a file.
-    AddResult(u"read", u"encoding", encoding, u"length", bytes.size(), true);
+    AddResult(u"read", u"encoding", u"UTF-8", u"length", bytes.size(), true);
+    if (encoding.empty()) AddResult(u"utf8_detection");
     AddResult(u"converted_to", u"encoding", u"UTF-16", u"length", utf8.Units(), true);
     m_strDoc8 = std::move(bytes);
     m_bUtf8 = true;
@@ -551,8 +549,7 @@ bool CXmlDocument::ReadBytes(Bytes&& bytes) {
         bytes.n -= skip;
     }
     // The UTF-8 scan finds a 0 byte on its way; other encodings look for one separately.
-    const bool maybe_utf8 = encoding.empty() ||
-        (encoding.substr(0, 6) != u"UTF-32" && CharsetToCodePage(encoding) == platform::kCodePageUtf8);
+    const bool maybe_utf8 = MaybeUtf8(encoding);
     Utf8Scan scan;
     const bool has_null = maybe_utf8 ? !ScanUtf8(bytes.view(), scan) && scan.null
                                      : bytes.size() && std::memchr(bytes.data(), 0, bytes.size()) != nullptr;

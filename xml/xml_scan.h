@@ -2,8 +2,10 @@
 // Internal to xml/.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -13,35 +15,41 @@
 #define EM_XML_SSE2 1
 #endif
 
+// The searches below run once or twice per tag, the start tag scan once per element: a call of its
+// own for one of them costs more than the work itself.
+#if defined(__GNUC__)
+#define EM_XML_HOT inline __attribute__((always_inline))
+#else
+#define EM_XML_HOT inline
+#endif
+
 namespace em::xml::detail {
+
+// Byte loops only, and a file's index built once the whole file is read: the plainest way of
+// reading, which tests compare the usual one with (UsePlainReading in xml_tables.h). Read once per
+// scan; the searches below are told with their `plain` argument.
+inline std::atomic<bool> g_plainReading{false};
+inline bool PlainReading() { return g_plainReading.load(std::memory_order_relaxed); }
 
 template <class Ch>
 inline bool IsSpace(Ch c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-// Character classes of the tag scanner, for ASCII.
-constexpr uint8_t kClassSpace = 1;     // tab, line feed, carriage return, blank
-constexpr uint8_t kClassNameEnd = 2;   // ends a tag name: white space, ">" and "/"
-constexpr uint8_t kClassQuestion = 4;  // "?"
-constexpr uint8_t kClassInTag = 8;     // needs a look inside a start tag: ">", quotes, "="
-
-struct CharClasses {
-    uint8_t c[128] = {};
-    constexpr CharClasses() {
-        for (char ch : {' ', '\t', '\n', '\r'}) c[static_cast<int>(ch)] = kClassSpace | kClassNameEnd;
-        c[static_cast<int>('>')] = kClassNameEnd | kClassInTag;
-        c[static_cast<int>('/')] = kClassNameEnd;
-        c[static_cast<int>('?')] = kClassQuestion;
-        c[static_cast<int>('"')] = kClassInTag;
-        c[static_cast<int>('\'')] = kClassInTag;
-        c[static_cast<int>('=')] = kClassInTag;
+// Characters that need a look inside a start tag: white space, ">", quotes and "=".
+struct TagClasses {
+    bool c[256] = {};
+    constexpr TagClasses() {
+        for (char ch : {' ', '\t', '\n', '\r', '>', '"', '\'', '='}) c[static_cast<unsigned char>(ch)] = true;
     }
 };
-inline constexpr CharClasses kCharClasses;
+inline constexpr TagClasses kTagClasses;
 
 template <class Ch>
-inline uint8_t ClassOf(Ch ch) {
+inline bool InTagClass(Ch ch) {
     const auto c = static_cast<std::make_unsigned_t<Ch>>(ch);
-    return c < 128 ? kCharClasses.c[c] : 0;
+    if constexpr (sizeof(Ch) == 1)
+        return kTagClasses.c[c];
+    else
+        return c < 256 && kTagClasses.c[c];
 }
 
 template <class Ch>
@@ -50,66 +58,100 @@ inline Ch AsciiLower(Ch c) { return (c >= 'A' && c <= 'Z') ? static_cast<Ch>(c +
 template <class Ch>
 inline bool EqualNames(std::basic_string_view<Ch> a, std::basic_string_view<Ch> b, bool ignore_case) {
     if (a.size() != b.size()) return false;
-    if (!ignore_case) {
-        for (size_t i = 0; i < a.size(); ++i)
-            if (a[i] != b[i]) return false;
-        return true;
-    }
+    if (!ignore_case) return a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(Ch)) == 0;
     for (size_t i = 0; i < a.size(); ++i)
         if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
     return true;
 }
 
 // Offset of the next "<" at or after pos, or n.
-inline size_t FindLt(const char16_t* s, size_t pos, size_t n) {
+EM_XML_HOT size_t FindLt(const char16_t* s, size_t pos, size_t n, bool plain) {
 #ifdef EM_XML_SSE2
     const __m128i lt = _mm_set1_epi16(u'<');
-    while (pos + 8 <= n) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + pos));
-        int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(v, lt));
-        if (mask != 0) return pos + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask))) / 2;
-        pos += 8;
+    if (!plain) {
+        for (; pos + 8 <= n; pos += 8) {
+            __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + pos));
+            int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(v, lt));
+            if (mask != 0) return pos + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask))) / 2;
+        }
     }
 #endif
     while (pos < n && s[pos] != u'<') ++pos;
     return pos;
 }
 
-inline size_t FindLt(const char8_t* s, size_t pos, size_t n) {
+EM_XML_HOT size_t FindLt(const char8_t* s, size_t pos, size_t n, bool plain) {
 #ifdef EM_XML_SSE2
     const __m128i lt = _mm_set1_epi8('<');
-    while (pos + 16 <= n) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + pos));
-        int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(v, lt));
-        if (mask != 0) return pos + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
-        pos += 16;
+    if (!plain) {
+        for (; pos + 16 <= n; pos += 16) {
+            __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + pos));
+            int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(v, lt));
+            if (mask != 0) return pos + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+        }
     }
 #endif
     while (pos < n && s[pos] != '<') ++pos;
     return pos;
 }
 
+// Offset of the first of the ASCII characters Cs at or after i, or n.
+template <char... Cs, class Ch>
+EM_XML_HOT size_t FindFirstOf(const Ch* s, size_t i, size_t n, bool plain) {
+#ifdef EM_XML_SSE2
+    if (sizeof(Ch) == 1 && !plain) {
+        for (; i + 16 <= n; i += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+            __m128i hit = _mm_setzero_si128();
+            ((hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8(Cs)))), ...);
+            const int mask = _mm_movemask_epi8(hit);
+            if (mask != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+        }
+    }
+#endif
+    while (i < n && ((s[i] != static_cast<Ch>(Cs)) && ...)) ++i;
+    return i;
+}
+
+// Offset of the first character at or after i that ends a tag name, or n.
+template <class Ch>
+EM_XML_HOT size_t FindNameEnd(const Ch* s, size_t i, size_t n, bool plain) {
+    return FindFirstOf<' ', '\t', '\n', '\r', '>', '/'>(s, i, n, plain);
+}
+
 constexpr size_t npos = static_cast<size_t>(-1);
 
 // Offset of the character c at or after pos, or npos.
 template <class Ch>
-inline size_t FindChar(const Ch* s, size_t pos, size_t n, char c) {
+EM_XML_HOT size_t FindChar(const Ch* s, size_t pos, size_t n, char c, bool plain) {
     if (pos >= n) return npos;  // callers may start past the end ("<!-" at the very end)
     // Most searches end within a few characters: look there first, then hand over.
     const size_t near = n - pos < 32 ? n : pos + 32;
     for (; pos < near; ++pos)
         if (s[pos] == static_cast<Ch>(c)) return pos;
     if (pos >= n) return npos;
+    if (plain) {
+        while (pos < n && s[pos] != static_cast<Ch>(c)) ++pos;
+        return pos < n ? pos : npos;
+    }
     const auto* p = std::char_traits<Ch>::find(s + pos, n - pos, static_cast<Ch>(c));
     return p ? static_cast<size_t>(p - s) : npos;
 }
 
-// Offset of the ASCII sequence `pat` at or after pos, or npos.
+// Offset of the ASCII sequence `pat` at or after pos, or npos. The closing sequences searched for
+// ("-->", "]]>", "?>") usually lie further away than FindChar looks first.
 template <class Ch>
-inline size_t FindSeq(const Ch* s, size_t pos, size_t n, std::string_view pat) {
+inline size_t FindSeq(const Ch* s, size_t pos, size_t n, std::string_view pat, bool plain) {
     while (true) {
-        pos = FindChar(s, pos, n, pat[0]);
-        if (pos == npos || n - pos < pat.size()) return npos;
+        if (plain) {
+            pos = FindChar(s, pos, n, pat[0], plain);
+            if (pos == npos) return npos;
+        } else {
+            const Ch* p = pos < n ? std::char_traits<Ch>::find(s + pos, n - pos, static_cast<Ch>(pat[0])) : nullptr;
+            if (!p) return npos;
+            pos = static_cast<size_t>(p - s);
+        }
+        if (n - pos < pat.size()) return npos;
         size_t k = 1;
         while (k < pat.size() && s[pos + k] == static_cast<Ch>(pat[k])) ++k;
         if (k == pat.size()) return pos;
@@ -167,7 +209,7 @@ public:
         t.unterminated = nullptr;
         if (m_s[m_pos] != '<') {
             t.kind = Tok::Text;
-            t.end = m_pos = FindLt(m_s, m_pos, m_n);
+            t.end = m_pos = FindLt(m_s, m_pos, m_n, m_plain);
             return true;
         }
         ScanTag(t);
@@ -175,22 +217,19 @@ public:
         return true;
     }
 
-    // The next token that is not text; false at the end of the range.
-    bool NextTag(Token& t) {
-        m_pos = FindLt(m_s, m_pos, m_n);
-        if (m_pos >= m_n) return false;
-        t.start = m_pos;
+    // The tag (or the markup error) at `lt`, a "<" within the range; the scan goes on after it.
+    void TagAt(size_t lt, Token& t) {
+        t.start = lt;
         t.name_start = t.name_len = 0;
         t.error = Syntax::None;
         t.unterminated = nullptr;
         ScanTag(t);
         m_pos = t.end;
-        return true;
     }
 
 private:
     void SkipToGt(Token& t, size_t from) {
-        size_t gt = FindChar(m_s, from, m_n, '>');
+        size_t gt = FindChar(m_s, from, m_n, '>', m_plain);
         t.end = gt == npos ? m_n : gt + 1;
     }
     void SetError(Token& t, Syntax e, size_t skip_from) {
@@ -210,10 +249,10 @@ private:
         const auto c = static_cast<Unsigned>(ch);
         return (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 'a';
     }
+    // A name ends at white space, ">" or "/" (and "?" in a processing instruction).
     size_t NameEnd(size_t i, bool stop_at_question) const {
-        const uint8_t stop = kClassNameEnd | (stop_at_question ? kClassQuestion : 0);
-        while (i < m_n && !(ClassOf(m_s[i]) & stop)) ++i;
-        return i;
+        if (stop_at_question) return FindFirstOf<' ', '\t', '\n', '\r', '>', '/', '?'>(m_s, i, m_n, m_plain);
+        return FindNameEnd(m_s, i, m_n, m_plain);
     }
 
     void ScanTag(Token& t) {
@@ -243,7 +282,7 @@ private:
     }
 
     void Delimited(Token& t, Tok kind, size_t from, std::string_view close, const char16_t* what) {
-        size_t k = FindSeq(m_s, from, m_n, close);
+        size_t k = FindSeq(m_s, from, m_n, close, m_plain);
         if (k == npos) return SetOpen(t, what);
         t.kind = kind;
         t.end = k + close.size();
@@ -258,21 +297,22 @@ private:
     void EndTag(Token& t) {
         t.name_start = t.start + 2;
         t.name_len = NameEnd(t.name_start, false) - t.name_start;
-        size_t gt = FindChar(m_s, t.name_start + t.name_len, m_n, '>');
+        size_t gt = FindChar(m_s, t.name_start + t.name_len, m_n, '>', m_plain);
         if (gt == npos) return SetOpen(t, u"end_tag");
         t.kind = Tok::EndTag;
         t.end = gt + 1;
     }
 
-    void StartTag(Token& t) {
+    EM_XML_HOT void StartTag(Token& t) {
         t.name_start = t.start + 1;
-        size_t i = NameEnd(t.name_start, false);
+        size_t i = FindNameEnd(m_s, t.name_start, m_n, m_plain);
         t.name_len = i - t.name_start;
+        // On to the ">" that ends the tag; a quote right after "=" (white space between them
+        // allowed) opens a value, which may hold ">".
         Ch prev = 0;  // last character that is not white space
         while (i < m_n) {
             const Ch c = m_s[i];
-            const uint8_t cls = ClassOf(c);
-            if (!(cls & (kClassInTag | kClassSpace))) {
+            if (!InTagClass(c)) {
                 prev = c;
                 ++i;
                 continue;
@@ -283,7 +323,7 @@ private:
                 return;
             }
             if ((c == '"' || c == '\'') && prev == '=') {
-                size_t q = FindChar(m_s, i + 1, m_n, static_cast<char>(c));
+                size_t q = FindChar(m_s, i + 1, m_n, static_cast<char>(c), m_plain);
                 if (q == npos) break;
                 i = q + 1;
                 prev = c;
@@ -297,7 +337,7 @@ private:
 
     // Skips a quoted literal starting at i; the offset after it, or npos.
     size_t SkipQuoted(size_t i) const {
-        size_t q = FindChar(m_s, i + 1, m_n, static_cast<char>(m_s[i]));
+        size_t q = FindChar(m_s, i + 1, m_n, static_cast<char>(m_s[i]), m_plain);
         return q == npos ? q : q + 1;
     }
 
@@ -331,7 +371,7 @@ private:
                 continue;
             }
             if (m_s[i + 1] == '?') {
-                size_t k = FindSeq(m_s, i + 2, m_n, "?>");
+                size_t k = FindSeq(m_s, i + 2, m_n, "?>", m_plain);
                 if (k == npos) break;
                 i = k + 2;
                 continue;
@@ -339,7 +379,7 @@ private:
             if (i + 2 >= m_n) break;
             const Ch d = m_s[i + 2];
             if (d == '-') {
-                size_t k = FindSeq(m_s, i + 4, m_n, "-->");
+                size_t k = FindSeq(m_s, i + 4, m_n, "-->", m_plain);
                 if (k == npos) break;
                 i = k + 3;
                 continue;
@@ -364,6 +404,7 @@ private:
     const Ch* m_s;
     size_t m_n;
     size_t m_pos;
+    bool m_plain = PlainReading();
     SubsetErrorFn m_subsetError = nullptr;
     void* m_ctx = nullptr;
 };

@@ -21,8 +21,9 @@ std::span<const char16_t* const> EntityTable();
 // Code point of a lowercase entity name; 0 when absent.
 uint32_t LookupEntity(std::u16string_view lower_name);
 
-// The UTF-8 check uses SSSE3 table lookups where the processor has them; tests switch them off to
-// check the byte loop as well. True when they are in use afterwards.
-bool UseSimdUtf8Check(bool on);
+// Switches to the plainest way of reading (byte loops only, no 16-byte searches or table lookups,
+// a file's index built once the whole file is read) or back; tests compare the two. Returns the
+// previous setting.
+bool UsePlainReading(bool on);
 
 }  // namespace em::xml::detail
