@@ -84,14 +84,26 @@ foreach(header ${EM_HOST_HEADERS})
   get_filename_component(dir ${header} DIRECTORY)
   install(FILES ${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/em_tarnel/${dir})
 endforeach()
-install(TARGETS em_record EXPORT em_tarnel_targets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(EXPORT em_tarnel_targets NAMESPACE em_tarnel:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/em_tarnel)
-include(CMakePackageConfigHelpers)
-configure_package_config_file(cmake/em_tarnelConfig.cmake.in ${CMAKE_BINARY_DIR}/em_tarnelConfig.cmake
-  INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/em_tarnel PATH_VARS EM_PRIVATE_DIR)
-write_basic_package_version_file(${CMAKE_BINARY_DIR}/em_tarnelConfigVersion.cmake COMPATIBILITY SameMajorVersion)
-install(FILES ${CMAKE_BINARY_DIR}/em_tarnelConfig.cmake ${CMAKE_BINARY_DIR}/em_tarnelConfigVersion.cmake
-        DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/em_tarnel)
+if(WIN32)
+  # A Windows host is built by another compiler: it gets the record's sources to build with its
+  # own, not an archive of ours.
+  foreach(src module/sip_record.cpp platform/utf8.cpp platform/codepage.h platform/win32/win32_util.h
+              ${EM_RECORD_HEAP_SOURCE})
+    get_filename_component(src ${src} ABSOLUTE BASE_DIR ${CMAKE_SOURCE_DIR})
+    file(RELATIVE_PATH rel ${CMAKE_SOURCE_DIR} ${src})
+    get_filename_component(dir ${rel} DIRECTORY)
+    install(FILES ${src} DESTINATION src/em_tarnel_record/${dir})
+  endforeach()
+else()
+  install(TARGETS em_record EXPORT em_tarnel_targets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  install(EXPORT em_tarnel_targets NAMESPACE em_tarnel:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/em_tarnel)
+  include(CMakePackageConfigHelpers)
+  configure_package_config_file(cmake/em_tarnelConfig.cmake.in ${CMAKE_BINARY_DIR}/em_tarnelConfig.cmake
+    INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/em_tarnel PATH_VARS EM_PRIVATE_DIR)
+  write_basic_package_version_file(${CMAKE_BINARY_DIR}/em_tarnelConfigVersion.cmake COMPATIBILITY SameMajorVersion)
+  install(FILES ${CMAKE_BINARY_DIR}/em_tarnelConfig.cmake ${CMAKE_BINARY_DIR}/em_tarnelConfigVersion.cmake
+          DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/em_tarnel)
+endif()
 
 # ---- packages ------------------------------------------------------------------------------------
 set(CPACK_PACKAGE_NAME em-tarnel)
