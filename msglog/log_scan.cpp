@@ -160,7 +160,11 @@ void ParseOldStyle(CTarnelModule& m, std::span<const uint8_t> data, uint32_t mod
     size_t offset = 0;
     while (offset < data.size()) {
         const size_t length = OldStyleEntryAt(data, offset);
-        if (length == 0) break;
+        if (length == 0) {
+            EM_TRACE(1, u"\nEM_TARNEL           : WARNING! MID 0x%08X: log entry cut off at offset %d (%d bytes left)",
+                     module_id, static_cast<uint32_t>(offset), static_cast<uint32_t>(data.size() - offset));
+            break;
+        }
         const uint8_t* p = data.data() + offset;
         const OldStyleKey k = OldStyleKeyOf(p);
         EM_TRACE(3, u"\nEM_TARNEL           : Add message log entry 0x%02X%02X OID %d", k.group, k.low, k.oid);
@@ -175,18 +179,29 @@ void ParseOldStyle(CTarnelModule& m, std::span<const uint8_t> data, uint32_t mod
     }
 }
 
-// Parses the unified records of one reply; a record that is not sound ends it.
+// Parses the unified records of one reply. A record whose length cannot be trusted ends it; a
+// record whose strings run past its length is skipped.
 void ParseUnified(std::span<const uint8_t> data, uint32_t module_id, EntryList& out) {
     size_t offset = 0;
     while (offset < data.size()) {
         auto entry = std::make_unique<CMsgLogEntry>();
-        const size_t length = ReadUnifiedRecord(data, offset, *entry);
-        if (length == 0) break;
-        EM_TRACE(3, u"\nEM_TARNEL           :  Add message log entry 0x%06X (CSS: %s)", entry->errorCode,
-                 (entry->flags & 1) ? u"yes" : u"no");
-        entry->moduleId = module_id;
-        out.push_back(std::move(entry));
-        offset += length;
+        const UnifiedRead r = ReadUnifiedRecord(data, offset, *entry);
+        if (r.length == 0) {
+            EM_TRACE(1, u"\nEM_TARNEL           : WARNING! MID 0x%08X: bad log record length at offset %d (%d bytes left)",
+                     module_id, static_cast<uint32_t>(offset), static_cast<uint32_t>(data.size() - offset));
+            break;
+        }
+        if (r.sound) {
+            EM_TRACE(3, u"\nEM_TARNEL           :  Add message log entry 0x%06X (CSS: %s)", entry->errorCode,
+                     (entry->flags & 1) ? u"yes" : u"no");
+            entry->moduleId = module_id;
+            out.push_back(std::move(entry));
+        } else {
+            EM_TRACE(1, u"\nEM_TARNEL           : WARNING! MID 0x%08X: log record 0x%06X at offset %d skipped: its strings "
+                        u"run past its %d bytes",
+                     module_id, entry->errorCode, static_cast<uint32_t>(offset), static_cast<uint32_t>(r.length));
+        }
+        offset += r.length;
     }
 }
 

@@ -61,11 +61,13 @@ void FillOldStyleEntry(const uint8_t* bytes, size_t length, uint32_t module_id, 
     out.entryClass = static_cast<uint8_t>(bytes[1] >> 6);
 }
 
-size_t ReadUnifiedRecord(std::span<const uint8_t> data, size_t offset, CMsgLogEntry& out) {
-    if (offset > data.size() || data.size() - offset < kUnifiedMinSize) return 0;
+UnifiedRead ReadUnifiedRecord(std::span<const uint8_t> data, size_t offset, CMsgLogEntry& out) {
+    UnifiedRead r;
+    if (offset > data.size() || data.size() - offset < kUnifiedMinSize) return r;
     const uint8_t* p = data.data() + offset;
     const size_t length = ReadU16(p);
-    if (length < kUnifiedMinSize || data.size() - offset < length) return 0;
+    if (length < kUnifiedMinSize || data.size() - offset < length) return r;
+    r.length = length;
 
     out.rawSel.clear();
     out.stringArgs.clear();
@@ -82,12 +84,13 @@ size_t ReadUnifiedRecord(std::span<const uint8_t> data, size_t offset, CMsgLogEn
     for (uint32_t index = 1; index <= count; ++index) {
         std::string_view rest(reinterpret_cast<const char*>(p + pos), length - pos);
         size_t end = rest.find('\0');
-        if (end == std::string_view::npos) return 0;  // runs past its record
-        if (end == 0) break;                          // an empty argument ends the list
+        if (end == std::string_view::npos) return r;  // runs past its record
+        if (end == 0) break;                           // an empty argument ends the list
         out.stringArgs.emplace(index, platform::Utf8ToUtf16(rest.substr(0, end)));
         pos += end + 1;
     }
-    return length;
+    r.sound = true;
+    return r;
 }
 
 uint32_t CssRequestOpcode(uint8_t group) {

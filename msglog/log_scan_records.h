@@ -48,10 +48,16 @@ std::u16string ObjectKey(const OldStyleKey& k);
 // Fills every field of an old-style entry except the CSS flag and the designation string.
 void FillOldStyleEntry(const uint8_t* bytes, size_t length, uint32_t module_id, CMsgLogEntry& out);
 
-// Reads the unified record at offset into out (moduleId left as it is) and returns its length;
-// 0 when the record is not sound: head cut off, length field below the head size or beyond the
-// data, or a string argument without its terminator inside the record.
-size_t ReadUnifiedRecord(std::span<const uint8_t> data, size_t offset, CMsgLogEntry& out);
+// What reading one unified record found.
+struct UnifiedRead {
+    // The record's length field, where the next record starts; 0 when it cannot be trusted (head
+    // cut off, length below the head size or beyond the data), and nothing after it can be found.
+    size_t length = 0;
+    // The string arguments lie inside the record; when not, the record is to be skipped.
+    bool sound = false;
+};
+// Reads the unified record at offset into out (moduleId left as it is).
+UnifiedRead ReadUnifiedRecord(std::span<const uint8_t> data, size_t offset, CMsgLogEntry& out);
 
 // The opcode that asks whether the object of an entry of this group supports CSS; 0 when the
 // group has none.
