@@ -2,6 +2,7 @@
 #include "xml/xml_document.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "platform/codepage.h"
 #include "xml/xml_scan.h"
@@ -195,7 +196,14 @@ std::basic_string_view<Ch> View(const Ch* s, size_t from, size_t len) {
 
 // ---- construction and loading ------------------------------------------------------------------
 
-CXmlDocument::CXmlDocument(uint32_t flags) : m_nDocFlags(flags) { m_aElems.resize(1); }
+namespace {
+std::atomic<uint64_t> g_loadGeneration{0};
+uint64_t NextLoadGeneration() { return g_loadGeneration.fetch_add(1, std::memory_order_relaxed) + 1; }
+}  // namespace
+
+CXmlDocument::CXmlDocument(uint32_t flags) : m_nDocFlags(flags), m_nLoadGeneration(NextLoadGeneration()) {
+    m_aElems.resize(1);
+}
 
 CXmlDocument::~CXmlDocument() = default;
 
@@ -296,6 +304,7 @@ bool CXmlDocument::Parse() {
 void CXmlDocument::BeginIndex(size_t n, ParseState& st) {
     ResetPosition();
     m_bSyntaxError = false;
+    m_nLoadGeneration = NextLoadGeneration();
     m_aElems.clear();
     m_aElems.reserve(n / 64 + 8);
     m_aElems.emplace_back();
