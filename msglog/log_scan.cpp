@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "diag/debug.h"
+#include "module/opcodes.h"
 #include "module/tarnel_module.h"
 #include "msglog/log_merge.h"
 #include "msglog/log_scan_records.h"
@@ -16,7 +17,6 @@ namespace em {
 namespace {
 
 constexpr uint32_t kLogReadTimeoutMs = 150000;
-constexpr uint32_t kLookupTimeoutMs = 10000;
 constexpr uint32_t kCriticalErrorLog = 0;       // CMOID_CriticalErrorLog
 constexpr uint32_t kNonCriticalMessageLog = 1;  // CMOID_NonCriticalMessageLog
 
@@ -84,7 +84,7 @@ void ReadOldStyleLog(CTarnelModule& m, uint32_t cabinet, const std::vector<uint3
     EM_TRACE(2, t.heading);
     CSipRecord collection;
     for (uint32_t mi : modules) {
-        CSipRecord work(kCmLogEntry, 0, t.object, cabinet, kNoStatus);
+        CSipRecord work(opcode::kLogEntry, 0, t.object, cabinet, kNoStatus);
         work.SetModuleId(mi);
         EM_TRACE(2, t.request, mi);
         m.PassDown(work, kLogReadTimeoutMs);
@@ -116,7 +116,7 @@ void ReadOldStyleLog(CTarnelModule& m, uint32_t cabinet, const std::vector<uint3
 // Sends a lookup request for the object of an old-style entry; true with a final status.
 bool AskLowerModule(CTarnelModule& m, CSipRecord& request) {
     m.TranslateOids(request);
-    m.PassDown(request, kLookupTimeoutMs);
+    m.PassDown(request, CTarnelModule::kLookupTimeoutMs);
     return IsFinalStatus(StatusOf(request, 0));
 }
 
@@ -130,7 +130,7 @@ uint32_t LookUpCss(CTarnelModule& m, const OldStyleKey& k, const std::u16string&
         if (AskLowerModule(m, request)) {
             uint32_t value = 0;
             request.GetDataUInt(0, value);
-            flag = (value & 0xFF) != 0 ? 1 : 0;
+            flag = (value & 0xFF) != 0 ? kCssFlag : 0;
             m.ScanCaches().StoreCss(key, flag);
         }
     }
@@ -193,7 +193,7 @@ void ParseUnified(std::span<const uint8_t> data, uint32_t module_id, EntryList& 
         }
         if (r.sound) {
             EM_TRACE(3, u"\nEM_TARNEL           :  Add message log entry 0x%06X (CSS: %s)", entry->errorCode,
-                     (entry->flags & 1) ? u"yes" : u"no");
+                     (entry->flags & kCssFlag) ? u"yes" : u"no");
             entry->moduleId = module_id;
             out.push_back(std::move(entry));
         } else {
@@ -212,18 +212,18 @@ void CTarnelModule::OnTaskExecution(CSipRecord& request, int /*level*/) {
     EM_TRACE(2, u"\nEM_TARNEL (OnTaskX) : OnTaskExecution: CABID %04d OC 0x%04X-0x%04X OID 0x%04X", ca, oc,
              request.Value(key::OE), request.Value(key::OI));
     switch (oc) {
-        case kCmLogMessageArgumentsRead:
+        case opcode::kLogMessageArgumentsRead:
             RunLogScan(ca);
             break;
-        case 0x0B19:  // raw SEL data of a cached entry
+        case opcode::kLogMessageRaw:
             RunRawSelTask(request);
             break;
-        case 0x0B17:  // message texts that missed the text caches
-        case 0x0B1A:
-        case 0x0B21:
-        case 0x0B23:
-        case 0x0B24:
-        case 0x0B25:
+        case opcode::kResolutions:  // message texts that missed the text caches
+        case opcode::kCauses:
+        case opcode::kLongText:
+        case opcode::kSummary:
+        case opcode::kCauseParagraph:
+        case opcode::kResolutionParagraph:
             RunTextTask(request);
             break;
         default:
@@ -239,7 +239,7 @@ void CTarnelModule::RunLogScan(uint32_t cabinet) {
     m_msgLogCache.SetCacheReady(cabinet, false);
     try {
         EM_TRACE(4, u"\nEM_TARNEL           : Request message log using CM_LogMessageArgumentsRead broadcast...");
-        CSipRecord work(kCmLogMessageArgumentsRead, 0, 0, cabinet, kNoStatus);
+        CSipRecord work(opcode::kLogMessageArgumentsRead, 0, 0, cabinet, kNoStatus);
         Broadcast(work, kLogReadTimeoutMs);
         EM_TRACE(4, u"\nEM_TARNEL           : ... broadcast completed");
 
@@ -273,9 +273,9 @@ uint32_t CTarnelModule::FillCache(CSipRecord& record) {
     if (!cabinet) return 0;
 
     const uint32_t oc = record.GetCommandValue(0, key::OC, 0);
-    const size_t min_size = oc == kCmLogEntry ? kOldStyleMinSize : kUnifiedMinSize;
+    const size_t min_size = oc == opcode::kLogEntry ? kOldStyleMinSize : kUnifiedMinSize;
     EntryList merged;
-    if (oc == kCmLogEntry || oc == kCmLogMessageArgumentsRead) {
+    if (oc == opcode::kLogEntry || oc == opcode::kLogMessageArgumentsRead) {
         EntryList source;
         std::vector<uint8_t> bytes;
         const uint32_t count = record.CommandCount();
@@ -286,7 +286,7 @@ uint32_t CTarnelModule::FillCache(CSipRecord& record) {
             if (!record.GetDataBytes(n, bytes) || bytes.size() < min_size) continue;
             source.clear();
             const uint32_t mi = record.GetCommandValue(n, key::MI, 0);
-            if (oc == kCmLogEntry) ParseOldStyle(*this, bytes, mi, source);
+            if (oc == opcode::kLogEntry) ParseOldStyle(*this, bytes, mi, source);
             else ParseUnified(bytes, mi, source);
             EM_TRACE(4, u"\nEM_TARNEL           :     %d message log entries in source table",
                      static_cast<uint32_t>(source.size()));

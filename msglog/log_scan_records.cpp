@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "diag/format.h"
-#include "msglog/sel_entry.h"
+#include "module/byte_order.h"
 #include "platform/codepage.h"
 
 namespace em {
@@ -42,7 +42,7 @@ size_t OldStyleEntryAt(std::span<const uint8_t> data, size_t offset) {
 }
 
 OldStyleKey OldStyleKeyOf(const uint8_t* entry) {
-    return {SelGroup(entry), entry[0], SelObjectIndex(entry), ReadU16(entry + 8)};
+    return {SelGroup(entry), entry[0], SelObjectIndex(entry), SelCabinet(entry)};
 }
 
 std::u16string ObjectKey(const OldStyleKey& k) {
@@ -54,7 +54,7 @@ void FillOldStyleEntry(const uint8_t* bytes, size_t length, uint32_t module_id, 
     out.rawSel.assign(bytes, bytes + length);
     out.errorCode = (static_cast<uint32_t>(SelGroup(bytes)) << 8) | bytes[0];
     out.flags = 0;
-    out.timestamp = ReadU32(bytes + 4);
+    out.timestamp = SelTime(bytes);
     out.selRecordId = CMsgLogEntry::kNoSelRecordId;
     out.platformId = 0;
     out.oldStyle = 1;
@@ -65,17 +65,17 @@ UnifiedRead ReadUnifiedRecord(std::span<const uint8_t> data, size_t offset, CMsg
     UnifiedRead r;
     if (offset > data.size() || data.size() - offset < kUnifiedMinSize) return r;
     const uint8_t* p = data.data() + offset;
-    const size_t length = ReadU16(p);
+    const size_t length = LoadLe16(p);
     if (length < kUnifiedMinSize || data.size() - offset < length) return r;
     r.length = length;
 
     out.rawSel.clear();
     out.stringArgs.clear();
     out.platformId = p[3];
-    out.errorCode = ReadU32(p + 4);
-    out.flags = ReadU32(p + 8);
-    out.timestamp = ReadU32(p + 12);
-    out.selRecordId = ReadU32(p + 16);
+    out.errorCode = LoadLe32(p + 4);
+    out.flags = LoadLe32(p + 8);
+    out.timestamp = LoadLe32(p + 12);
+    out.selRecordId = LoadLe32(p + 16);
     out.entryClass = p[24];
     out.oldStyle = 0;
 

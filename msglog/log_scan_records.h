@@ -1,7 +1,7 @@
 // The two forms of log data that lower modules answer with, read with bounds checks, and the
 // tables that name the requests for an old-style entry's CSS flag and designation string.
 //
-// Old-style SEL entry (CM_LogEntry, 0x0B00), little-endian, back to back:
+// Old-style SEL entry (CM_LogEntry, 0x0B00; see sel_entry.h), little-endian, back to back:
 //   0 u8 error code low byte | 1 u8 bits 0-5 group, bits 6-7 class | 3 u8 n (32-bit words)
 //   4 u32 time | 8 u16 cabinet | 10 u16 OID | 12 u32 x (n - 1) further words
 // Unified record (CM_LogMessageArgumentsRead, 0x0B16), little-endian, back to back:
@@ -15,20 +15,14 @@
 #include <string>
 
 #include "msglog/msg_log_cache.h"
+#include "msglog/sel_entry.h"
 
 namespace em {
 
-inline constexpr uint32_t kCmLogEntry = 0x0B00;
-inline constexpr uint32_t kCmLogMessageArgumentsRead = 0x0B16;
-inline constexpr size_t kOldStyleMinSize = 12;
+inline constexpr size_t kOldStyleMinSize = kSelHeadSize;
 inline constexpr size_t kUnifiedMinSize = 26;
 inline constexpr uint32_t kNoRequestOpcode = 0xFFFFFFFFu;
-
-inline uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t ReadU32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
+inline constexpr uint32_t kCssFlag = 1;  // bit 0 of an entry's flags
 
 // The old-style entry at offset: its length when the whole entry lies inside data, else 0 (a head
 // shorter than 12 bytes or an entry cut off by the end of the data).
