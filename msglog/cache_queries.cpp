@@ -131,7 +131,9 @@ bool CTarnelModule::GetMsgLogCacheEntries(CSipRecord& record) {
                     }
                 }
                 if (!long_text.empty()) {
-                    if (!e.stringArgs.empty()) text = CLogMsgDecoder::SubstituteStringArgs(long_text, e.stringArgs);
+                    // Twice what a record can hold: whatever its UTF-8 form, the cut falls inside.
+                    if (!e.stringArgs.empty())
+                        text = CLogMsgDecoder::SubstituteStringArgs(long_text, e.stringArgs, 2 * kMaxTextBytes);
                     if (text.empty()) text = std::move(long_text);
                 }
             } else {

@@ -1,6 +1,7 @@
 // CLogMsgDecoder: old-style SEL entries to text, and the placeholder operations on message texts.
 #include "msglog/log_msg_decoder.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "diag/debug.h"
@@ -260,9 +261,9 @@ std::u16string CLogMsgDecoder::FormatSelMessage(std::u16string_view format, cons
 }
 
 std::u16string CLogMsgDecoder::SubstituteStringArgs(std::u16string_view text,
-                                                    const std::map<uint32_t, std::u16string>& args) {
+                                                    const std::map<uint32_t, std::u16string>& args, size_t limit) {
     std::u16string out;
-    out.reserve(text.size());
+    out.reserve(std::min(text.size(), limit));
     bool inside = false;
     uint32_t number = 0;
     auto end_placeholder = [&] {
@@ -275,6 +276,7 @@ std::u16string CLogMsgDecoder::SubstituteStringArgs(std::u16string_view text,
         }
     };
     for (const char16_t c : text) {
+        if (out.size() > limit) return out;
         if (!inside) {
             if (c == u'%') {
                 inside = true;
