@@ -158,6 +158,11 @@ TEST(LogScan, LyingLogData) {
         return Cat({Unified(0x40, 1, {"a"}), second, Unified(0x42, 3, {"b"}), Unified(0x43, 4, {})});
     };
     Bytes bad_last = Cat({Unified(0x40, 1, {}), unterminated});
+    // Counts as high as they go: a text entry of 255 words (1028 bytes) in 100 bytes, and a
+    // record of 255 one-letter arguments, all present.
+    Bytes long_text = Cat({Sel(0x0101, 1), Sel(0x3F00, 2, 0, 255)});
+    long_text.resize(112);
+    std::vector<std::string> letters(255, "z");
 
     struct Case {
         const char* what;
@@ -177,6 +182,10 @@ TEST(LogScan, LyingLogData) {
          "MID 0x00010001: log record 0x000041 at offset 28 skipped: its strings run past its 34 bytes"},
         {"argument count too high", Scenario({Mod(kA, {Ans(kArgsRead, Raw(four(count_high)))})}), {1, 3, 4}, "skipped"},
         {"last record bad inside", Scenario({Mod(kA, {Ans(kArgsRead, Raw(bad_last))})}), {1}, "skipped"},
+        {"255 words in 100 bytes", Scenario({Mod(kA, {Ans(kLogEntry, Raw(long_text), 0, 0)})}), {1},
+         "log entry cut off at offset 12 (100 bytes left)"},
+        {"255 arguments", Scenario({Mod(kA, {Ans(kArgsRead, Raw(four(Unified(0x41, 2, letters))))})}), {1, 2, 3, 4},
+         nullptr},
         {"fewer than 26 bytes", Scenario({Mod(kA, {Ans(kArgsRead, Raw(Bytes(25, 30)))})}), {}, nullptr},
         {"number instead of bytes", Scenario({Mod(kA, {Ans(kArgsRead, "4000000000")})}), {}, nullptr},
         {"text instead of bytes", Scenario({Mod(kA, {Ans(kLogEntry, R"("short text")", 0, 0)})}), {}, nullptr},
