@@ -1,9 +1,7 @@
 // The two forms of log data that lower modules answer with, read with bounds checks, and the
 // tables that name the requests for an old-style entry's CSS flag and designation string.
 //
-// Old-style SEL entry (CM_LogEntry, 0x0B00; see sel_entry.h), little-endian, back to back:
-//   0 u8 error code low byte | 1 u8 bits 0-5 group, bits 6-7 class | 3 u8 n (32-bit words)
-//   4 u32 time | 8 u16 cabinet | 10 u16 OID | 12 u32 x (n - 1) further words
+// Old-style SEL entries (CM_LogEntry, 0x0B00), back to back; their layout is in sel_entry.h.
 // Unified record (CM_LogMessageArgumentsRead, 0x0B16), little-endian, back to back:
 //   0 u16 record length | 3 u8 platform | 4 u32 error code | 8 u32 flags (bit 0 CSS) | 12 u32 time
 //   16 u32 SEL record id | 24 u8 class | 25 u8 string count | 26 zero-terminated UTF-8 strings
