@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "diag/debug.h"
+#include "module/byte_order.h"
 #include "msglog/log_msg_decoder.h"
 #include "msglog/log_msg_file.h"
 
@@ -59,8 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::vector<uint32_t> args;
     for (size_t i = 0; i + 4 <= rest_len; i += 4)
-        args.push_back(static_cast<uint32_t>(rest[i]) | (static_cast<uint32_t>(rest[i + 1]) << 8) |
-                       (static_cast<uint32_t>(rest[i + 2]) << 16) | (static_cast<uint32_t>(rest[i + 3]) << 24));
+        args.push_back(em::LoadLe32(rest + i));
 
     const uint32_t unified = mode & 1;
     const std::u16string designation = u"FAN \"1\"";

@@ -3,18 +3,11 @@
 #include <cstring>
 
 #include "diag/debug.h"
+#include "module/byte_order.h"
 
 namespace em {
 
 namespace {
-
-uint32_t ReadU32(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-
-void WriteU32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 
 // A bounded copy into a 100-character field: zero-padded, the 100th character always 0.
 void WriteName(uint8_t* p, const char16_t* text) {
@@ -45,11 +38,11 @@ CTarnelModule::~CTarnelModule() noexcept(false) {
 uint32_t CTarnelModule::GetModuleInfo(void* info) {
     if (!info) return 0;
     auto* p = static_cast<uint8_t*>(info);
-    if (ReadU32(p) < kModuleInfoSize) return 0;
-    WriteU32(p + 8, ReadU32(p + 8) | 3u);
-    WriteU32(p + 24, (ReadU32(p + 24) & ~2u) | 5u);
-    WriteU32(p + 32, 100);
-    WriteU32(p + 48, 0);
+    if (LoadLe32(p) < kModuleInfoSize) return 0;
+    StoreLe32(p + 8, LoadLe32(p + 8) | 3u);
+    StoreLe32(p + 24, (LoadLe32(p + 24) & ~2u) | 5u);
+    StoreLe32(p + 32, 100);
+    StoreLe32(p + 48, 0);
     WriteName(p + 52, kModuleName);
     WriteName(p + 252, kDescription);
     return 1;

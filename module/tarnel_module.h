@@ -99,6 +99,9 @@ public:
     uint32_t CacheWaitMs() const { return m_dwCacheWaitMs.load(std::memory_order_relaxed); }
     void SetCacheWaitMs(uint32_t ms) { m_dwCacheWaitMs.store(ms, std::memory_order_relaxed); }
 
+    // How long a lookup in a lower module may take: CSS flag, designation string, message text.
+    static constexpr uint32_t kLookupTimeoutMs = 10000;
+
     static constexpr const char16_t* kModuleName = u"EM_TARNEL";
     static constexpr const char16_t* kDescription = u"OID mapper extension module";
 

@@ -7,6 +7,8 @@
 
 #include "diag/debug.h"
 #include "diag/format.h"
+#include "module/byte_order.h"
+#include "module/opcodes.h"
 #include "module/sip_record.h"
 #include "module/tarnel_module.h"
 #include "msglog/log_msg_decoder.h"
@@ -16,8 +18,6 @@ namespace em {
 
 namespace {
 
-constexpr uint32_t kLongTextRequest = 0x0B21;
-constexpr uint32_t kLookupTimeoutMs = 10000;
 constexpr uint32_t kAllLanguages = 0xFFFFFFFF;  // old-style entries without language and designation
 
 // Entry record: u16 length, u8 type 3, u8 class, u16 code, u8 flags, u8 0, u32 time, u32 number,
@@ -36,16 +36,6 @@ size_t FittingLength(const std::string& utf8, size_t max) {
     return n;
 }
 
-void PutU16(std::vector<uint8_t>& out, uint32_t v) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-void PutU32(std::vector<uint8_t>& out, uint32_t v) {
-    PutU16(out, v & 0xFFFF);
-    PutU16(out, v >> 16);
-}
-
 // The 16-bit code of the record: old style the code itself; unified bits 16-23 as the high byte
 // and bits 0-7 as the low byte.
 uint32_t RecordCode(const CMsgLogEntry& e) {
@@ -55,14 +45,14 @@ uint32_t RecordCode(const CMsgLogEntry& e) {
 
 void AppendRecord(std::vector<uint8_t>& out, const CMsgLogEntry& e, const std::string& utf8) {
     const size_t length = FittingLength(utf8, kMaxTextBytes);
-    PutU16(out, static_cast<uint32_t>(kRecordHeadSize + length + 1));
+    AppendLe16(out, static_cast<uint16_t>(kRecordHeadSize + length + 1));
     out.push_back(kRecordType);
     out.push_back(e.entryClass);
-    PutU16(out, RecordCode(e));
+    AppendLe16(out, static_cast<uint16_t>(RecordCode(e)));
     out.push_back(static_cast<uint8_t>(e.flags));
     out.push_back(0);
-    PutU32(out, e.timestamp);
-    PutU32(out, e.sequenceNumber);
+    AppendLe32(out, e.timestamp);
+    AppendLe32(out, e.sequenceNumber);
     out.insert(out.end(), utf8.begin(), utf8.begin() + static_cast<std::ptrdiff_t>(length));
     out.push_back(0);
 }
@@ -131,7 +121,7 @@ bool CTarnelModule::GetMsgLogCacheEntries(CSipRecord& record) {
                 const TextKey key{e.errorCode, static_cast<uint16_t>(oe), 0};
                 if (!m_textCaches.longText.Get(key, long_text)) {
                     EM_TRACE(4, u"\nEM_TARNEL           :     Request long text message string via VELT ...");
-                    CSipRecord request(kLongTextRequest, oe, 0, ServerCabinetNumber(), status::kPending);
+                    CSipRecord request(opcode::kLongText, oe, 0, ServerCabinetNumber(), status::kPending);
                     request.SetDataUInt(request.CurrentCommand(), e.errorCode);
                     PassDown(request, kLookupTimeoutMs);
                     if (IsFinalStatus(request.Value(key::ST))) {
@@ -141,7 +131,9 @@ bool CTarnelModule::GetMsgLogCacheEntries(CSipRecord& record) {
                     }
                 }
                 if (!long_text.empty()) {
-                    if (!e.stringArgs.empty()) text = CLogMsgDecoder::SubstituteStringArgs(long_text, e.stringArgs);
+                    // Twice what a record can hold: whatever its UTF-8 form, the cut falls inside.
+                    if (!e.stringArgs.empty())
+                        text = CLogMsgDecoder::SubstituteStringArgs(long_text, e.stringArgs, 2 * kMaxTextBytes);
                     if (text.empty()) text = std::move(long_text);
                 }
             } else {

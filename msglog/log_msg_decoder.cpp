@@ -1,6 +1,7 @@
 // CLogMsgDecoder: old-style SEL entries to text, and the placeholder operations on message texts.
 #include "msglog/log_msg_decoder.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "diag/debug.h"
@@ -14,15 +15,6 @@ namespace em {
 namespace {
 
 constexpr uint16_t kPackedTextMark = 0xCCCC;
-
-uint16_t ReadU16(const std::vector<uint8_t>& b, size_t at) {
-    return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
-}
-
-uint32_t ReadU32(const std::vector<uint8_t>& b, size_t at) {
-    return static_cast<uint32_t>(b[at]) | (static_cast<uint32_t>(b[at + 1]) << 8) |
-           (static_cast<uint32_t>(b[at + 2]) << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
-}
 
 // Extends a placeholder number by one digit; a number too large for 32 bits stays at the maximum
 // (it names no argument either way).
@@ -104,8 +96,8 @@ bool CLogMsgDecoder::DecodeEntry(std::u16string& out, const std::vector<uint8_t>
             platform::Utf8ToUtf16(text, line);
         } else {
             EM_TRACE(4, u"\nCLogMsgDecoder      :     Number Args (pLogEntry): %d", n);
-            const uint16_t cabinet = ReadU16(entry, 8);
-            const uint16_t oid = ReadU16(entry, 10);
+            const uint16_t cabinet = SelCabinet(entry.data());
+            const uint16_t oid = SelObjectIndex(entry.data());
             // Further words: n - 1 of them, within the entry's length and the bytes at hand.
             size_t further = n >= 1 ? n - 1 : 0;
             const size_t length = std::min<size_t>(SelEntryLength(entry.data()), entry.size());
@@ -123,7 +115,7 @@ bool CLogMsgDecoder::DecodeEntry(std::u16string& out, const std::vector<uint8_t>
                 args.push_back(cabinet);
                 args.push_back(oid);
             }
-            for (size_t k = 0; k < further; ++k) args.push_back(ReadU32(entry, kSelHeadSize + 4 * k));
+            for (size_t k = 0; k < further; ++k) args.push_back(LoadLe32(entry.data() + kSelHeadSize + 4 * k));
 
             if (m_dwUnified) {
                 EM_TRACE(4, u"\nCLogMsgDecoder      : Unified SEL error code: 0x%X (Lang: \"%s\")", code, lang);
@@ -269,9 +261,9 @@ std::u16string CLogMsgDecoder::FormatSelMessage(std::u16string_view format, cons
 }
 
 std::u16string CLogMsgDecoder::SubstituteStringArgs(std::u16string_view text,
-                                                    const std::map<uint32_t, std::u16string>& args) {
+                                                    const std::map<uint32_t, std::u16string>& args, size_t limit) {
     std::u16string out;
-    out.reserve(text.size());
+    out.reserve(std::min(text.size(), limit));
     bool inside = false;
     uint32_t number = 0;
     auto end_placeholder = [&] {
@@ -284,6 +276,7 @@ std::u16string CLogMsgDecoder::SubstituteStringArgs(std::u16string_view text,
         }
     };
     for (const char16_t c : text) {
+        if (out.size() > limit) return out;
         if (!inside) {
             if (c == u'%') {
                 inside = true;

@@ -36,8 +36,12 @@ public:
     static std::u16string FormatSelMessage(std::u16string_view format, const std::vector<uint32_t>& args,
                                            const std::u16string* designation, bool packed_text, uint32_t unified);
     // Placeholders %N of a text fetched from a lower module, by the entry's string arguments.
+    // Stops once the result is longer than limit characters: a caller that keeps only the start
+    // of the text need not make all of it (a short text of many placeholders for a long argument
+    // would grow without bound).
     static std::u16string SubstituteStringArgs(std::u16string_view text,
-                                               const std::map<uint32_t, std::u16string>& args);
+                                               const std::map<uint32_t, std::u16string>& args,
+                                               size_t limit = std::u16string::npos);
     // Replaces the first occurrence of param in every paragraph from first on; an empty
     // replacement empties the paragraphs that hold it. True when param was found anywhere.
     static bool ReplaceMultiStringParam(std::vector<std::u16string>& paragraphs, const std::u16string* param,

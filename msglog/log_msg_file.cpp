@@ -50,22 +50,6 @@ private:
 
 // ---- CLogMsgXmlFileImpl ------------------------------------------------------------------------
 
-bool CLogMsgXmlFileImpl::LoadFile(std::u16string_view path) {
-    DropEventIndex();
-    return CXmlDocument::LoadFile(path);
-}
-
-bool CLogMsgXmlFileImpl::SetDocument(std::u16string_view text) {
-    DropEventIndex();
-    return CXmlDocument::SetDocument(text);
-}
-
-void CLogMsgXmlFileImpl::DropEventIndex() {
-    m_bIndexBuilt = false;
-    m_iIndexedEvents = 0;
-    m_mapEventByCode.clear();
-}
-
 std::u16string CLogMsgXmlFileImpl::FindLanguageName(uint16_t language_id) {
     const std::u16string locale = diag::Format(u"0x%X", static_cast<uint32_t>(language_id));
     ResetPosition();
@@ -82,6 +66,7 @@ void CLogMsgXmlFileImpl::BuildEventIndex() {
     // The same walk a search makes, once: every Event element of this Events element, in order,
     // and for each code text only the first element that carries it.
     m_mapEventByCode.clear();
+    m_nIndexedGeneration = LoadGeneration();
     m_iIndexedEvents = m_iPosParent;
     const uint32_t parent = m_iPosParent;
     while (FindElement(u"Event")) m_mapEventByCode.try_emplace(UpperKey(GetAttribute(u"ErrorCode")), m_iPos);
@@ -93,7 +78,8 @@ void CLogMsgXmlFileImpl::BuildEventIndex() {
 }
 
 bool CLogMsgXmlFileImpl::FindEvent(std::u16string_view code_text) {
-    if (!m_bIndexBuilt || m_iIndexedEvents != m_iPosParent) BuildEventIndex();
+    if (!m_bIndexBuilt || m_nIndexedGeneration != LoadGeneration() || m_iIndexedEvents != m_iPosParent)
+        BuildEventIndex();
     const auto it = m_mapEventByCode.find(UpperKey(code_text));
     if (it == m_mapEventByCode.end()) return false;
     const uint32_t i = it->second;

@@ -26,10 +26,6 @@ class CLogMsgXmlFileImpl : public xml::CXmlDocument {
 public:
     CLogMsgXmlFileImpl() : CXmlDocument(0) {}
 
-    // Loading replaces the text; both drop the error-code index.
-    bool LoadFile(std::u16string_view path);
-    bool SetDocument(std::u16string_view text);
-
     // "lang" of the first Language whose "locale" is "0x%X" of the id; empty when there is none.
     std::u16string FindLanguageName(uint16_t language_id);
     // Text of the index-th key element of the first Messages (lang = language, or "en" when
@@ -42,10 +38,12 @@ private:
     // the Event elements from the first one would, but through the error-code index.
     bool FindEvent(std::u16string_view code_text);
     void BuildEventIndex();
-    void DropEventIndex();
 
+    // The text and the Events element the index was built for: a reload of any kind gives the
+    // document a new load generation, and the index is built again on the next search.
     bool m_bIndexBuilt = false;
-    uint32_t m_iIndexedEvents = 0;  // the Events element the index was built for
+    uint64_t m_nIndexedGeneration = 0;
+    uint32_t m_iIndexedEvents = 0;
     // Upper-cased ErrorCode text -> the first Event element (document order) that carries it.
     std::unordered_map<std::u16string, uint32_t> m_mapEventByCode;
 };

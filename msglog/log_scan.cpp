@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "diag/debug.h"
+#include "module/opcodes.h"
 #include "module/tarnel_module.h"
 #include "msglog/log_merge.h"
 #include "msglog/log_scan_records.h"
@@ -16,7 +17,6 @@ namespace em {
 namespace {
 
 constexpr uint32_t kLogReadTimeoutMs = 150000;
-constexpr uint32_t kLookupTimeoutMs = 10000;
 constexpr uint32_t kCriticalErrorLog = 0;       // CMOID_CriticalErrorLog
 constexpr uint32_t kNonCriticalMessageLog = 1;  // CMOID_NonCriticalMessageLog
 
@@ -66,7 +66,7 @@ void ReadOldStyleLog(CTarnelModule& m, uint32_t cabinet, const std::vector<uint3
     EM_TRACE(2, t.heading);
     CSipRecord collection;
     for (uint32_t mi : modules) {
-        CSipRecord work(kCmLogEntry, 0, t.object, cabinet, kNoStatus);
+        CSipRecord work(opcode::kLogEntry, 0, t.object, cabinet, kNoStatus);
         work.SetModuleId(mi);
         EM_TRACE(2, t.request, mi);
         m.PassDown(work, kLogReadTimeoutMs);
@@ -98,7 +98,7 @@ void ReadOldStyleLog(CTarnelModule& m, uint32_t cabinet, const std::vector<uint3
 // Sends a lookup request for the object of an old-style entry; true with a final status.
 bool AskLowerModule(CTarnelModule& m, CSipRecord& request) {
     m.TranslateOids(request);
-    m.PassDown(request, kLookupTimeoutMs);
+    m.PassDown(request, CTarnelModule::kLookupTimeoutMs);
     return IsFinalStatus(StatusOf(request, 0));
 }
 
@@ -112,7 +112,7 @@ uint32_t LookUpCss(CTarnelModule& m, const OldStyleKey& k, const std::u16string&
         if (AskLowerModule(m, request)) {
             uint32_t value = 0;
             request.GetDataUInt(0, value);
-            flag = (value & 0xFF) != 0 ? 1 : 0;
+            flag = (value & 0xFF) != 0 ? kCssFlag : 0;
             m.ScanCaches().StoreCss(key, flag);
         }
     }
@@ -142,7 +142,11 @@ void ParseOldStyle(CTarnelModule& m, std::span<const uint8_t> data, uint32_t mod
     size_t offset = 0;
     while (offset < data.size()) {
         const size_t length = OldStyleEntryAt(data, offset);
-        if (length == 0) break;
+        if (length == 0) {
+            EM_TRACE(1, u"\nEM_TARNEL           : WARNING! MID 0x%08X: log entry cut off at offset %d (%d bytes left)",
+                     module_id, static_cast<uint32_t>(offset), static_cast<uint32_t>(data.size() - offset));
+            break;
+        }
         const uint8_t* p = data.data() + offset;
         const OldStyleKey k = OldStyleKeyOf(p);
         EM_TRACE(3, u"\nEM_TARNEL           : Add message log entry 0x%02X%02X OID %d", k.group, k.low, k.oid);
@@ -157,18 +161,29 @@ void ParseOldStyle(CTarnelModule& m, std::span<const uint8_t> data, uint32_t mod
     }
 }
 
-// Parses the unified records of one reply; a record that is not sound ends it.
+// Parses the unified records of one reply. A record whose length cannot be trusted ends it; a
+// record whose strings run past its length is skipped.
 void ParseUnified(std::span<const uint8_t> data, uint32_t module_id, EntryList& out) {
     size_t offset = 0;
     while (offset < data.size()) {
         auto entry = std::make_unique<CMsgLogEntry>();
-        const size_t length = ReadUnifiedRecord(data, offset, *entry);
-        if (length == 0) break;
-        EM_TRACE(3, u"\nEM_TARNEL           :  Add message log entry 0x%06X (CSS: %s)", entry->errorCode,
-                 (entry->flags & 1) ? u"yes" : u"no");
-        entry->moduleId = module_id;
-        out.push_back(std::move(entry));
-        offset += length;
+        const UnifiedRead r = ReadUnifiedRecord(data, offset, *entry);
+        if (r.length == 0) {
+            EM_TRACE(1, u"\nEM_TARNEL           : WARNING! MID 0x%08X: bad log record length at offset %d (%d bytes left)",
+                     module_id, static_cast<uint32_t>(offset), static_cast<uint32_t>(data.size() - offset));
+            break;
+        }
+        if (r.sound) {
+            EM_TRACE(3, u"\nEM_TARNEL           :  Add message log entry 0x%06X (CSS: %s)", entry->errorCode,
+                     (entry->flags & kCssFlag) ? u"yes" : u"no");
+            entry->moduleId = module_id;
+            out.push_back(std::move(entry));
+        } else {
+            EM_TRACE(1, u"\nEM_TARNEL           : WARNING! MID 0x%08X: log record 0x%06X at offset %d skipped: its strings "
+                        u"run past its %d bytes",
+                     module_id, entry->errorCode, static_cast<uint32_t>(offset), static_cast<uint32_t>(r.length));
+        }
+        offset += r.length;
     }
 }
 
@@ -179,18 +194,18 @@ void CTarnelModule::OnTaskExecution(CSipRecord& request, int /*level*/) {
     EM_TRACE(2, u"\nEM_TARNEL (OnTaskX) : OnTaskExecution: CABID %04d OC 0x%04X-0x%04X OID 0x%04X", ca, oc,
              request.Value(key::OE), request.Value(key::OI));
     switch (oc) {
-        case kCmLogMessageArgumentsRead:
+        case opcode::kLogMessageArgumentsRead:
             RunLogScan(ca);
             break;
-        case 0x0B19:  // raw SEL data of a cached entry
+        case opcode::kLogMessageRaw:
             RunRawSelTask(request);
             break;
-        case 0x0B17:  // message texts that missed the text caches
-        case 0x0B1A:
-        case 0x0B21:
-        case 0x0B23:
-        case 0x0B24:
-        case 0x0B25:
+        case opcode::kResolutions:  // message texts that missed the text caches
+        case opcode::kCauses:
+        case opcode::kLongText:
+        case opcode::kSummary:
+        case opcode::kCauseParagraph:
+        case opcode::kResolutionParagraph:
             RunTextTask(request);
             break;
         default:
@@ -206,7 +221,7 @@ void CTarnelModule::RunLogScan(uint32_t cabinet) {
     m_msgLogCache.SetCacheReady(cabinet, false);
     try {
         EM_TRACE(4, u"\nEM_TARNEL           : Request message log using CM_LogMessageArgumentsRead broadcast...");
-        CSipRecord work(kCmLogMessageArgumentsRead, 0, 0, cabinet, kNoStatus);
+        CSipRecord work(opcode::kLogMessageArgumentsRead, 0, 0, cabinet, kNoStatus);
         Broadcast(work, kLogReadTimeoutMs);
         EM_TRACE(4, u"\nEM_TARNEL           : ... broadcast completed");
 
@@ -240,9 +255,9 @@ uint32_t CTarnelModule::FillCache(CSipRecord& record) {
     if (!cabinet) return 0;
 
     const uint32_t oc = record.GetCommandValue(0, key::OC, 0);
-    const size_t min_size = oc == kCmLogEntry ? kOldStyleMinSize : kUnifiedMinSize;
+    const size_t min_size = oc == opcode::kLogEntry ? kOldStyleMinSize : kUnifiedMinSize;
     EntryList merged;
-    if (oc == kCmLogEntry || oc == kCmLogMessageArgumentsRead) {
+    if (oc == opcode::kLogEntry || oc == opcode::kLogMessageArgumentsRead) {
         EntryList source;
         std::vector<uint8_t> bytes;
         const uint32_t count = record.CommandCount();
@@ -253,7 +268,7 @@ uint32_t CTarnelModule::FillCache(CSipRecord& record) {
             if (!record.GetDataBytes(n, bytes) || bytes.size() < min_size) continue;
             source.clear();
             const uint32_t mi = record.GetCommandValue(n, key::MI, 0);
-            if (oc == kCmLogEntry) ParseOldStyle(*this, bytes, mi, source);
+            if (oc == opcode::kLogEntry) ParseOldStyle(*this, bytes, mi, source);
             else ParseUnified(bytes, mi, source);
             EM_TRACE(4, u"\nEM_TARNEL           :     %d message log entries in source table",
                      static_cast<uint32_t>(source.size()));

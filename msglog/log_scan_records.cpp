@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "diag/format.h"
-#include "msglog/sel_entry.h"
+#include "module/byte_order.h"
 #include "platform/codepage.h"
 
 namespace em {
@@ -42,7 +42,7 @@ size_t OldStyleEntryAt(std::span<const uint8_t> data, size_t offset) {
 }
 
 OldStyleKey OldStyleKeyOf(const uint8_t* entry) {
-    return {SelGroup(entry), entry[0], SelObjectIndex(entry), ReadU16(entry + 8)};
+    return {SelGroup(entry), entry[0], SelObjectIndex(entry), SelCabinet(entry)};
 }
 
 std::u16string ObjectKey(const OldStyleKey& k) {
@@ -54,26 +54,28 @@ void FillOldStyleEntry(const uint8_t* bytes, size_t length, uint32_t module_id, 
     out.rawSel.assign(bytes, bytes + length);
     out.errorCode = (static_cast<uint32_t>(SelGroup(bytes)) << 8) | bytes[0];
     out.flags = 0;
-    out.timestamp = ReadU32(bytes + 4);
+    out.timestamp = SelTime(bytes);
     out.selRecordId = CMsgLogEntry::kNoSelRecordId;
     out.platformId = 0;
     out.oldStyle = 1;
     out.entryClass = static_cast<uint8_t>(bytes[1] >> 6);
 }
 
-size_t ReadUnifiedRecord(std::span<const uint8_t> data, size_t offset, CMsgLogEntry& out) {
-    if (offset > data.size() || data.size() - offset < kUnifiedMinSize) return 0;
+UnifiedRead ReadUnifiedRecord(std::span<const uint8_t> data, size_t offset, CMsgLogEntry& out) {
+    UnifiedRead r;
+    if (offset > data.size() || data.size() - offset < kUnifiedMinSize) return r;
     const uint8_t* p = data.data() + offset;
-    const size_t length = ReadU16(p);
-    if (length < kUnifiedMinSize || data.size() - offset < length) return 0;
+    const size_t length = LoadLe16(p);
+    if (length < kUnifiedMinSize || data.size() - offset < length) return r;
+    r.length = length;
 
     out.rawSel.clear();
     out.stringArgs.clear();
     out.platformId = p[3];
-    out.errorCode = ReadU32(p + 4);
-    out.flags = ReadU32(p + 8);
-    out.timestamp = ReadU32(p + 12);
-    out.selRecordId = ReadU32(p + 16);
+    out.errorCode = LoadLe32(p + 4);
+    out.flags = LoadLe32(p + 8);
+    out.timestamp = LoadLe32(p + 12);
+    out.selRecordId = LoadLe32(p + 16);
     out.entryClass = p[24];
     out.oldStyle = 0;
 
@@ -82,12 +84,13 @@ size_t ReadUnifiedRecord(std::span<const uint8_t> data, size_t offset, CMsgLogEn
     for (uint32_t index = 1; index <= count; ++index) {
         std::string_view rest(reinterpret_cast<const char*>(p + pos), length - pos);
         size_t end = rest.find('\0');
-        if (end == std::string_view::npos) return 0;  // runs past its record
-        if (end == 0) break;                          // an empty argument ends the list
+        if (end == std::string_view::npos) return r;  // runs past its record
+        if (end == 0) break;                           // an empty argument ends the list
         out.stringArgs.emplace(index, platform::Utf8ToUtf16(rest.substr(0, end)));
         pos += end + 1;
     }
-    return length;
+    r.sound = true;
+    return r;
 }
 
 uint32_t CssRequestOpcode(uint8_t group) {

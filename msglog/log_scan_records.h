@@ -1,9 +1,7 @@
 // The two forms of log data that lower modules answer with, read with bounds checks, and the
 // tables that name the requests for an old-style entry's CSS flag and designation string.
 //
-// Old-style SEL entry (CM_LogEntry, 0x0B00), little-endian, back to back:
-//   0 u8 error code low byte | 1 u8 bits 0-5 group, bits 6-7 class | 3 u8 n (32-bit words)
-//   4 u32 time | 8 u16 cabinet | 10 u16 OID | 12 u32 x (n - 1) further words
+// Old-style SEL entries (CM_LogEntry, 0x0B00), back to back; their layout is in sel_entry.h.
 // Unified record (CM_LogMessageArgumentsRead, 0x0B16), little-endian, back to back:
 //   0 u16 record length | 3 u8 platform | 4 u32 error code | 8 u32 flags (bit 0 CSS) | 12 u32 time
 //   16 u32 SEL record id | 24 u8 class | 25 u8 string count | 26 zero-terminated UTF-8 strings
@@ -15,20 +13,14 @@
 #include <string>
 
 #include "msglog/msg_log_cache.h"
+#include "msglog/sel_entry.h"
 
 namespace em {
 
-inline constexpr uint32_t kCmLogEntry = 0x0B00;
-inline constexpr uint32_t kCmLogMessageArgumentsRead = 0x0B16;
-inline constexpr size_t kOldStyleMinSize = 12;
+inline constexpr size_t kOldStyleMinSize = kSelHeadSize;
 inline constexpr size_t kUnifiedMinSize = 26;
 inline constexpr uint32_t kNoRequestOpcode = 0xFFFFFFFFu;
-
-inline uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t ReadU32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
+inline constexpr uint32_t kCssFlag = 1;  // bit 0 of an entry's flags
 
 // The old-style entry at offset: its length when the whole entry lies inside data, else 0 (a head
 // shorter than 12 bytes or an entry cut off by the end of the data).
@@ -48,10 +40,16 @@ std::u16string ObjectKey(const OldStyleKey& k);
 // Fills every field of an old-style entry except the CSS flag and the designation string.
 void FillOldStyleEntry(const uint8_t* bytes, size_t length, uint32_t module_id, CMsgLogEntry& out);
 
-// Reads the unified record at offset into out (moduleId left as it is) and returns its length;
-// 0 when the record is not sound: head cut off, length field below the head size or beyond the
-// data, or a string argument without its terminator inside the record.
-size_t ReadUnifiedRecord(std::span<const uint8_t> data, size_t offset, CMsgLogEntry& out);
+// What reading one unified record found.
+struct UnifiedRead {
+    // The record's length field, where the next record starts; 0 when it cannot be trusted (head
+    // cut off, length below the head size or beyond the data), and nothing after it can be found.
+    size_t length = 0;
+    // The string arguments lie inside the record; when not, the record is to be skipped.
+    bool sound = false;
+};
+// Reads the unified record at offset into out (moduleId left as it is).
+UnifiedRead ReadUnifiedRecord(std::span<const uint8_t> data, size_t offset, CMsgLogEntry& out);
 
 // The opcode that asks whether the object of an entry of this group supports CSS; 0 when the
 // group has none.

@@ -171,6 +171,18 @@ TEST(CacheQueries, OldStyleCodeWithoutMessageAndOverlongText) {
     // Cut to the most whole characters that keep the record length within 16 bits.
     EXPECT_EQ(recs[0].length, 17u + 21839u * 3u);
     EXPECT_EQ(platform::Utf8ToUtf16(recs[0].text), euros.substr(0, 21839));
+
+    // A long text of 30000 placeholders for an argument of 65000 characters would be 3.9 GB
+    // once expanded; the record keeps only its start, and only that much is made.
+    Fixture big;
+    std::u16string many;
+    for (int i = 0; i < 30000; ++i) many += u"%1";
+    big.m.TextCaches().longText.Put({0x11, 0, 0}, many);
+    big.Store(UnifiedEntry(0x11, {{1, std::u16string(65000, u'A')}}));
+    recs = Records(big.Page(0));
+    ASSERT_EQ(recs.size(), 1u);
+    EXPECT_EQ(recs[0].length, 0xFFFFu);
+    EXPECT_EQ(recs[0].text, std::string(0xFFFF - 17, 'A'));
 }
 
 }  // namespace

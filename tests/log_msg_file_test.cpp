@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "msglog/log_msg_decoder.h"
@@ -55,9 +56,12 @@ std::filesystem::path ExecutableDir() {
     return std::filesystem::path(U8(exe)).parent_path();
 }
 
+std::string Ev(const std::string& code, const std::string& text) {
+    return "<Event ErrorCode=\"" + code + "\"><Messages lang=\"en\"><LongMsg>" + text + "</LongMsg></Messages></Event>";
+}
+
 std::string OneEventFile(const std::string& code, const std::string& text) {
-    return "<EventMsg><Events><Event ErrorCode=\"" + code + "\"><Messages lang=\"en\"><LongMsg>" + text +
-           "</LongMsg></Messages></Event></Events></EventMsg>";
+    return "<EventMsg><Events>" + Ev(code, text) + "</Events></EventMsg>";
 }
 
 // A file exercising the lookup rules: duplicates, letter case, digit counts, foreign elements.
@@ -166,6 +170,46 @@ TEST(LogMsgFile, IndexedSearchMatchesAWalk) {
         u"</Event></Events></EventMsg>"));
     EXPECT_EQ(doc.FindMessage(u"0x0001", u"LongMsg", nullptr, 0), u"one");
     EXPECT_EQ(doc.FindMessage(u"", u"LongMsg", nullptr, 0), u"no code");
+}
+
+TEST(LogMsgFile, EveryWayOfReloadingDropsTheIndex) {
+    // A lookup builds the error-code index; the next text, however it is loaded, is searched
+    // afresh. Both files hold the same elements with the two codes swapped.
+    const std::string before =
+        "<EventMsg><Events>" + Ev("0x0001", "old one") + Ev("0x0002", "old two") + "</Events></EventMsg>";
+    const std::string after =
+        "<EventMsg><Events>" + Ev("0x0002", "new two") + Ev("0x0001", "new one") + "</Events></EventMsg>";
+    test::TempDir dir;
+    const std::string path = dir.File("EVENTMSG.XML");
+    test::WriteBytes(path, after);
+    CLogMsgXmlFileImpl other;
+    ASSERT_TRUE(other.SetDocument(platform::Utf8ToUtf16(after)));
+
+    struct Way {
+        const char* what;
+        std::function<bool(CLogMsgXmlFileImpl&)> load;
+    } ways[] = {
+        {"SetDocument", [&](CLogMsgXmlFileImpl& d) { return d.SetDocument(platform::Utf8ToUtf16(after)); }},
+        {"LoadFile", [&](CLogMsgXmlFileImpl& d) { return d.LoadFile(platform::Utf8ToUtf16(path)); }},
+        {"LoadBytes", [&](CLogMsgXmlFileImpl& d) { return d.LoadBytes(after); }},
+        {"base SetDocument",
+         [&](xml::CXmlDocument& d) { return d.SetDocument(std::u16string_view(platform::Utf8ToUtf16(after))); }},
+        {"base LoadFile", [&](xml::CXmlDocument& d) { return d.LoadFile(platform::Utf8ToUtf16(path).c_str()); }},
+        {"base assigned",
+         [&](xml::CXmlDocument& d) {
+             d = static_cast<const xml::CXmlDocument&>(other);
+             return true;
+         }},
+    };
+    for (const Way& w : ways) {
+        SCOPED_TRACE(w.what);
+        CLogMsgXmlFileImpl doc;
+        ASSERT_TRUE(doc.SetDocument(platform::Utf8ToUtf16(before)));
+        EXPECT_EQ(doc.FindMessage(u"0x0002", u"LongMsg", nullptr, 0), u"old two");
+        ASSERT_TRUE(w.load(doc));
+        EXPECT_EQ(doc.FindMessage(u"0x0002", u"LongMsg", nullptr, 0), u"new two");
+        EXPECT_EQ(doc.FindMessage(u"0x0001", u"LongMsg", nullptr, 0), u"new one");
+    }
 }
 
 TEST(LogMsgFile, SearchTrace) {

@@ -12,19 +12,15 @@
 
 #include "host/lib/scenario.h"
 #include "host/lib/substitute_host.h"
+#include "module/byte_order.h"
 #include "module/sip_record.h"
 
 namespace em::test {
 
 using Bytes = std::vector<uint8_t>;
 
-inline void PutU16(Bytes& b, size_t at, uint16_t v) {
-    b[at] = static_cast<uint8_t>(v);
-    b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-inline void PutU32(Bytes& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
+inline void PutU16(Bytes& b, size_t at, uint16_t v) { StoreLe16(b.data() + at, v); }
+inline void PutU32(Bytes& b, size_t at, uint32_t v) { StoreLe32(b.data() + at, v); }
 
 // An old-style entry of the length its word count n gives it.
 inline Bytes Sel(uint16_t code, uint32_t time, uint16_t oid = 0, uint8_t n = 1, uint16_t cabinet = 0, uint8_t cls = 0) {

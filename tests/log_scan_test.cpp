@@ -136,42 +136,72 @@ TEST(LogScan, SetReadyFailureIsTraced) {
 
 // ---- bad log data ----
 
-TEST(LogScan, LyingLogDataEndsTheParseAndKeepsWhatCameBefore) {
+TEST(LogScan, LyingLogData) {
+    // A length that cannot be trusted ends the reply's parse; a record whose own length is sound
+    // but whose strings run past it is skipped and the next record is read.
     Bytes cut_old = Cat({Sel(0x0101, 1), Sel(0x0101, 2, 0, 3)});
     cut_old.resize(cut_old.size() - 3);  // second entry (20 bytes) cut in the middle
-    Bytes zero_len = Cat({Unified(0x10, 1, {"a"}), Unified(0x11, 2, {})});
-    PutU16(zero_len, zero_len.size() - 26, 0);
-    Bytes past_end = Cat({Unified(0x20, 3, {}), Unified(0x21, 4, {"abc"})});
+    Bytes zero_len = Cat({Unified(0x10, 1, {"a"}), Unified(0x11, 2, {}), Unified(0x12, 3, {})});
+    PutU16(zero_len, zero_len.size() - 52, 0);
+    Bytes past_end = Cat({Unified(0x20, 1, {}), Unified(0x21, 2, {"abc"})});
     PutU16(past_end, 26, 200);
-    Bytes below_head = Cat({Unified(0x30, 5, {}), Unified(0x31, 6, {})});
+    Bytes below_head = Cat({Unified(0x30, 1, {}), Unified(0x31, 2, {}), Unified(0x32, 3, {})});
     PutU16(below_head, 26, 4);
-    Bytes unterminated = Cat({Unified(0x40, 7, {}), Unified(0x41, 8, {"ok", "open"})});
-    unterminated.back() = 'x';  // the last argument's terminator is gone
-    Bytes head_cut = Cat({Unified(0x50, 9, {}), Bytes(20, 1)});
+    Bytes head_cut = Cat({Unified(0x50, 1, {}), Bytes(20, 1)});
+    // Four records, the second one bad inside: its last argument lost its terminator, or it
+    // counts more arguments than it holds.
+    Bytes unterminated = Unified(0x41, 2, {"ok", "open"});
+    unterminated.back() = 'x';
+    Bytes count_high = Unified(0x41, 2, {"one"});
+    count_high[25] = 3;
+    auto four = [](const Bytes& second) {
+        return Cat({Unified(0x40, 1, {"a"}), second, Unified(0x42, 3, {"b"}), Unified(0x43, 4, {})});
+    };
+    Bytes bad_last = Cat({Unified(0x40, 1, {}), unterminated});
+    // Counts as high as they go: a text entry of 255 words (1028 bytes) in 100 bytes, and a
+    // record of 255 one-letter arguments, all present.
+    Bytes long_text = Cat({Sel(0x0101, 1), Sel(0x3F00, 2, 0, 255)});
+    long_text.resize(112);
+    std::vector<std::string> letters(255, "z");
 
     struct Case {
         const char* what;
         std::string scenario;
-        size_t kept;
+        std::vector<uint32_t> kept;  // times of the entries stored
+        const char* warning;         // the level-1 line, or none
     } cases[] = {
-        {"old-style entry cut", Scenario({Mod(kA, {Ans(kLogEntry, Raw(cut_old), 0, 0)})}), 1},
-        {"fewer than 12 bytes", Scenario({Mod(kA, {Ans(kLogEntry, Raw(Bytes(11, 1)), 0, 0)})}), 0},
-        {"length 0", Scenario({Mod(kA, {Ans(kArgsRead, Raw(zero_len))})}), 1},
-        {"length past the data", Scenario({Mod(kA, {Ans(kArgsRead, Raw(past_end))})}), 1},
-        {"length below the head", Scenario({Mod(kA, {Ans(kArgsRead, Raw(below_head))})}), 1},
-        {"argument without terminator", Scenario({Mod(kA, {Ans(kArgsRead, Raw(unterminated))})}), 1},
-        {"record head cut", Scenario({Mod(kA, {Ans(kArgsRead, Raw(head_cut))})}), 1},
-        {"fewer than 26 bytes", Scenario({Mod(kA, {Ans(kArgsRead, Raw(Bytes(25, 30)))})}), 0},
-        {"number instead of bytes", Scenario({Mod(kA, {Ans(kArgsRead, "4000000000")})}), 0},
-        {"text instead of bytes", Scenario({Mod(kA, {Ans(kLogEntry, R"("short text")", 0, 0)})}), 0},
-        {"broadcast answered without data", Scenario({Mod(kA, {Ans(kArgsRead, "")})}), 0},
+        {"old-style entry cut", Scenario({Mod(kA, {Ans(kLogEntry, Raw(cut_old), 0, 0)})}), {1},
+         "MID 0x00010001: log entry cut off at offset 12 (17 bytes left)"},
+        {"fewer than 12 bytes", Scenario({Mod(kA, {Ans(kLogEntry, Raw(Bytes(11, 1)), 0, 0)})}), {}, nullptr},
+        {"length 0", Scenario({Mod(kA, {Ans(kArgsRead, Raw(zero_len))})}), {1},
+         "MID 0x00010001: bad log record length at offset 28 (52 bytes left)"},
+        {"length past the data", Scenario({Mod(kA, {Ans(kArgsRead, Raw(past_end))})}), {1}, "bad log record length at offset 26"},
+        {"length below the head", Scenario({Mod(kA, {Ans(kArgsRead, Raw(below_head))})}), {1}, "bad log record length at offset 26"},
+        {"record head cut", Scenario({Mod(kA, {Ans(kArgsRead, Raw(head_cut))})}), {1}, "bad log record length at offset 26 (20 bytes left)"},
+        {"argument without terminator", Scenario({Mod(kA, {Ans(kArgsRead, Raw(four(unterminated)))})}), {1, 3, 4},
+         "MID 0x00010001: log record 0x000041 at offset 28 skipped: its strings run past its 34 bytes"},
+        {"argument count too high", Scenario({Mod(kA, {Ans(kArgsRead, Raw(four(count_high)))})}), {1, 3, 4}, "skipped"},
+        {"last record bad inside", Scenario({Mod(kA, {Ans(kArgsRead, Raw(bad_last))})}), {1}, "skipped"},
+        {"255 words in 100 bytes", Scenario({Mod(kA, {Ans(kLogEntry, Raw(long_text), 0, 0)})}), {1},
+         "log entry cut off at offset 12 (100 bytes left)"},
+        {"255 arguments", Scenario({Mod(kA, {Ans(kArgsRead, Raw(four(Unified(0x41, 2, letters))))})}), {1, 2, 3, 4},
+         nullptr},
+        {"fewer than 26 bytes", Scenario({Mod(kA, {Ans(kArgsRead, Raw(Bytes(25, 30)))})}), {}, nullptr},
+        {"number instead of bytes", Scenario({Mod(kA, {Ans(kArgsRead, "4000000000")})}), {}, nullptr},
+        {"text instead of bytes", Scenario({Mod(kA, {Ans(kLogEntry, R"("short text")", 0, 0)})}), {}, nullptr},
+        {"broadcast answered without data", Scenario({Mod(kA, {Ans(kArgsRead, "")})}), {}, nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ScanFixture f(c.scenario);
+        test::TraceCapture trace(1);
         f.m.RunLogScan(0);
         EXPECT_TRUE(f.Ready());
-        EXPECT_EQ(f.Entries().size(), c.kept);
+        EXPECT_EQ(f.Times(), c.kept);
+        EXPECT_EQ(trace.Count("WARNING!"), c.warning ? 1u : 0u);
+        if (c.warning) {
+            EXPECT_TRUE(trace.Contains(c.warning));
+        }
         EXPECT_TRUE(f.m.MsgLogAvailable());
     }
 }

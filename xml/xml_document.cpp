@@ -2,6 +2,7 @@
 #include "xml/xml_document.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "platform/codepage.h"
@@ -208,7 +209,14 @@ std::basic_string_view<Ch> View(const Ch* s, size_t from, size_t len) {
 
 // ---- construction and loading ------------------------------------------------------------------
 
-CXmlDocument::CXmlDocument(uint32_t flags) : m_nDocFlags(flags) { m_aElems.resize(1); }
+namespace {
+std::atomic<uint64_t> g_loadGeneration{0};
+uint64_t NextLoadGeneration() { return g_loadGeneration.fetch_add(1, std::memory_order_relaxed) + 1; }
+}  // namespace
+
+CXmlDocument::CXmlDocument(uint32_t flags) : m_nDocFlags(flags), m_nLoadGeneration(NextLoadGeneration()) {
+    m_aElems.resize(1);
+}
 
 CXmlDocument::~CXmlDocument() = default;
 
@@ -309,6 +317,7 @@ bool CXmlDocument::Parse() {
 void CXmlDocument::BeginIndex(size_t n, ParseState& st) {
     ResetPosition();
     m_bSyntaxError = false;
+    m_nLoadGeneration = NextLoadGeneration();
     m_aElems.clear();
     // Message files hold an element for every 40 to 70 bytes: room for one per 32 bytes saves
     // growing the index (a copy of all of it) on the way.

@@ -55,6 +55,9 @@ public:
     bool LoadBytes(std::string_view bytes);
 
     bool IsWellFormed() const;
+    // Changes whenever the index is rebuilt or taken from another document, never repeating, so
+    // that what is derived from the index can tell that it is stale.
+    uint64_t LoadGeneration() const { return m_nLoadGeneration; }
     const std::u16string& GetResult() const { return m_strResult; }
     // The whole text as UTF-16 (a copy).
     std::u16string GetDoc() const;
@@ -185,6 +188,7 @@ private:
     uint32_t m_nDocFlags = 0;
     bool m_bSyntaxError = false;
     std::vector<ElemRec> m_aElems;
+    uint64_t m_nLoadGeneration;
 };
 
 // Character-set name to Windows code page: 0 when the name is not known. The name is compared
