@@ -13,8 +13,6 @@ namespace em {
 
 namespace {
 
-constexpr uint32_t kLookupTimeoutMs = 10000;
-
 using namespace opcode;
 
 constexpr uint8_t kPlatformBios = 1;
