@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "diag/debug.h"
+#include "module/byte_order.h"
 #include "platform/sync.h"
 #include "platform/sysinfo.h"
 #include "platform/version_resource.h"
@@ -14,11 +15,6 @@ namespace {
 std::atomic<CFileVersionInfo::DirectoryFn> g_systemDir{nullptr};
 std::atomic<CFileVersionInfo::DirectoryFn> g_wow64Dir{nullptr};
 
-uint16_t Rd16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Rd32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
 size_t Align4(size_t v) { return (v + 3) & ~static_cast<size_t>(3); }
 
 char16_t Fold(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 0x20) : c; }
@@ -37,17 +33,17 @@ struct Block {
 
 bool ReadBlock(const std::vector<uint8_t>& d, size_t begin, size_t end, Block& b) {
     if (begin >= end || end - begin < 6) return false;
-    size_t length = Rd16(&d[begin]);
+    size_t length = LoadLe16(&d[begin]);
     if (length < 6) return false;
     if (length > end - begin) length = end - begin;  // a length past the parent is cut to it
     b.begin = begin;
     b.length = length;
-    const uint16_t value_len = Rd16(&d[begin + 2]);
-    b.type = Rd16(&d[begin + 4]);
+    const uint16_t value_len = LoadLe16(&d[begin + 2]);
+    b.type = LoadLe16(&d[begin + 4]);
     b.key_begin = begin + 6;
     const size_t stop = begin + length;
     size_t p = b.key_begin;
-    while (p + 1 < stop && Rd16(&d[p]) != 0) p += 2;
+    while (p + 1 < stop && LoadLe16(&d[p]) != 0) p += 2;
     if (p + 1 >= stop) return false;  // key without terminator
     b.key_chars = (p - b.key_begin) / 2;
     b.value_begin = std::min(Align4(p + 2), stop);
@@ -60,7 +56,7 @@ bool ReadBlock(const std::vector<uint8_t>& d, size_t begin, size_t end, Block& b
 bool KeyEquals(const std::vector<uint8_t>& d, const Block& b, std::u16string_view name) {
     if (b.key_chars != name.size()) return false;
     for (size_t i = 0; i < name.size(); ++i)
-        if (Fold(static_cast<char16_t>(Rd16(&d[b.key_begin + 2 * i]))) != Fold(name[i])) return false;
+        if (Fold(static_cast<char16_t>(LoadLe16(&d[b.key_begin + 2 * i]))) != Fold(name[i])) return false;
     return true;
 }
 
@@ -118,11 +114,11 @@ bool CVersionResource::ContainsLangId(uint16_t& language, uint16_t& code_page) c
     EM_TRACE(5, u"\nCVersionResource    : Version resource contains %d language(s):", count);
     bool found = false;
     for (size_t i = 0; i < count; ++i) {
-        const uint16_t entry_lang = Rd16(&table[4 * i]);
+        const uint16_t entry_lang = LoadLe16(&table[4 * i]);
         EM_TRACE(5, u"\nCVersionResource    : Check version resource entry with lang ID 0x%04X", entry_lang);
         if (requested == 0 || requested == entry_lang) {
             language = entry_lang;
-            code_page = Rd16(&table[4 * i + 2]);
+            code_page = LoadLe16(&table[4 * i + 2]);
             found = true;
             break;
         }
@@ -154,7 +150,7 @@ bool CVersionResource::QueryString(std::u16string& text, const char16_t* name, u
     }
     std::u16string result;
     for (size_t i = 0; i + 1 < value.size(); i += 2) {
-        char16_t c = static_cast<char16_t>(Rd16(&value[i]));
+        char16_t c = static_cast<char16_t>(LoadLe16(&value[i]));
         if (c == 0) break;
         result.push_back(IsPrintable(c) ? c : u'?');
     }
@@ -171,7 +167,7 @@ bool CVersionResource::GetFixedInfo(VsFixedFileInfo& info) const {
                           &info.dwFileFlagsMask,    &info.dwFileFlags,        &info.dwFileOS,
                           &info.dwFileType,         &info.dwFileSubtype,      &info.dwFileDateMS,
                           &info.dwFileDateLS};
-    for (size_t i = 0; i < 13; ++i) *fields[i] = Rd32(&v[4 * i]);
+    for (size_t i = 0; i < 13; ++i) *fields[i] = LoadLe32(&v[4 * i]);
     return true;
 }
 

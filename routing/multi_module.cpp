@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "diag/debug.h"
+#include "module/byte_order.h"
 #include "module/opcodes.h"
 #include "module/sip_record.h"
 #include "module/tarnel_module.h"
@@ -139,7 +140,7 @@ void CTarnelModule::MergeLogEntryReplies(CSipRecord& copy, CSipRecord& caller) {
             offset += len;
         }
         merged = MergeByTime(std::move(merged), std::move(source), [](const Span& s) {
-            return static_cast<uint32_t>(s.p[4] | (s.p[5] << 8) | (s.p[6] << 16) | (uint32_t{s.p[7]} << 24));
+            return LoadLe32(s.p + 4);
         });
     });
 

@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "host/lib/substitute_host.h"
+#include "module/byte_order.h"
 #include "platform/codepage.h"
 
 namespace em::host {
@@ -13,14 +14,14 @@ std::vector<PageEntry> ParsePage(const std::vector<uint8_t>& b) {
     size_t off = 0;
     while (b.size() - off >= 17) {
         const uint8_t* p = b.data() + off;
-        uint32_t len = p[0] | (p[1] << 8);
+        uint32_t len = LoadLe16(p);
         if (len < 17 || len > b.size() - off) break;
         PageEntry e;
         e.entry_class = p[3];
-        e.code = static_cast<uint16_t>(p[4] | (p[5] << 8));
+        e.code = LoadLe16(p + 4);
         e.flags = p[6];
-        e.time = p[8] | (p[9] << 8) | (p[10] << 16) | (uint32_t{p[11]} << 24);
-        e.sequence = p[12] | (p[13] << 8) | (p[14] << 16) | (uint32_t{p[15]} << 24);
+        e.time = LoadLe32(p + 8);
+        e.sequence = LoadLe32(p + 12);
         const char* text = reinterpret_cast<const char*>(p + 16);
         size_t n = 0;
         while (n < len - 16 && text[n]) ++n;
