@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "diag/debug.h"
+#include "module/byte_order.h"
 #include "module/opcodes.h"
 #include "module/sip_record.h"
 #include "module/tarnel_module.h"
