@@ -150,7 +150,7 @@ void CTarnelModule::DetectCabinets() {
     std::vector<uint8_t> bytes;
     if (rec.HasAnswer(0, true) && rec.GetDataBytes(rec.Cur(), bytes)) {
         for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-            uint16_t lang = static_cast<uint16_t>(bytes[i] | (bytes[i + 1] << 8));
+            uint16_t lang = LoadLe16(&bytes[i]);
             EM_TRACE(3, u"\nEM_TARNEL           : Supported SEL language: LangId 0x%X", lang);
             platform::CsLock g(m_csState);
             m_languages.emplace(lang, lang);
