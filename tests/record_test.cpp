@@ -331,6 +331,11 @@ TEST(RecordCopy, DeepAndIndependent) {
     EXPECT_EQ(std::u16string(copy.AttachedText()), u"note");
     copy.CopyFrom(copy);  // self-copy is harmless
     EXPECT_EQ(copy.CommandCount(), 1u);
+    // The record's own text, or a tail of it, given back to it.
+    copy.SetAttachedText(copy.AttachedText());
+    EXPECT_EQ(std::u16string(copy.AttachedText()), u"note");
+    copy.SetAttachedText(copy.AttachedText() + 2);
+    EXPECT_EQ(std::u16string(copy.AttachedText()), u"te");
     copy.Reset();
     EXPECT_EQ(copy.AttachedText(), nullptr);
 }
