@@ -107,8 +107,10 @@ bool IsValidUtf8(std::string_view s) {
     return true;
 }
 
-// The file's text as UTF-16, by its byte order mark or its content.
-std::u16string Decode(std::string_view bytes) {
+// The file's text as UTF-16, by its byte order mark or its content; utf16 tells whether the file
+// itself was UTF-16.
+std::u16string Decode(std::string_view bytes, bool& utf16) {
+    utf16 = true;
     std::u16string text;
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
         static_cast<unsigned char>(bytes[1]) == 0xFE) {
@@ -125,6 +127,7 @@ std::u16string Decode(std::string_view bytes) {
                                                  static_cast<unsigned char>(bytes[i + 1])));
         return text;
     }
+    utf16 = false;
     if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
     if (IsValidUtf8(bytes)) {
         Utf8ToUtf16(bytes, text);
@@ -286,7 +289,8 @@ const RegValue* RegFile::FindValue(std::u16string_view key, std::u16string_view 
 bool RegFile::Parse(std::string_view bytes) {
     m_keys.clear();
     m_skipped = 0;
-    const std::u16string text = Decode(bytes);
+    bool utf16_file = false;
+    const std::u16string text = Decode(bytes, utf16_file);
 
     // Physical lines, ended by CR LF, LF or CR alone.
     std::vector<std::u16string_view> lines;
@@ -429,8 +433,9 @@ bool RegFile::Parse(std::string_view bytes) {
                 auto bytes = ReadHexBytes(list);
                 if (bytes) {
                     value.type = type;
-                    if (regedit4 && (type == kRegExpandSz || type == kRegMultiSz)) {
-                        // REGEDIT4 lists these texts in the ANSI code page.
+                    if ((regedit4 || !utf16_file) && (type == kRegExpandSz || type == kRegMultiSz)) {
+                        // A file that is not UTF-16 (and every REGEDIT4 file) lists these texts
+                        // in the ANSI code page, one byte a character.
                         std::u16string wide;
                         std::string narrow(bytes->begin(), bytes->end());
                         MultiByteToWide(kCodePageAnsi, narrow, wide);

@@ -5,8 +5,9 @@
 // its byte order mark) or UTF-8 text, or ANSI (1252) text when it is not valid UTF-8; lines
 // ended by CR LF, LF or CR; key lines [HKEY_LOCAL_MACHINE\...] (also [HKLM\...]) and [-...] to
 // delete a key; value lines "name"=... and @=... with the values "text" (REG_SZ), dword:XXXXXXXX
-// (REG_DWORD, blanks allowed after the colon), hex:.. (REG_BINARY), hex(N):.. (type N; in
-// REGEDIT4 files hex(2) and hex(7) hold ANSI text), str(N):"text" (type N, UTF-16 text, \0
+// (REG_DWORD, blanks allowed after the colon), hex:.. (REG_BINARY), hex(N):.. (type N; hex(2)
+// and hex(7) hold UTF-16LE text in a UTF-16 file, ANSI text in any other file and in every
+// REGEDIT4 file), str(N):"text" (type N, UTF-16 text, \0
 // separating the texts of a multi-string) and - (delete the value). Type words are lower case.
 // Escapes in names and texts: \\, \", \n and \r; another character after a backslash stands for
 // itself. A hex list continues on the next line after ",\" (blank and comment lines between the
