@@ -38,7 +38,7 @@ TEST(TraceCaptureMt, RemovalWaitsForCallsInFlight) {
     std::atomic<bool> stop{false};
     std::vector<std::thread> writers;
     for (int t = 0; t < 3; ++t)
-        writers.emplace_back([&] {
+        writers.emplace_back([&, t] {
             while (!stop.load()) diag::Trace(d, 1, u"\nline %d", t);
         });
     // Owners are kept to the end, so that a late call is counted rather than a crash.
