@@ -122,14 +122,17 @@ void CDebug::ReadSettings() {
         if (m_dwPrefix[kHandleCount].load(std::memory_order_relaxed)) m_bHandleCounter.store(true, std::memory_order_relaxed);
     }
     m_dwLastRead.store(platform::TickCount() >> 10, std::memory_order_relaxed);
-    if (m_capture.load(std::memory_order_relaxed)) active = true;
+    if (m_bCapture.load(std::memory_order_relaxed)) active = true;
     if (active) m_bActive.store(1, std::memory_order_relaxed);
 }
 
 void CDebug::SetCapture(CaptureFn fn, void* ctx, uint32_t level) {
-    m_captureCtx.store(ctx);
-    m_captureLevel.store(level);
-    m_capture.store(fn);
+    {
+        platform::CsLock lock(m_captureLock);  // waits for a call of the old sink in flight
+        m_capture = fn ? CaptureHook{fn, ctx, level} : CaptureHook{};
+        m_captureLevel.store(m_capture.level);
+        m_bCapture.store(fn != nullptr);
+    }
     ReadSettings();
 }
 
@@ -199,8 +202,10 @@ void CDebug::Dispatch(uint32_t level, std::u16string_view line) {
         if (console != platform::kInvalidConsole) platform::WriteConsole(console, line);
     }
     if (DebuggerLevel() >= level) WriteDebugger(line);
-    if (CaptureFn fn = m_capture.load(std::memory_order_acquire); fn && m_captureLevel.load(std::memory_order_relaxed) >= level)
-        fn(m_captureCtx.load(std::memory_order_relaxed), level, line);
+    if (m_captureLevel.load(std::memory_order_relaxed) >= level) {
+        platform::CsLock lock(m_captureLock);
+        if (m_capture.fn && m_capture.level >= level) m_capture.fn(m_capture.ctx, level, line);
+    }
 }
 
 void CDebug::WriteTrace(uint32_t level, std::u16string_view format, std::span<const FormatArg> args) {
@@ -217,8 +222,7 @@ void CDebug::WriteTrace(uint32_t level, std::u16string_view format, std::span<co
         }
     }
     if (level == 0) level = 1;
-    const bool capture = m_capture.load(std::memory_order_relaxed) != nullptr &&
-                         m_captureLevel.load(std::memory_order_relaxed) >= level;
+    const bool capture = m_captureLevel.load(std::memory_order_relaxed) >= level;
     if (m_file.Level() < level && ConsoleLevel() < level && DebuggerLevel() < level && !capture) {
         platform::SetLastError(saved_error);
         return;

@@ -15,6 +15,8 @@
 #include "diag/file_debug.h"
 #include "diag/format.h"
 #include "platform/debug_output.h"
+#include "platform/sync.h"
+#include "platform/thread_annotations.h"
 
 namespace em::diag {
 
@@ -38,7 +40,9 @@ public:
     void WriteTrace(uint32_t level, std::u16string_view format, std::span<const FormatArg> args);
 
     // Test hook: a fourth sink that receives every composed line up to its level. While a
-    // capture is installed the facility is active.
+    // capture is installed the facility is active. Installing or removing one waits for the
+    // calls of the previous one that are in flight: once it returns, the old sink is not called
+    // again and its context may go.
     using CaptureFn = void (*)(void* ctx, uint32_t level, std::u16string_view line);
     void SetCapture(CaptureFn fn, void* ctx, uint32_t level);
 
@@ -68,8 +72,17 @@ private:
     std::atomic<uint32_t> m_dwDynamicUpdate{0};
     std::atomic<uint32_t> m_dwLastRead{0};
     std::atomic<uint32_t> m_bActive{0};
-    std::atomic<CaptureFn> m_capture{nullptr};
-    std::atomic<void*> m_captureCtx{nullptr};
+    // The capture sink is read and changed only under its lock, and called under it, so that a
+    // removal cannot overtake a call. The level beside it lets a line skip the lock when no sink
+    // wants it (0: none installed).
+    struct CaptureHook {
+        CaptureFn fn = nullptr;
+        void* ctx = nullptr;
+        uint32_t level = 0;
+    };
+    mutable platform::CriticalSection m_captureLock;
+    CaptureHook m_capture EM_GUARDED_BY(m_captureLock);
+    std::atomic<bool> m_bCapture{false};
     std::atomic<uint32_t> m_captureLevel{0};
 };
 

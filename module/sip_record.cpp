@@ -116,12 +116,15 @@ void CSipRecord::CopyFrom(const CSipRecord& other) {
 }
 
 void CSipRecord::SetAttachedText(const char16_t* text) {
+    // The text may be our own (or lie inside it): copy first, free the old one after.
+    char16_t* copy = nullptr;
+    if (text) {
+        size_t n = TextLength(text);
+        copy = static_cast<char16_t*>(platform::HeapAllocZero((n + 1) * sizeof(char16_t)));
+        if (!copy) return;
+        std::memcpy(copy, text, n * sizeof(char16_t));
+    }
     FreeText();
-    if (!text) return;
-    size_t n = TextLength(text);
-    auto* copy = static_cast<char16_t*>(platform::HeapAllocZero((n + 1) * sizeof(char16_t)));
-    if (!copy) return;
-    std::memcpy(copy, text, n * sizeof(char16_t));
     m_pszText = copy;
 }
 

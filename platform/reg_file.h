@@ -1,13 +1,19 @@
-// Parser of registry export files (.reg text), the storage of the POSIX registry.
+// Parser of registry export files (.reg text), the storage of the POSIX registry. It reads a
+// file as the registry's own import does wherever an administrator could tell the difference.
 //
 // Accepted: the headers "Windows Registry Editor Version 5.00" and "REGEDIT4"; UTF-16LE (with
-// its byte order mark) or UTF-8 text, or ANSI (1252) text when it is not valid UTF-8; key lines
-// [HKEY_LOCAL_MACHINE\...] (also [HKLM\...]) and [-...] to delete a key; value lines
-// "name"=... and @=... with the values "text" (REG_SZ), dword:XXXXXXXX (REG_DWORD),
-// hex:.. (REG_BINARY), hex(N):.. (type N; in REGEDIT4 files hex(2) and hex(7) hold ANSI text),
-// str(N):"text" (type N, UTF-16 text) and - (delete the value); "\\" and "\"" escapes in names
-// and texts; lines ending in "\" continue on the next line; lines starting with ";" are
-// comments. Keys under other roots are ignored. A malformed line is skipped and counted.
+// its byte order mark) or UTF-8 text, or ANSI (1252) text when it is not valid UTF-8; lines
+// ended by CR LF, LF or CR; key lines [HKEY_LOCAL_MACHINE\...] (also [HKLM\...]) and [-...] to
+// delete a key; value lines "name"=... and @=... with the values "text" (REG_SZ), dword:XXXXXXXX
+// (REG_DWORD, blanks allowed after the colon), hex:.. (REG_BINARY), hex(N):.. (type N; hex(2)
+// and hex(7) hold UTF-16LE text in a UTF-16 file, ANSI text in any other file and in every
+// REGEDIT4 file), str(N):"text" (type N, UTF-16 text, \0
+// separating the texts of a multi-string) and - (delete the value). Type words are lower case.
+// Escapes in names and texts: \\, \", \n and \r; another character after a backslash stands for
+// itself. A hex list continues on the next line after ",\" (blank and comment lines between the
+// parts are skipped); no other line continues. Lines starting with ";" are comments. Key and
+// value names ignore the case of letters throughout Unicode's Basic Multilingual Plane. Keys
+// under other roots are ignored. A malformed line is skipped and counted.
 #pragma once
 
 #include <cstdint>

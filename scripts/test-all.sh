@@ -18,6 +18,12 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build -j"$jobs" --timeout 300
 
+step "whole suite twice, shuffled, from an empty folder (order dependence, files left behind)"
+scratch=$(mktemp -d)
+(cd "$scratch" && for t in em_tests em_mt_tests; do "$OLDPWD/build/tests/$t" --gtest_repeat=2 --gtest_shuffle --gtest_brief=1; done)
+[ -z "$(ls -A "$scratch")" ] || { echo "tests left files behind:"; ls -A "$scratch"; exit 1; }
+rm -rf "$scratch"
+
 step "ASan+UBSan build (clang, thread-safety analysis)"
 CC=clang CXX=clang++ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DEM_SANITIZE=address \
   -DEM_THREAD_SAFETY=ON -DEM_BUILD_FUZZ=ON -DEM_BUILD_BENCH=OFF >/dev/null

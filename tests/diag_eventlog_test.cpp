@@ -122,7 +122,7 @@ TEST(InstallPaths, BinRootFallbacks) {
         EXPECT_EQ(diag::GetBinRoot(path), u"C:\\");
     }
     {
-        test::ScopedRegistry reg(dir, kHeader + setup + "\"FileRoot\"=hex(2):25,00,48,00,4f,00,4d,00,45,00,25,00,00,00\n");
+        test::ScopedRegistry reg(dir, kHeader + setup + "\"FileRoot\"=hex(2):25,48,4f,4d,45,25,00\n");
         EXPECT_EQ(diag::GetFileRoot(path), platform::Utf8ToUtf16(std::getenv("HOME")));
     }
     {

@@ -2,6 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <variant>
+#include <vector>
 
 #include "diag/format.h"
 
@@ -67,4 +72,102 @@ TEST(Format, FormatToCutsAtTheCapacity) {
     EXPECT_EQ(FormatTo(buf, 4, u"%010d", std::span<const FormatArg>(args + 1, 1)), 4u);
     EXPECT_EQ(std::u16string(buf, 4), u"0000");
     EXPECT_EQ(buf[4], u'e');
+}
+
+// The formatter against the C library's on the conversions the trace texts use. Each row gives
+// the C library's format and, where it differs, the same request in the Windows meaning that
+// the formatter implements (l is 32-bit; I64, I, z, j and t are 64-bit).
+namespace {
+
+using CArg = std::variant<int, long long, double, const char*>;
+
+struct Row {
+    const char* c_format;
+    const char16_t* windows_format;  // null: the same as c_format
+    std::vector<CArg> args;
+};
+
+std::string CLibrary(const char* format, const std::vector<CArg>& a) {
+    char buf[8192] = {};
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#pragma GCC diagnostic ignored "-Wformat-security"
+    auto call = [&](auto... v) { std::snprintf(buf, sizeof buf, format, v...); };
+#pragma GCC diagnostic pop
+    if (a.empty()) call();
+    else if (a.size() == 1) std::visit([&](auto x) { call(x); }, a[0]);
+    else if (a.size() == 2) std::visit([&](auto x, auto y) { call(x, y); }, a[0], a[1]);
+    else std::visit([&](auto x, auto y, auto z) { call(x, y, z); }, a[0], a[1], a[2]);
+    return buf;
+}
+
+std::string Ours(const Row& r) {
+    std::vector<std::u16string> texts;
+    std::vector<FormatArg> args;
+    texts.reserve(r.args.size());
+    for (const CArg& a : r.args) {
+        if (auto* s = std::get_if<const char*>(&a)) args.emplace_back(std::u16string_view(texts.emplace_back(*s, *s + std::strlen(*s))));
+        else std::visit([&](auto v) { if constexpr (!std::is_same_v<decltype(v), const char*>) args.emplace_back(v); }, a);
+    }
+    std::u16string format = r.windows_format ? r.windows_format : std::u16string(r.c_format, r.c_format + std::strlen(r.c_format));
+    std::u16string out;
+    em::diag::FormatAppend(out, format, args);
+    return std::string(out.begin(), out.end());
+}
+
+}  // namespace
+
+TEST(Format, AgreesWithTheCLibrary) {
+    const long long big = 0x123456789ABCDEF0LL;
+    const std::vector<Row> rows = {
+        // integers, every base, sizes and truncation
+        {"%d|%i|%u", nullptr, {-5, 7, -1}},
+        {"%o|%x|%X", nullptr, {8, 255, 255}},
+        {"%#o|%#x|%#X", nullptr, {8, 255, 0}},
+        {"%hhd|%hhu|%hhx", nullptr, {300, -1, 0x1FF}},
+        {"%hd|%hu|%hx", nullptr, {70000, -1, 0x12345}},
+        {"%d|%u", u"%ld|%lu", {-7, -7}},
+        {"%lld|%llu|%llx", u"%I64d|%I64u|%I64x", {-big, big, big}},
+        {"%lld|%llu|%llX", u"%zd|%ju|%tX", {big, -1LL, big}},
+        {"%llu|%d", u"%Iu|%I32d", {-1LL, -1}},
+        // precision (beyond 32 digits too), width, flags
+        {"[%.40d][%.40x][%#.40o]", nullptr, {-12, 255, 8}},
+        {"[%.0d][%#.0o][%#.0x]", nullptr, {0, 0, 0}},
+        {"[%+.0d][%5.3d][%-8.3x]", nullptr, {0, 5, 5}},
+        {"[%08.3d][%#5o][% 05d]", nullptr, {5, 8, 5}},
+        {"[%+05d][%-05d][%+u]", nullptr, {5, 5, 5}},
+        {"[%*d][% x]", nullptr, {-5, 3, 5}},
+        {"[%.*d][%d]", nullptr, {-1, 7, 3}},
+        {"[%-*d][%d]", nullptr, {4, 1, 2}},
+        {"[%*.*d]", nullptr, {6, 3, 7}},
+        // characters and texts
+        {"[%c][%3c][%-3c]", nullptr, {'a', 'b', 'c'}},
+        {"[%03c][%5s][%-5s]", nullptr, {'d', "ab", "ab"}},
+        {"[%.2s][%05s][%.0s]", nullptr, {"abc", "ab", "ab"}},
+        {"[%*.*s]", nullptr, {6, 2, "abcdef"}},
+        {"[%%][%s%%]", nullptr, {"x"}},
+        // floating point
+        {"[%f][%.2f][%10.3f]", nullptr, {3.25, 3.25, -2.5}},
+        {"[%-10.1e][%e][%E]", nullptr, {12345.678, 0.000123, 1e20}},
+        {"[%g][%G][%+08.2f]", nullptr, {0.0001, 1e-20, -1.5}},
+        {"[%#.0f][% .3g][%08.3e]", nullptr, {2.0, 2.5, -0.5}},
+        // a conversion the traces do not use still takes its argument, so later ones stay in place
+        {"%o|%d|%s", nullptr, {8, 5, "t"}},
+        {"%f|%d|%s", nullptr, {1.5, 7, "t"}},
+        {"%e|%x|%c", nullptr, {1.5, 255, 'z'}},
+    };
+    for (const Row& r : rows) EXPECT_EQ(Ours(r), CLibrary(r.c_format, r.args)) << r.c_format;
+}
+
+TEST(Format, ChoicesWhereTheRuntimesDisagreeOrMisbehave) {
+    // %n consumes its argument and writes nothing; %5% is one percent sign; an unknown
+    // conversion is printed as written and takes nothing.
+    int count = 0;
+    EXPECT_EQ(Format(u"a%nb|%d", &count, 9), u"ab|9");
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(Format(u"[%5%][%-5%]"), u"[%][%]");
+    EXPECT_EQ(Format(u"[%5y]%d", 1), u"[%5y]1");
+    // A star width of INT_MIN is left alignment at the largest width.
+    EXPECT_EQ(Format(u"%*d", INT_MIN, 1).size(), 4096u);
+    EXPECT_EQ(Format(u"%f", 1), u"(bad-arg)");
 }

@@ -9,6 +9,7 @@
 #include "msglog/log_msg_decoder.h"
 #include "msglog/log_msg_file.h"
 #include "platform/codepage.h"
+#include "platform/library.h"
 #include "platform/sysinfo.h"
 #include "tests/diag_test_util.h"
 #include "tests/support/trace_capture.h"
@@ -226,18 +227,26 @@ TEST(LogMsgFile, SearchTrace) {
               "\nCLogMsgXmlFileImpl  : Search message for error code 0x0101 (Key: \"LongMsg\" Lang: \"en\" Index 0)");
 }
 
-TEST(LogMsgFileSearch, ExecutableDirectoryWinsOverCurrentDirectory) {
-    test::TempDir cwd;
-    const std::filesystem::path exe_dir = ExecutableDir();
-    ScopedFile in_exe(exe_dir / "EVENTMSG.XML", OneEventFile("0x040000", "from the executable directory"));
+TEST(LogMsgFileSearch, ModuleDirectoryWinsOverCurrentDirectory) {
+    // A copy of the module library in a folder of its own, so that nothing is written beside
+    // the test binary; an address inside it names the module.
+    test::TempDir cwd, mod;
+    const std::string lib_path = mod.File(std::filesystem::path(EM_DEFAULT_LIBRARY).filename().string());
+    std::filesystem::copy_file(EM_DEFAULT_LIBRARY, lib_path);
+    platform::Library lib;
+    ASSERT_TRUE(lib.Open(lib_path)) << lib.Error();
+    const void* in_module = lib.Symbol("EM_GetModuleName");
+    ASSERT_NE(in_module, nullptr);
+    const std::filesystem::path mod_dir = std::filesystem::canonical(mod.File(""));
+    ScopedFile in_mod(mod_dir / "EVENTMSG.XML", OneEventFile("0x040000", "from the module directory"));
     ScopedFile in_cwd(cwd.File("EVENTMSG.XML"), OneEventFile("0x040000", "from the current directory"));
     ScopedCwd go(cwd.File(""));
 
     test::TraceCapture cap(4);
     CLogMsgFile file;
-    EXPECT_TRUE(file.OpenMessageFile(1));
-    EXPECT_EQ(file.GetMessageText(0x040000, u"LongMsg", nullptr, 0), u"from the executable directory");
-    const std::string path = (exe_dir / "EVENTMSG.XML").string();
+    EXPECT_TRUE(file.OpenMessageFile(1, in_module));
+    EXPECT_EQ(file.GetMessageText(0x040000, u"LongMsg", nullptr, 0), u"from the module directory");
+    const std::string path = (mod_dir / "EVENTMSG.XML").string();
     const auto lines = cap.Utf8Lines();
     ASSERT_GE(lines.size(), 4u);
     EXPECT_EQ(lines[0], "\nCLogMsgFile         : Use event messages file \"EVENTMSG.XML\" for decoding");

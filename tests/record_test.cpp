@@ -1,6 +1,9 @@
 // Request record: skeleton, accessors on valid and hostile trees, data forms, copies.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include "module/sip_record.h"
 
 namespace em {
@@ -331,8 +334,31 @@ TEST(RecordCopy, DeepAndIndependent) {
     EXPECT_EQ(std::u16string(copy.AttachedText()), u"note");
     copy.CopyFrom(copy);  // self-copy is harmless
     EXPECT_EQ(copy.CommandCount(), 1u);
+    // The record's own text, or a tail of it, given back to it.
+    copy.SetAttachedText(copy.AttachedText());
+    EXPECT_EQ(std::u16string(copy.AttachedText()), u"note");
+    copy.SetAttachedText(copy.AttachedText() + 2);
+    EXPECT_EQ(std::u16string(copy.AttachedText()), u"te");
     copy.Reset();
     EXPECT_EQ(copy.AttachedText(), nullptr);
+}
+
+TEST(RecordAllocator, GrownTailIsZeroAfterAnyEarlierShrink) {
+    CProcessHeapAllocator heap;
+    auto* p = static_cast<uint8_t*>(heap.Malloc(100));
+    ASSERT_NE(p, nullptr);
+    std::memset(p, 0xFF, 100);
+    // Shrink, then grow in steps and at once: only the first 10 bytes survive, the rest is zero.
+    for (size_t grown : {11u, 24u, 200u, 5000u}) {
+        p = static_cast<uint8_t*>(heap.Realloc(p, 0, 10));
+        ASSERT_NE(p, nullptr);
+        p = static_cast<uint8_t*>(heap.Realloc(p, 10, grown));
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(std::count(p, p + 10, 0xFF), 10);
+        EXPECT_EQ(std::count(p + 10, p + grown, 0), static_cast<long>(grown - 10)) << grown;
+        std::memset(p + 10, 0xFF, grown - 10);
+    }
+    CProcessHeapAllocator::Free(p);
 }
 
 }  // namespace

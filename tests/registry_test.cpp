@@ -2,6 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <tuple>
+#include <vector>
 
 #include "platform/reg_file.h"
 #include "platform/registry.h"
@@ -36,7 +41,7 @@ TEST(RegFile, ReadsEveryValueForm) {
                         "\"Text\"=\"C:\\\\Trace\\\\a \\\"b\\\".log\"\r\n"
                         "\"Level\"=dword:0000000a\r\n"
                         "@=\"default\"\r\n"
-                        "\"Expand\"=hex(2):25,00,54,00,4d,00,50,00,25,00,00,00\r\n"
+                        "\"Expand\"=hex(2):25,54,4d,50,25,00\r\n"
                         "\"Wine\"=str(2):\"%HOME%\\\\x\"\r\n"
                         "\"Bin\"=hex:01,02,\\\r\n"
                         "  03,ff\r\n"
@@ -143,6 +148,23 @@ TEST(Registry, KeysAndValuesThroughTheFile) {
     EXPECT_EQ(d, 16u);
     EXPECT_EQ(key.QueryValue(u"X", &type, &d, &size), platform::kErrorFileNotFound);
 
+    // The file is parsed once per change: rewrites of the same size at once after each other,
+    // a file put in its place and another file are all seen by the next open.
+    for (uint32_t v = 1; v <= 3; ++v) {
+        const std::string text = "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\T]\n\"D\"=dword:" +
+                                 std::to_string(v) + "\n";
+        if (v == 3) {
+            test::WriteBytes(dir.File("new.reg"), text);
+            std::filesystem::rename(dir.File("new.reg"), dir.File("registry.reg"));
+        } else {
+            reg.Write(text);
+        }
+        ASSERT_EQ(key.Open(u"SOFTWARE\\T"), platform::kErrorSuccess);
+        size = 4;
+        EXPECT_EQ(key.QueryValue(u"D", &type, &d, &size), platform::kErrorSuccess);
+        EXPECT_EQ(d, v);
+    }
+
     // A missing file is an empty registry.
     platform::SetRegistryFile(dir.File("nothing.reg"));
     EXPECT_EQ(key.Open(u"SOFTWARE\\T"), platform::kErrorFileNotFound);
@@ -156,4 +178,80 @@ TEST(Registry, EnvironmentExpansion) {
     EXPECT_EQ(platform::ExpandEnvironmentStrings(u"%EM_NO_SUCH_VAR_1%%HOME%"), u"%EM_NO_SUCH_VAR_1%" + h);
     EXPECT_EQ(platform::ExpandEnvironmentStrings(u"100%"), u"100%");
     EXPECT_EQ(platform::ExpandEnvironmentStrings(u"%%"), u"%%");
+}
+
+// Files as an administrator writes them, with the values the registry's own import gives for
+// them (learned by importing each file there and reading the key back).
+TEST(RegFile, ReadsFilesAsTheRegistryImportDoes) {
+    struct Case {
+        std::string body;  // after the header line and the key [HKEY_LOCAL_MACHINE\T]
+        std::u16string name;
+        std::optional<std::vector<uint8_t>> data;  // nothing: the value is not there
+    };
+    auto dw = [](uint8_t v) { return std::vector<uint8_t>{v, 0, 0, 0}; };
+    auto sz = [](std::u16string_view t) {
+        std::vector<uint8_t> d;
+        for (char16_t c : t) d.insert(d.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8)});
+        d.insert(d.end(), {0, 0});
+        return d;
+    };
+    const std::vector<uint8_t> bin = {1, 2, 3, 4};
+    const Case cases[] = {
+        {"\"v\"=dword: 00000003\n", u"v", dw(3)},
+        {"\"v\"=dword:\t4\n", u"v", dw(4)},
+        {"\"v\" = dword:5\n", u"v", dw(5)},
+        {"\"v\"=DWORD:7\n", u"v", std::nullopt},
+        {"\"v\"=dword:0x8\n", u"v", std::nullopt},
+        {"\"v\"=hex:01,02,\\\n\n  03,04\n", u"v", bin},
+        {"\"v\"=hex:01,02,\\\n; note\n  03,04\n", u"v", bin},
+        {"\"v\"=hex:01,02,\\ ; note\n  03,04\n", u"v", bin},
+        {"\"v\"=hex:01,02\\\n03,04\n", u"v", std::nullopt},
+        {"\"v\"=hex: 01 , 02\n", u"v", std::nullopt},
+        {"\"v\"=hex:1,2,3,4 ; x\n", u"v", bin},
+        {"\"v\"=dword:1 ; ends in \\\n\"w\"=dword:2\n", u"w", dw(2)},
+        {"\"a\"=dword:1\n\\\n\n\"v\"=dword:2\n", u"v", dw(2)},
+        {"\"a\"=dword:1\r\"v\"=\"x\"\r", u"v", sz(u"x")},
+        {"\"v\"=\"x\\ny\\rz\"\n", u"v", sz(u"x\ny\rz")},
+        {"\"v\"=\"x\\ty\\q\\\\\\\"\"\n", u"v", sz(u"xtyq\\\"")},
+        {"\"v\"=\"x\\0y\"\n", u"v", std::nullopt},
+        {"\"v\"=\"x\\\"\n\"w\"=\"y\"\n", u"w", sz(u"y")},
+        {"\"j\\n\"=\"1\"\n", u"j\n", sz(u"1")},
+        {"\"v\"=hex(2):25,41,25,00\n", u"v", sz(u"%A%")},  // one byte a character outside UTF-16 files
+        // Names differ only in case: one value, the later line wins.
+        {"\"\xC4\x80\"=dword:1\n\"\xC4\x81\"=dword:2\n", u"\u0100", dw(2)},
+    };
+    for (const Case& c : cases) {
+        RegFile f;
+        ASSERT_TRUE(f.Parse("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\T]\n" + c.body)) << c.body;
+        const auto* v = f.FindValue(u"T", c.name);
+        EXPECT_EQ(v ? std::optional(v->data) : std::nullopt, c.data) << c.body;
+    }
+
+    // Key names fold case as the registry does: a key written in upper case is found in lower
+    // case, except where a letter is not the lower case of its own upper case.
+    const std::tuple<std::u16string, std::u16string, bool> keys[] = {
+        {u"\u00c4", u"\u00e4", true},  {u"\u0178", u"\u00ff", true},  {u"\u0100", u"\u0101", true},
+        {u"\u03a3", u"\u03c3", true},  {u"\u0416", u"\u0436", true},  {u"\uff21", u"\uff41", true},
+        {u"\u03a3", u"\u03c2", false}, {u"I", u"\u0131", false},      {u"\u0130", u"i", false},
+        {u"\u01c4", u"\u01c5", false}, {u"\u1e9e", u"\u00df", false}, {u"\u01c5", u"\u01c6", false}};
+    for (const auto& [written, looked_up, same] : keys) {
+        std::string file = "\xFF\xFE";
+        for (char16_t ch : u"Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\K\\" + written + u"]\r\n\"v\"=dword:1\r\n")
+            file.append({static_cast<char>(ch & 0xFF), static_cast<char>(ch >> 8)});
+        RegFile f;
+        ASSERT_TRUE(f.Parse(file));
+        EXPECT_EQ(f.FindValue(u"K\\" + looked_up, u"v") != nullptr, same) << platform::Utf16ToUtf8(written + u" " + looked_up);
+    }
+}
+
+TEST(RegFile, ExampleFileOfTheDocumentation) {
+    std::ifstream in(std::string(EM_TEST_DATA) + "/../../docs/example-trace.reg", std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    RegFile f;
+    ASSERT_TRUE(f.Parse(bytes));
+    const auto* file = f.FindValue(u"SOFTWARE\\Debug\\EM_TARNEL", u"TraceFile");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->type, platform::kRegExpandSz);
+    EXPECT_EQ(Text(file), u"%HOME%/em_tarnel-trace.log");
+    EXPECT_EQ(f.SkippedLines(), 0u);
 }

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <thread>
+#include <vector>
 
 #include "platform/sync.h"
 #include "tasks/thread.h"
@@ -65,7 +66,10 @@ TEST(Thread, TerminateEndedThreadIsQuietAndRunningOneWarns) {
     EXPECT_FALSE(ended.HasThread());
     EXPECT_FALSE(trace.Contains("TERMINATED"));
 
-    static Gate& g = *new Gate;  // never freed: the abandoned thread may touch it at any time
+    // A gate of its own for every run (the test may be repeated), never freed: the abandoned
+    // thread may touch it at any time.
+    static auto* abandoned = new std::vector<Gate*>;
+    Gate& g = *abandoned->emplace_back(new Gate);
     {
         CThread running;
         running.SetName(u"EM_TARNEL", u"_TaskHndlr");
