@@ -244,14 +244,23 @@ TEST(RegFile, ReadsFilesAsTheRegistryImportDoes) {
     }
 }
 
-TEST(RegFile, ExampleFileOfTheDocumentation) {
-    std::ifstream in(std::string(EM_TEST_DATA) + "/../../docs/example-trace.reg", std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    RegFile f;
-    ASSERT_TRUE(f.Parse(bytes));
-    const auto* file = f.FindValue(u"SOFTWARE\\Debug\\EM_TARNEL", u"TraceFile");
-    ASSERT_NE(file, nullptr);
-    EXPECT_EQ(file->type, platform::kRegExpandSz);
-    EXPECT_EQ(Text(file), u"%HOME%/em_tarnel-trace.log");
-    EXPECT_EQ(f.SkippedLines(), 0u);
+TEST(RegFile, ExampleFilesOfTheDocumentationAndTheInstallation) {
+    // The installed example has every setting commented out; an operator takes the ';' away.
+    for (const char* name : {"/../../docs/example-trace.reg", "/../../data/install/registry.reg"}) {
+        std::ifstream in(std::string(EM_TEST_DATA) + name, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        for (size_t at = 0; (at = bytes.find("\n;\"", at)) != std::string::npos;) bytes.erase(at + 1, 1);
+        RegFile f;
+        ASSERT_TRUE(f.Parse(bytes)) << name;
+        const auto* file = f.FindValue(u"SOFTWARE\\Debug\\EM_TARNEL", u"TraceFile");
+        ASSERT_NE(file, nullptr) << name;
+        EXPECT_EQ(file->type, platform::kRegExpandSz);
+        EXPECT_EQ(Text(file), u"%HOME%/em_tarnel-trace.log") << name;
+        for (const char16_t* setting : {u"FileDebugLevel", u"ConDebugLevel", u"WinDebugLevel", u"TraceFileLimit",
+                                        u"DateStampOn", u"TimeStampOn", u"ThreadIdOn", u"CpuIdOn", u"AppNameOn",
+                                        u"MemUsageOn", u"HandleCountOn"})
+            EXPECT_NE(f.FindValue(u"SOFTWARE\\Debug\\EM_TARNEL", setting), nullptr) << name;
+        EXPECT_NE(f.FindValue(u"SOFTWARE\\Debug", u"DynamicUpdate"), nullptr) << name;
+        EXPECT_EQ(f.SkippedLines(), 0u) << name;
+    }
 }
