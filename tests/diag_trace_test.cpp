@@ -185,7 +185,7 @@ TEST(TraceSinks, EachSinkHasItsOwnLevel) {
     test::TempDir dir;
     const std::string file = dir.File("trace.log");
     test::ScopedRegistry reg(dir, AppKey("\"FileDebugLevel\"=dword:3\n\"ConDebugLevel\"=dword:2\n"
-                                         "\"WinDebugLevel\"=dword:1\n\"TraceFile\"=str(2):\"" + file + "\"\n"));
+                                         "\"WinDebugLevel\"=dword:1\n\"TraceFile\"=str(2):\"" + test::RegString(file) + "\"\n"));
     CDebug d;
     ASSERT_EQ(d.FileLevel(), 3u);
     testing::internal::CaptureStdout();

@@ -271,7 +271,7 @@ TEST(Banner, TraceFileOfALoadedAndUnloadedLibrary) {
     test::TempDir dir;
     const std::string file = dir.File("module.log");
     test::ScopedRegistry reg(dir, "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug\\EM_TARNEL]\n"
-                                  "\"FileDebugLevel\"=dword:5\n\"TraceFile\"=str(2):\"" + file + "\"\n");
+                                  "\"FileDebugLevel\"=dword:5\n\"TraceFile\"=str(2):\"" + test::RegString(file) + "\"\n");
     std::u16string self;
     ASSERT_TRUE(platform::GetExecutablePath(self));
     const std::string cmd = test::ChildTestCommand(U8(self), "Banner.DISABLED_LoadLibraryAndLeaveModule",

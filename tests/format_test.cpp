@@ -132,7 +132,7 @@ TEST(Format, AgreesWithTheCLibrary) {
         {"%llu|%d", u"%Iu|%I32d", {-1LL, -1}},
         // precision (beyond 32 digits too), width, flags
         {"[%.40d][%.40x][%#.40o]", nullptr, {-12, 255, 8}},
-        {"[%.0d][%#.0o][%#.0x]", nullptr, {0, 0, 0}},
+        {"[%.0d][%.0o][%#.0x]", nullptr, {0, 0, 0}},  // %#.0o of 0: "0" by the C standard, "" in msvcrt
         {"[%+.0d][%5.3d][%-8.3x]", nullptr, {0, 5, 5}},
         {"[%08.3d][%#5o][% 05d]", nullptr, {5, 8, 5}},
         {"[%+05d][%-05d][%+u]", nullptr, {5, 5, 5}},

@@ -124,7 +124,7 @@ TEST(TraceFileThreads, ConfigurationRereadWhileThreadsTrace) {
     auto registry = [](const std::string& file) {
         return "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug]\n\"DynamicUpdate\"=dword:1\n"
                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug\\EM_TARNEL]\n\"FileDebugLevel\"=dword:1\n\"TraceFile\"=str(2):\"" +
-               file + "\"\n";
+               test::RegString(file) + "\"\n";
     };
     test::ScopedRegistry reg(dir, registry(a));
     platform::SetTickSource(&RunningTick);
