@@ -1,7 +1,9 @@
 #include "platform/reg_file.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
+#include <mutex>
 #include <optional>
 
 #include "platform/codepage.h"
@@ -475,6 +477,53 @@ bool RegFile::Parse(std::string_view bytes) {
         else (*current)[folded] = std::move(value);
     }
     return true;
+}
+
+uint32_t QueryFileValue(const std::map<std::u16string, RegValue>& values, std::u16string_view name, uint32_t* type,
+                        void* data, uint32_t* size) {
+    auto it = values.find(RegFile::FoldName(name));
+    if (it == values.end()) return kErrorFileNotFound;
+    const RegValue& v = it->second;
+    const auto len = static_cast<uint32_t>(v.data.size());
+    if (type) *type = v.type;
+    if (!data) {
+        if (size) *size = len;
+        return kErrorSuccess;
+    }
+    if (!size) return kErrorInvalidParameter;
+    if (*size < len) {
+        *size = len;
+        return kErrorMoreData;
+    }
+    if (len) std::memcpy(data, v.data.data(), len);
+    *size = len;
+    return kErrorSuccess;
+}
+
+namespace {
+
+struct Override {
+    std::mutex mutex;
+    std::string path;
+};
+
+Override& TheOverride() {
+    static Override o;  // built on first use: the trace facility reads the registry at load time
+    return o;
+}
+
+}  // namespace
+
+std::string RegistryFileOverride() {
+    Override& o = TheOverride();
+    std::lock_guard<std::mutex> g(o.mutex);
+    return o.path;
+}
+
+void SetRegistryFile(std::string_view path) {
+    Override& o = TheOverride();
+    std::lock_guard<std::mutex> g(o.mutex);
+    o.path.assign(path);
 }
 
 }  // namespace em::platform

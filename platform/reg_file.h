@@ -53,4 +53,12 @@ private:
     size_t m_skipped = 0;
 };
 
+// The value called name among a registry file key's values, answered as a registry query: the type,
+// the size, and the bytes when data can take them (kErrorMoreData and the size needed otherwise).
+uint32_t QueryFileValue(const std::map<std::u16string, RegValue>& values, std::u16string_view name, uint32_t* type,
+                        void* data, uint32_t* size);
+
+// The registry file named by SetRegistryFile, or empty.
+std::string RegistryFileOverride();
+
 }  // namespace em::platform

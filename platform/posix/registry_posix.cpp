@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <mutex>
 
@@ -20,16 +19,6 @@ namespace {
 
 // A registry file larger than this is not a configuration file: it reads as empty.
 constexpr size_t kMaxRegistryFile = 16u << 20;
-
-struct Override {
-    std::mutex mutex;
-    std::string path;
-};
-
-Override& TheOverride() {
-    static Override o;  // built on first use: the trace facility reads the registry at load time
-    return o;
-}
 
 // The parsed registry file, kept while the file stays the same: the trace facility opens keys
 // inside trace calls and a file may be large.
@@ -141,23 +130,7 @@ uint32_t RegKey::Open(std::u16string_view path, RegView /*view: both views read 
 
 uint32_t RegKey::QueryValue(std::u16string_view name, uint32_t* type, void* data, uint32_t* size) const {
     if (!m_impl) return kErrorInvalidHandle;
-    auto it = m_impl->values.find(RegFile::FoldName(name));
-    if (it == m_impl->values.end()) return kErrorFileNotFound;
-    const RegValue& v = it->second;
-    const auto len = static_cast<uint32_t>(v.data.size());
-    if (type) *type = v.type;
-    if (!data) {
-        if (size) *size = len;
-        return kErrorSuccess;
-    }
-    if (!size) return 87;  // ERROR_INVALID_PARAMETER
-    if (*size < len) {
-        *size = len;
-        return kErrorMoreData;
-    }
-    if (len) std::memcpy(data, v.data.data(), len);
-    *size = len;
-    return kErrorSuccess;
+    return QueryFileValue(m_impl->values, name, type, data, size);
 }
 
 std::u16string ExpandEnvironmentStrings(std::u16string_view text) {
@@ -193,19 +166,9 @@ std::u16string ExpandEnvironmentStrings(std::u16string_view text) {
 }
 
 std::string RegistryFilePath() {
-    {
-        Override& o = TheOverride();
-        std::lock_guard<std::mutex> g(o.mutex);
-        if (!o.path.empty()) return o.path;
-    }
+    if (std::string path = RegistryFileOverride(); !path.empty()) return path;
     const char* env = std::getenv(kRegistryFileVariable);
     return env && *env ? std::string(env) : std::string(kRegistryFileDefault);
-}
-
-void SetRegistryFile(std::string_view path) {
-    Override& o = TheOverride();
-    std::lock_guard<std::mutex> g(o.mutex);
-    o.path.assign(path);
 }
 
 }  // namespace em::platform

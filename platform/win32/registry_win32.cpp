@@ -4,9 +4,7 @@
 // of the system registry, as on POSIX: the substitute host's scenarios and the tests bring their
 // settings that way without touching the machine's registry.
 
-#include <cstring>
 #include <map>
-#include <mutex>
 
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -19,16 +17,6 @@ namespace em::platform {
 namespace {
 
 constexpr size_t kMaxRegistryFile = 16u << 20;
-
-struct Override {
-    std::mutex mutex;
-    std::string path;
-};
-
-Override& TheOverride() {
-    static Override o;
-    return o;
-}
 
 }  // namespace
 
@@ -82,23 +70,7 @@ uint32_t RegKey::QueryValue(std::u16string_view name, uint32_t* type, void* data
         if (size && (rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA)) *size = n;
         return static_cast<uint32_t>(rc);
     }
-    auto it = m_impl->values.find(RegFile::FoldName(name));
-    if (it == m_impl->values.end()) return kErrorFileNotFound;
-    const RegValue& v = it->second;
-    const auto len = static_cast<uint32_t>(v.data.size());
-    if (type) *type = v.type;
-    if (!data) {
-        if (size) *size = len;
-        return kErrorSuccess;
-    }
-    if (!size) return ERROR_INVALID_PARAMETER;
-    if (*size < len) {
-        *size = len;
-        return kErrorMoreData;
-    }
-    if (len) std::memcpy(data, v.data.data(), len);
-    *size = len;
-    return kErrorSuccess;
+    return QueryFileValue(m_impl->values, name, type, data, size);
 }
 
 std::u16string ExpandEnvironmentStrings(std::u16string_view text) {
@@ -114,22 +86,12 @@ std::u16string ExpandEnvironmentStrings(std::u16string_view text) {
 }
 
 std::string RegistryFilePath() {
-    {
-        Override& o = TheOverride();
-        std::lock_guard<std::mutex> g(o.mutex);
-        if (!o.path.empty()) return o.path;
-    }
+    if (std::string path = RegistryFileOverride(); !path.empty()) return path;
     wchar_t buf[MAX_PATH * 2];
     const std::wstring name = win32::WideFromUtf8(kRegistryFileVariable);
     const DWORD n = GetEnvironmentVariableW(name.c_str(), buf, MAX_PATH * 2);
     if (n == 0 || n >= MAX_PATH * 2) return {};  // the system registry
     return win32::Utf8FromWide(std::wstring_view(buf, n));
-}
-
-void SetRegistryFile(std::string_view path) {
-    Override& o = TheOverride();
-    std::lock_guard<std::mutex> g(o.mutex);
-    o.path.assign(path);
 }
 
 }  // namespace em::platform
