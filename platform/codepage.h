@@ -25,6 +25,17 @@ bool IsCodePageSupported(uint32_t code_page);
 void Utf8ToUtf16(std::string_view bytes, std::u16string& out);
 void Utf16ToUtf8(std::u16string_view text, std::string& out);
 std::u16string Utf8ToUtf16(std::string_view bytes);
+
+// Appends a code point (at most 0x10FFFF) as one UTF-16 unit or a surrogate pair.
+inline void AppendCodePoint(uint32_t cp, std::u16string& out) {
+    if (cp >= 0x10000) {
+        cp -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+        out.push_back(static_cast<char16_t>(cp));
+    }
+}
 std::string Utf16ToUtf8(std::u16string_view text);
 
 }  // namespace em::platform

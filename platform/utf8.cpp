@@ -34,13 +34,7 @@ void Utf8ToUtf16(std::string_view bytes, std::u16string& out) {
             p = q;  // skip the lead byte and the continuation bytes it took
             continue;
         }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
+        AppendCodePoint(cp, out);
         p = q;
     }
 }

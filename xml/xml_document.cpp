@@ -122,13 +122,7 @@ void AppendDecoded(std::u16string& out, std::u16string_view in) {
             i = amp + 1;
             continue;
         }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
+        platform::AppendCodePoint(cp, out);
         i = j + 1;
     }
 }

@@ -236,16 +236,6 @@ void WidenAscii(const unsigned char* p, size_t n, char16_t* out) {
     for (; i < n; ++i) out[i] = p[i];
 }
 
-void PushCodePoint(uint32_t cp, std::u16string& out) {
-    if (cp >= 0x10000) {
-        cp -= 0x10000;
-        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-        out.push_back(static_cast<char16_t>(cp));
-    }
-}
-
 // One UTF-8 sequence starting at a byte from 0x80 up; n bytes are left in the input. Returns the
 // bytes taken. As the Windows conversion does: a byte that starts no sequence gives U+FFFD alone;
 // a sequence longer than the rest of the input makes that rest one U+FFFD; a sequence broken by a
@@ -282,7 +272,7 @@ size_t DecodeUtf8Sequence(const unsigned char* p, size_t n, std::u16string& out)
         }
         cp = cp << 6 | (b & 0x3F);
     }
-    PushCodePoint(cp, out);
+    AppendCodePoint(cp, out);
     return len;
 }
 
