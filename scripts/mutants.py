@@ -196,7 +196,77 @@ def build(build_dir, timeout):
     return run(["ninja", "-C", build_dir], timeout)
 
 
-def test(build_dir, label, timeout):
+def unit_test_halves(program):
+    """The unit test suites split in two filters of about the same size (no sharding variables:
+    some tests start the test program again as a child, which must not inherit them)."""
+    rc, out = run([program, "--gtest_list_tests"], 60)
+    suites, suite = {}, None
+    for line in out.splitlines():
+        if line and not line.startswith(" "):
+            suite = line.split()[0].rstrip(".")
+            suites[suite] = 0
+        elif suite and line.strip():
+            suites[suite] += 1
+    halves = [[], []]
+    sizes = [0, 0]
+    for name, count in sorted(suites.items(), key=lambda kv: -kv[1]):
+        i = 0 if sizes[0] <= sizes[1] else 1
+        halves[i].append(name + ".*")
+        sizes[i] += count
+    return [":".join(h) for h in halves if h]
+
+
+def quick_commands(build_dir):
+    """The test programs run side by side in the quick mode: the unit tests in two shards, the
+    concurrency tests and the C host. Each stops at its first failure."""
+    build_dir = os.path.abspath(build_dir)
+    tests = os.path.join(build_dir, "tests")
+    lib = [os.path.join(build_dir, n) for n in ("libem_tarnel.so", "module/libem_tarnel.so")]
+    lib = next((l for l in lib if os.path.exists(l)), None)
+    cmds = [([os.path.join(tests, "em_tests"), "--gtest_fail_fast", "--gtest_brief=1", "--gtest_filter=" + f], None)
+            for f in unit_test_halves(os.path.join(tests, "em_tests"))]
+    cmds.append(([os.path.join(tests, "em_mt_tests"), "--gtest_fail_fast", "--gtest_brief=1"], None))
+    if lib and os.path.exists(os.path.join(tests, "em_c_host")):
+        cmds.append(([os.path.join(tests, "em_c_host"), lib], None))
+    return cmds
+
+
+def test_quick(build_dir, timeout):
+    procs = [subprocess.Popen(c, env=e, cwd=build_dir, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+             for c, e in quick_commands(build_dir)]
+    deadline = time.time() + timeout * 4
+    outcome = "survived"
+    try:
+        while procs and outcome == "survived":
+            for p in list(procs):
+                rc = p.poll()
+                if rc is None:
+                    continue
+                procs.remove(p)
+                if rc != 0:
+                    outcome = "killed"
+            if time.time() > deadline:
+                outcome = "timed out"
+            time.sleep(0.02)
+    finally:
+        for p in procs:
+            p.kill()
+            p.wait()
+    return outcome
+
+
+def test(build_dir, label, timeout, full=False):
+    if not label and not full:
+        outcome = test_quick(build_dir, timeout)
+        if outcome != "survived":
+            return outcome
+        # the stress run of the substitute host is the slow one: only for what the others missed
+        label = None
+        cmd = ["ctest", "--test-dir", build_dir, "--timeout", str(timeout), "-Q", "-R", "^emhost_stress$"]
+        rc, out = run(cmd, timeout * 4)
+        if rc is None or "***Timeout" in out:
+            return "timed out"
+        return "survived" if rc == 0 else "killed"
     cmd = ["ctest", "--test-dir", build_dir, "-j", str(os.cpu_count() or 2), "--timeout", str(timeout),
            "--stop-on-failure", "-Q", "-E", EXCLUDED_TESTS]
     if label:
@@ -230,6 +300,8 @@ def main():
     ap.add_argument("--sample", type=int, help="test this many mutants, drawn at random")
     ap.add_argument("--seed", type=int, default=1, help="seed of the sample")
     ap.add_argument("--timeout", type=int, default=60, help="seconds for one test")
+    ap.add_argument("--full", action="store_true",
+                    help="run every CTest test (the stress run too) instead of the test programs side by side")
     ap.add_argument("--list", action="store_true", help="list the mutants, build nothing")
     ap.add_argument("--traces", action="store_true", help="mutate trace calls as well")
     ap.add_argument("--json", help="write the results to this file as well")
@@ -252,7 +324,7 @@ def main():
     rc, out = build(args.build, 1800)
     if rc != 0:
         sys.exit("the unmutated tree does not build:\n" + out)
-    if test(args.build, args.label, args.timeout) != "survived":
+    if test(args.build, args.label, args.timeout, args.full) != "survived":
         sys.exit("the tests fail on the unmutated tree")
 
     results = []
@@ -267,7 +339,7 @@ def main():
             with open(full, "w", encoding="utf-8") as f:
                 f.write(apply(m, originals[full].split("\n")))
             rc, _ = build(args.build, 600)
-            outcome = "uncompilable" if rc != 0 else test(args.build, args.label, args.timeout)
+            outcome = "uncompilable" if rc != 0 else test(args.build, args.label, args.timeout, args.full)
             with open(full, "w", encoding="utf-8") as f:
                 f.write(originals[full])
             results.append((m, outcome))
