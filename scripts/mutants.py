@@ -88,6 +88,8 @@ OPERATOR_RE = re.compile(r"(?<=\s)(<=|>=|==|!=|&&|\|\||<|>)(?=\s)")
 NUMBER_RE = re.compile(r"(?<![\w.])(0[xX][0-9a-fA-F]+|\d+)([uUlL]*)(?![\w.])")
 CALL_STATEMENT_RE = re.compile(r"^(\s*)((?:[A-Za-z_][\w:]*(?:\.|->))*[A-Za-z_][\w:]*\s*\(.*\)\s*;)\s*$")
 RETURN_RE = re.compile(r"\breturn\s+(true|false|0|1)\s*;")
+# A status the module answers or checks: success becomes "not handled", any other becomes success.
+STATUS_RE = re.compile(r"\bstatus::(k\w+)")
 # Trace lines are left alone unless asked for: their texts are checked where they matter, and a
 # mutant per trace argument would swamp the report.
 TRACE_RE = re.compile(r"\b(EM_TRACE\w*|Trace)\s*\(")
@@ -146,6 +148,9 @@ def find_mutants(path, traces=False):
         for m in RETURN_RE.finditer(masked):
             flip = {"true": "false", "false": "true", "0": "1", "1": "0"}[m.group(1)]
             mutants.append(Mutant(rel, number, m.start(1), m.group(1), flip, "return value"))
+        for m in STATUS_RE.finditer(masked):
+            new = "kNotHandled" if m.group(1) == "kOk" else "kOk"
+            mutants.append(Mutant(rel, number, m.start(1), m.group(1), new, "status"))
     return mutants
 
 
