@@ -19,6 +19,7 @@ public:
         if (record) {
             std::lock_guard<std::mutex> g(m_downMutex);
             m_down.push_back(host::DescribeRecord(*record));
+            m_timeouts.push_back(timeout_ms);
         }
         return SubstituteHost::SendRequest(module, record, timeout_ms);
     }
@@ -27,11 +28,28 @@ public:
         if (failDelivery) throw std::runtime_error("host failed to deliver");
         return r;
     }
+    uint32_t ForwardEvent(IExtensionModule* module, CSipRecord* record, uint16_t hi, uint16_t lo) override {
+        {
+            std::lock_guard<std::mutex> g(m_downMutex);
+            m_forwarded.push_back((uint32_t{hi} << 16) | lo);
+        }
+        return SubstituteHost::ForwardEvent(module, record, hi, lo);
+    }
 
     // The requests sent down so far, each rendered like "CA=0 OC=0x0B16 MI=0xFFFFFFFF".
     std::vector<std::string> Down() const {
         std::lock_guard<std::mutex> g(m_downMutex);
         return m_down;
+    }
+    // The time-outs they went down with, in the same order.
+    std::vector<uint32_t> Timeouts() const {
+        std::lock_guard<std::mutex> g(m_downMutex);
+        return m_timeouts;
+    }
+    // The module ids (high and low half joined) that events were forwarded with.
+    std::vector<uint32_t> ForwardedIds() const {
+        std::lock_guard<std::mutex> g(m_downMutex);
+        return m_forwarded;
     }
     // Those whose rendering contains every fragment.
     std::vector<std::string> Down(std::initializer_list<std::string> fragments) const {
@@ -57,6 +75,7 @@ public:
 private:
     mutable std::mutex m_downMutex;
     std::vector<std::string> m_down;
+    std::vector<uint32_t> m_timeouts, m_forwarded;
 };
 
 }  // namespace em::test
