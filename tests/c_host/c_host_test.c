@@ -188,19 +188,12 @@ int main(int argc, char** argv) {
     if (!create || !destroy || !module_name || !setup) return fprintf(stderr, "%s lacks an export\n", argv[1]), 2;
     CHECK(SameText(module_name(), "EM_TARNEL") && setup(0, NULL) == 1);
 
-    static HostTable table;
+    static HostTable table = {.SendRequest = SendRequest, .DeliverRecord = DeliverRecord, .StartCompleted = StartCompleted,
+                              .GetSECabinets = GetSECabinets, .ForwardEvent = ForwardEvent, .GetHostType = GetHostType};
     for (int i = 0; i < 8; ++i) table.reserved0_7[i] = Trap;
     for (int i = 0; i < 3; ++i) table.reserved11_13[i] = Trap;
     for (int i = 0; i < 10; ++i) table.reserved15_24[i] = Trap;
-    table.SendRequest = SendRequest;
-    table.DeliverRecord = DeliverRecord;
-    table.StartCompleted = StartCompleted;
-    table.GetSECabinets = GetSECabinets;
-    table.ForwardEvent = ForwardEvent;
-    table.GetHostType = GetHostType;
-    static Host host;
-    host.table = &table;
-
+    static Host host = {.table = &table};
     Module* m = NULL;
     CHECK(create(&m, NULL) == 1 && m != NULL);
     if (m) {
