@@ -6,6 +6,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "diag/eventlog_switch.h"
 #include "host/lib/request_line.h"
 #include "module/exports.h"
 #include "module/host_boundary.h"
@@ -101,8 +102,12 @@ TEST(ModuleDefaults, DeclineNotifyCabinetNumberAndHostWrappers) {
     base.PassDown(q, 10000);
     EXPECT_EQ(q.Value(key::ST), 6u);  // no host yet
     test::DownHost host(host::Scenario{});
-    EXPECT_EQ(base.Start(&host, 0x00038001), 1u);
+    diag::g_EventLogSwitch.DeregisterSource();
+    EXPECT_EQ(base.Start(&host, 0x00038001), 1u);  // keeps the host and id, registers the event source
     EXPECT_EQ(base.ModuleId(), 0x00038001u);
+    EXPECT_TRUE(diag::g_EventLogSwitch.IsRegistered());
+    EXPECT_EQ(diag::g_EventLogSwitch.ModuleName(), u"EM_XXX");
+    diag::g_EventLogSwitch.DeregisterSource();
     base.PassDown(q, 10000);
     base.Broadcast(q, 150000);
     EXPECT_EQ(host.Down(), (std::vector<std::string>{"CA=0 OC=0x0300 ST=6", "CA=0 OC=0x0300 MI=0xFFFFFFFF ST=1"}));
