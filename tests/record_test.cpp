@@ -113,26 +113,18 @@ TEST(Record, DataReadInEveryForm) {
 TEST(Record, HostileTreesReadAsDefaultsAndAreRepairedByWriters) {
     CSipRecord r = Commands(R"({"OC":"x","OI":-5,"CI":1099511627776,"MI":3}, 5, {"OC":2})");
     EXPECT_EQ(r.CommandCount(), 3u);
-    EXPECT_EQ(r.GetCommandValue(0, key::OC, 9), 9u);
-    EXPECT_EQ(r.GetCommandValue(0, key::OI, 9), 9u);
-    EXPECT_EQ(r.GetCommandValue(0, key::CI, 9), 9u);
-    EXPECT_EQ(r.GetCommandValue(0, key::MI, 9), 3u);
+    for (auto k : {key::OC, key::OI, key::CI}) EXPECT_EQ(r.GetCommandValue(0, k, 9), 9u);  // mistyped
+    EXPECT_EQ(std::pair(r.GetCommandValue(0, key::MI, 9), r.GetCommandValue(2, key::OC, 9)), std::pair(3u, 2u));
     for (int32_t n : {-1, 1, 3, 1 << 30}) EXPECT_EQ(r.GetCommandValue(n, key::OC, 9), 9u) << n;
-    EXPECT_EQ(r.GetCommandValue(2, key::OC, 9), 2u);
-    EXPECT_FALSE(r.HasData(1, 0, false));
-    EXPECT_EQ(r.GetDataLength(1), 0u);
+    EXPECT_FALSE(r.HasData(1, 0, false) || r.GetDataLength(1));
 
     for (const char* json : {R"({"SIP":{"CMD":"x"}})", R"({"SIP":5})", "{}", "[1]"}) {
         CSipRecord bad = Tree(json);
         EXPECT_EQ(bad.CommandCount(), 0u) << json;
-        EXPECT_EQ(bad.CountAnsweredCommands(), 0u);
-        EXPECT_FALSE(bad.AnyCommandAnswered());
-        EXPECT_FALSE(bad.AnyCommandHasStatus(22));
-        EXPECT_FALSE(bad.SelectFirstAnsweredCommand());
-        EXPECT_FALSE(bad.GetCFlag());
+        EXPECT_FALSE(bad.CountAnsweredCommands() || bad.AnyCommandAnswered() || bad.AnyCommandHasStatus(22) ||
+                     bad.SelectFirstAnsweredCommand() || bad.GetCFlag());
         bad.SetStatus(0);  // the writer builds the skeleton it needs
-        EXPECT_EQ(bad.GetCommandValue(0, key::ST, 22), 0u) << json;
-        EXPECT_EQ(bad.CommandCount(), 1u);
+        EXPECT_EQ(std::pair(bad.CommandCount(), bad.GetCommandValue(0, key::ST, 22)), std::pair(1u, 0u)) << json;
         EXPECT_TRUE(CSipRecord::NullValue().IsNull());
     }
     CSipRecord c = Tree(R"({"SIP":{"C":1}})");
@@ -143,8 +135,7 @@ TEST(Record, HostileTreesReadAsDefaultsAndAreRepairedByWriters) {
 
 TEST(Record, CommandsGrowOnDemandAndNavigationStaysInRange) {
     CSipRecord r = Commands("{},{},{}");
-    EXPECT_TRUE(r.NextCommand());
-    EXPECT_TRUE(r.NextCommand());
+    EXPECT_TRUE(r.NextCommand() && r.NextCommand());
     EXPECT_FALSE(r.NextCommand());
     EXPECT_EQ(r.CurrentIndex(), 2u);
     const_cast<SipValue&>(r.CommandArray()).Clear();  // the index stays while the list empties
@@ -157,22 +148,16 @@ TEST(Record, CommandsGrowOnDemandAndNavigationStaysInRange) {
 TEST(Record, RepliesAreFinalStatusesWithData) {
     CSipRecord r = Commands(R"({"ST":22,"DA":1}, 7, {"ST":"0","DA":1}, {"ST":12,"DA":1}, {"ST":21}, {"ST":255,"DA":2})");
     EXPECT_EQ(r.CountAnsweredCommands(), 2u);
-    EXPECT_TRUE(r.AnyCommandAnswered());
-    EXPECT_TRUE(r.AnyCommandHasStatus(21));
-    EXPECT_FALSE(r.AnyCommandHasStatus(0));
-    EXPECT_TRUE(r.SelectFirstAnsweredCommand());
+    EXPECT_TRUE(r.AnyCommandAnswered() && r.AnyCommandHasStatus(21) && !r.AnyCommandHasStatus(0));
+    EXPECT_TRUE(r.SelectFirstAnsweredCommand() && r.HasAnswer(1, false));
     EXPECT_EQ(r.CurrentIndex(), 3u);
-    EXPECT_TRUE(r.HasAnswer(1, false));
     for (uint32_t st : {0u, 0x0Cu, 0x15u, 0xFFu}) EXPECT_TRUE(Commands(R"({"ST":)" + std::to_string(st) + "}").AnyCommandAnswered());
     CSipRecord none = Commands(R"({"ST":22,"DA":1},{"ST":1,"DA":1},{"DA":1})");
-    EXPECT_FALSE(none.AnyCommandAnswered());
-    EXPECT_FALSE(none.SelectFirstAnsweredCommand());
+    EXPECT_FALSE(none.AnyCommandAnswered() || none.SelectFirstAnsweredCommand());
     EXPECT_EQ(none.CurrentIndex(), 0u);
     CSipRecord raw = Da(R"({"RAW":[1,2,3]})");
-    EXPECT_TRUE(raw.HasData(0, 3, false));
-    EXPECT_FALSE(raw.HasData(0, 2, false));
-    EXPECT_TRUE(raw.HasData(0, 2, true));
-    EXPECT_FALSE(raw.HasData(0, 4, true));
+    EXPECT_TRUE(raw.HasData(0, 3, false) && raw.HasData(0, 2, true));
+    EXPECT_FALSE(raw.HasData(0, 2, false) || raw.HasData(0, 4, true));
     EXPECT_TRUE(Da("70000").HasData(0, 9, false));  // a number has any length asked for
 }
 
