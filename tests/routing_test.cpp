@@ -181,15 +181,11 @@ TEST(MultiModule, ExtremeAndValueSearchesOverAnsweredCommands) {
         r.SetDataUInt(c, v);
         cmds.PushBack(c, r.Allocator());
     }
-    for (auto [direction, index] : {std::pair{1, 1u}, {5, 1u}, {0, 0u}, {-1, 4u}}) {
-        EXPECT_TRUE(CTarnelModule::SelectExtremeDataCommand(r, direction));
-        EXPECT_EQ(r.CurrentIndex(), index) << direction;
-    }
-    EXPECT_TRUE(CTarnelModule::AnyCommandHasDataValue(r, 7));
-    EXPECT_EQ(r.CurrentIndex(), 1u);
+    for (auto [direction, index] : {std::pair{1, 1u}, {5, 1u}, {0, 0u}, {-1, 4u}})
+        EXPECT_EQ(std::pair(CTarnelModule::SelectExtremeDataCommand(r, direction), r.CurrentIndex()), std::pair(true, index));
+    EXPECT_EQ(std::pair(CTarnelModule::AnyCommandHasDataValue(r, 7), r.CurrentIndex()), std::pair(true, 1u));
     r.NextCommand();
-    EXPECT_FALSE(CTarnelModule::AnyCommandHasDataValue(r, 99));  // not an answer
-    EXPECT_EQ(r.CurrentIndex(), 2u);
+    EXPECT_EQ(std::pair(CTarnelModule::AnyCommandHasDataValue(r, 99), r.CurrentIndex()), std::pair(false, 2u));  // unanswered
     CSipRecord none(0x0300, 0, 0, 0, 1);
     none.SetDataUInt(none.CurrentCommand(), 4);
     EXPECT_FALSE(CTarnelModule::SelectExtremeDataCommand(none, -1));
@@ -260,12 +256,10 @@ TEST(RequestHandler, MappedRequestsAreTranslatedAndPassedDownToTheirModuleOnly) 
     Bench b(s);
     ASSERT_EQ(b.m.Start(&b.host, 0x00FE0001), 1u);
     CSipRecord fan = b.Request(0x0302, 0, {}, 3);
-    EXPECT_EQ(b.result, 1u);
-    EXPECT_TRUE(fan.GetCFlag());
     std::u16string text;
-    EXPECT_TRUE(fan.GetDataString(0, text, 0));
-    EXPECT_EQ(text, u"B object 1");  // asked of its module by that module's own index
-    EXPECT_EQ(fan.Value(key::OI), 3u);  // and back to the global one on the way up
+    fan.GetDataString(0, text, 0);
+    // Asked of its module by that module's own index, and back to the global one on the way up.
+    EXPECT_EQ(std::tuple(b.result, fan.GetCFlag(), text, fan.Value(key::OI)), std::tuple(1u, true, u"B object 1", 3u));
     // A mapped configuration write goes to its module only: translation comes before broadcasting.
     b.Request(0xE002, 0x71, 1, 3);
     EXPECT_EQ(b.host.Down({"OC=0xE002", "MI=0xFFFFFFFF"}).size(), 0u);
@@ -285,15 +279,10 @@ TEST(RequestHandler, MappedRequestsAreTranslatedAndPassedDownToTheirModuleOnly) 
 
     const size_t sent = b.host.Down().size();
     CSipRecord count = b.Request(0x0300);  // answered here from the map
-    EXPECT_EQ(b.result, 1u);
-    EXPECT_FALSE(count.GetCFlag());
-    EXPECT_EQ(Number(count), 5);
-    EXPECT_EQ(b.host.Down().size(), sent);
+    EXPECT_EQ(std::tuple(b.result, count.GetCFlag(), Number(count), b.host.Down().size()), std::tuple(1u, false, int64_t{5}, sent));
     for (uint32_t oc : {0x0B22u, 0x0D00u}) {
         CSipRecord other = b.Request(oc);
-        EXPECT_EQ(b.result, 0u);
-        EXPECT_EQ(Status(other), 1u);
-        EXPECT_FALSE(other.GetCFlag());
+        EXPECT_EQ(std::tuple(b.result, Status(other), other.GetCFlag()), std::tuple(0u, 1u, false));
     }
     EXPECT_EQ(b.m.OnRequest(nullptr), 0u);
     b.m.Stop();
