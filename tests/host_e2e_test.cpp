@@ -3,7 +3,6 @@
 
 #include "host/lib/scenario.h"
 #include "host/lib/substitute_host.h"
-#include "module/sip_record.h"
 
 namespace em::host {
 namespace {
@@ -17,26 +16,17 @@ Scenario Parsed(const std::string& json, std::string* error = nullptr) {
     return s;
 }
 
-TEST(HostE2E, LoadCreateDeclineDeleteAndUnloadALeftBehindModule) {
+// Loading, slots and deleting are the C host's test; here the unload hook destroys a module that
+// was never deleted (ASan reports a leak otherwise), and the library loads again afterwards.
+TEST(HostE2E, UnloadDestroysALeftBehindModule) {
     SubstituteHost host(Parsed(DefaultScenarioJson()));
     std::string error;
-    ASSERT_TRUE(host.Load(EM_DEFAULT_LIBRARY, error)) << error;
-    EXPECT_EQ(host.LibraryModuleName(), u"EM_TARNEL");
-    EXPECT_EQ(host.SetupAction(), 1u);
-    ASSERT_EQ(host.Create(), 1u);
-    IExtensionModule* m = host.Module();
-    EXPECT_EQ(m->Start(&host, 0x00FE0001), 1u);
-    CSipRecord req(0x0D00, 0, 0, 0, kNoStatus);
-    EXPECT_EQ(m->OnRequest(&req), 0u);
-    EXPECT_EQ(req.Value(key::ST), 1u);
-    EXPECT_EQ(m->Stop(), 1u);
-    EXPECT_EQ(host.Delete(), 1u);
-    EXPECT_EQ(host.Delete(), 0u);
-    ASSERT_EQ(host.Create(), 1u);
-    host.Unload();  // no EM_Delete: the unload hook destroys it (ASan reports a leak otherwise)
-    ASSERT_TRUE(host.Load(EM_DEFAULT_LIBRARY, error)) << error;
-    ASSERT_EQ(host.Create(), 1u);
-    EXPECT_EQ(host.Delete(), 1u);
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(host.Load(EM_DEFAULT_LIBRARY, error)) << error;
+        EXPECT_EQ(host.LibraryModuleName(), u"EM_TARNEL");
+        ASSERT_EQ(host.Create(), 1u);
+        host.Unload();
+    }
 }
 
 TEST(HostScenario, ErrorsNameTheKey) {
