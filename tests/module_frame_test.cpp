@@ -22,27 +22,23 @@ TEST(Exports, OneModuleAtATimeCreatedAndDeleted) {
     test::TraceCapture trace;
     IExtensionModule *a = nullptr, *b = nullptr;
     EXPECT_EQ(EM_Create(&a, nullptr), 1u);
-    ASSERT_NE(a, nullptr);
-    EXPECT_EQ(CurrentModule(), a);
     EXPECT_EQ(EM_Create(&b, nullptr), 1u);
-    EXPECT_EQ(a, b);
+    EXPECT_TRUE(a && a == b && CurrentModule() == a);
     EXPECT_EQ(trace.Count("Module already existing!"), 1u);
     EXPECT_EQ(trace.Count("-> Constructor..."), 1u);
     EXPECT_EQ(EM_Delete(), 1u);
     EXPECT_EQ(CurrentModule(), nullptr);
     EXPECT_EQ(EM_Delete(), 0u);
-    EXPECT_EQ(trace.Count("Module already destroyed!"), 1u);
-    EXPECT_TRUE(trace.Contains(".. Module destroyed successfully!"));
+    EXPECT_TRUE(trace.Contains("Module already destroyed!") && trace.Contains(".. Module destroyed successfully!"));
     EXPECT_EQ(EM_Create(&a, nullptr), 1u);
-    EXPECT_EQ(a->DeletingDestructor(1), static_cast<void*>(a));  // the host frees it itself
+    EXPECT_EQ(a->DeletingDestructor(1), static_cast<void*>(a));  // the host frees it itself: forgotten
     EXPECT_EQ(CurrentModule(), nullptr);
     EXPECT_EQ(EM_Delete(), 0u);
 
     EXPECT_EQ(std::u16string(EM_GetModuleName()), u"EM_TARNEL");
     EXPECT_EQ(std::u16string(CTarnelModule().GetModuleName()), u"EM_TARNEL");
     EXPECT_EQ(std::u16string(CExtensionModule().GetModuleName()), u"EM_XXX");
-    EXPECT_EQ(EM_SetupAction(0, nullptr), 1u);
-    EXPECT_EQ(EM_SetupAction(77, a), 1u);
+    EXPECT_EQ(std::pair(EM_SetupAction(0, nullptr), EM_SetupAction(77, a)), std::pair(1u, 1u));
 }
 
 TEST(ModuleInfo, SmallBlockRefusedFullBlockFilledExactly) {

@@ -182,10 +182,10 @@ TEST(MultiModule, ExtremeAndValueSearchesOverAnsweredCommands) {
         cmds.PushBack(c, r.Allocator());
     }
     for (auto [direction, index] : {std::pair{1, 1u}, {5, 1u}, {0, 0u}, {-1, 4u}})
-        EXPECT_EQ(std::pair(CTarnelModule::SelectExtremeDataCommand(r, direction), r.CurrentIndex()), std::pair(true, index));
-    EXPECT_EQ(std::pair(CTarnelModule::AnyCommandHasDataValue(r, 7), r.CurrentIndex()), std::pair(true, 1u));
+        EXPECT_EQ((std::pair{CTarnelModule::SelectExtremeDataCommand(r, direction), r.CurrentIndex()}), std::pair(true, index));
+    EXPECT_EQ((std::pair{CTarnelModule::AnyCommandHasDataValue(r, 7), r.CurrentIndex()}), std::pair(true, 1u));
     r.NextCommand();
-    EXPECT_EQ(std::pair(CTarnelModule::AnyCommandHasDataValue(r, 99), r.CurrentIndex()), std::pair(false, 2u));  // unanswered
+    EXPECT_EQ((std::pair{CTarnelModule::AnyCommandHasDataValue(r, 99), r.CurrentIndex()}), std::pair(false, 2u));  // unanswered
     CSipRecord none(0x0300, 0, 0, 0, 1);
     none.SetDataUInt(none.CurrentCommand(), 4);
     EXPECT_FALSE(CTarnelModule::SelectExtremeDataCommand(none, -1));
