@@ -121,6 +121,7 @@ struct Counted : CTarnelModule {
 
 TEST(ModuleDestruction, SlotZeroFreesOnlyWithBitZero) {
     test::TraceCapture trace;
+    Counted::frees = 0;
     IExtensionModule* freed = new Counted();
     EXPECT_EQ(freed->DeletingDestructor(1), static_cast<void*>(freed));
     EXPECT_EQ(Counted::frees, 1);
