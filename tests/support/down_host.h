@@ -36,21 +36,11 @@ public:
         return SubstituteHost::ForwardEvent(module, record, hi, lo);
     }
 
-    // The requests sent down so far, each rendered like "CA=0 OC=0x0B16 MI=0xFFFFFFFF".
-    std::vector<std::string> Down() const {
-        std::lock_guard<std::mutex> g(m_downMutex);
-        return m_down;
-    }
-    // The time-outs they went down with, in the same order.
-    std::vector<uint32_t> Timeouts() const {
-        std::lock_guard<std::mutex> g(m_downMutex);
-        return m_timeouts;
-    }
-    // The module ids (high and low half joined) that events were forwarded with.
-    std::vector<uint32_t> ForwardedIds() const {
-        std::lock_guard<std::mutex> g(m_downMutex);
-        return m_forwarded;
-    }
+    // The requests sent down so far, each rendered like "CA=0 OC=0x0B16 MI=0xFFFFFFFF"; the
+    // time-outs they went down with; the module ids (high and low half joined) events went up with.
+    std::vector<std::string> Down() const { return Copy(m_down); }
+    std::vector<uint32_t> Timeouts() const { return Copy(m_timeouts); }
+    std::vector<uint32_t> ForwardedIds() const { return Copy(m_forwarded); }
     // Those whose rendering contains every fragment.
     std::vector<std::string> Down(std::initializer_list<std::string> fragments) const {
         std::vector<std::string> out;
@@ -73,6 +63,11 @@ public:
     bool failDelivery = false;
 
 private:
+    template <class T>
+    T Copy(const T& v) const {
+        std::lock_guard<std::mutex> g(m_downMutex);
+        return v;
+    }
     mutable std::mutex m_downMutex;
     std::vector<std::string> m_down;
     std::vector<uint32_t> m_timeouts, m_forwarded;
