@@ -118,7 +118,7 @@ TEST(Record, HostileTreesReadAsDefaultsAndAreRepairedByWriters) {
     for (int32_t n : {-1, 1, 3, 1 << 30}) EXPECT_EQ(r.GetCommandValue(n, key::OC, 9), 9u) << n;
     EXPECT_FALSE(r.HasData(1, 0, false) || r.GetDataLength(1));
 
-    for (const char* json : {R"({"SIP":{"CMD":"x"}})", R"({"SIP":5})", "{}", "[1]"}) {
+    for (const char* json : {R"({"SIP":{"CMD":"x"}})", R"({"SIP":{}})", R"({"SIP":5})", "{}", "[1]"}) {
         CSipRecord bad = Tree(json);
         EXPECT_EQ(bad.CommandCount(), 0u) << json;
         EXPECT_FALSE(bad.CountAnsweredCommands() || bad.AnyCommandAnswered() || bad.AnyCommandHasStatus(22) ||
