@@ -185,6 +185,8 @@ TEST(Record, WritersSetRemoveAndMoveMembers) {
     q.SetDataString(q.CurrentCommand(), nullptr);
     q.SetDataStringList(q.CurrentCommand(), {u"x", u"yz"});
     EXPECT_EQ(json(), R"([{"OC":768,"CA":0,"ST":15,"DA":["x","yz"]}]}})");
+    q.SetCommandAddress(q.CurrentCommand(), 1, 2, 0, 3, 22);  // a new address replaces the command
+    EXPECT_EQ(json(), R"([{"OC":1,"OE":2,"CA":3,"ST":22}]}})");
 
     CSipRecord to, from = Commands(R"({"OC":1},{"OC":2})");
     EXPECT_TRUE(to.MoveCommandFrom(from, 1));
