@@ -193,13 +193,7 @@ TEST(MultiModule, ExtremeAndValueSearchesOverAnsweredCommands) {
 
 // Old-style entries of error group 0x05 (objects of 0x0400).
 Bytes Entry(uint32_t time, uint16_t oid, uint16_t cabinet = 0, std::vector<uint32_t> args = {}) {
-    host::OldStyleEntry e;
-    e.code = 0x0501;
-    e.time = time;
-    e.oid = oid;
-    e.cabinet = cabinet;
-    e.args = std::move(args);
-    return host::EncodeOldStyle(e);
+    return host::EncodeOldStyle({.code = 0x0501, .time = time, .cabinet = cabinet, .oid = oid, .args = std::move(args), .text = {}});
 }
 Bytes Cat(std::initializer_list<Bytes> parts) {
     Bytes out;
