@@ -192,8 +192,8 @@ TEST(MultiModule, ExtremeAndValueSearchesOverAnsweredCommands) {
 }
 
 // Old-style entries of error group 0x05 (objects of 0x0400).
-Bytes Entry(uint32_t time, uint16_t oid, uint16_t cabinet = 0, std::vector<uint32_t> args = {}) {
-    return host::EncodeOldStyle({.code = 0x0501, .time = time, .cabinet = cabinet, .oid = oid, .args = std::move(args), .text = {}});
+Bytes Entry(uint32_t time, uint16_t oid, uint16_t cabinet = 0, std::vector<uint32_t> args = {}, uint32_t code = 0x0501) {
+    return host::EncodeOldStyle({.code = code, .time = time, .cabinet = cabinet, .oid = oid, .args = std::move(args), .text = {}});
 }
 Bytes Cat(std::initializer_list<Bytes> parts) {
     Bytes out;
@@ -203,18 +203,20 @@ Bytes Cat(std::initializer_list<Bytes> parts) {
 
 TEST(MultiModule, LogEntriesOfAllModulesAreUnitedInTimeOrderWithGlobalObjectIndexes) {
     const uint32_t late = 0x01000000;
-    const Bytes a5 = Entry(5, 1, 1), a_late = Entry(late, 0, 0, {0xAABBCCDD});
+    const Bytes a5 = Entry(5, 1, 1), a_late = Entry(late, 0, 0, {0xAABBCCDD}), a_last = Entry(2 * late, 1);
     Bytes truncated = Entry(9, 0, 0, {1});
     truncated.resize(14);  // claims 16 bytes: not taken
-    const Bytes fromA = Cat({a5, a_late}), fromB = Cat({Entry(7, 1), truncated});
+    const Bytes fromA = Cat({a5, a_late, a_last}), fromB = Cat({Entry(7, 1), truncated});
+    const Bytes all = Cat({a5, Entry(7, 3), a_late, a_last});  // B's object 1 is global object 3
     // The last reply's data, read as a number, limits the union to the newest entries.
     struct Case {
         Reply last;
         Bytes expect;
     } cases[] = {
-        {{1}, Cat({a5, Entry(7, 3), a_late})},  // B's object 1 is global object 3
-        {{0, 0x10001}, a_late},
-        {{0, 0x8001}, Cat({a5, Entry(7, 3), a_late})},
+        {{1}, all},
+        {{0, 0x10001}, a_last},
+        {{0, 0x8001}, all},
+        {{0, {}, Entry(3, 0, 0, {}, 0x0001)}, a_last},  // its first bytes read as 1
     };
     for (const Case& c : cases) {
         test::TraceCapture trace(4);
@@ -233,7 +235,7 @@ TEST(MultiModule, LogEntriesOfAllModulesAreUnitedInTimeOrderWithGlobalObjectInde
     Bench one(Answering(0x0B00, {{0, {}, fromA}}));  // a single reply comes back whole
     CSipRecord single = one.Request(0x0B00, 0, 1);
     EXPECT_EQ(std::tuple(single.CommandCount(), single.Value(key::MI), Raw(single)), std::tuple(1u, 0x10001u, fromA));
-    EXPECT_TRUE(trace.Contains("got CM_LogEntry reply from MID 0x00010001 (DataLength=28)"));
+    EXPECT_TRUE(trace.Contains("got CM_LogEntry reply from MID 0x00010001 (DataLength=40)"));
     Bench shortOnes(Answering(0x0B00, {{0, {}, Bytes(11, 1)}, {0, 7}}));
     CSipRecord empty = shortOnes.Request(0x0B00, 0, 1);  // too short to hold an entry
     EXPECT_EQ(std::pair(Status(empty), empty.HasData(0, 0, false)), std::pair(0u, false));
