@@ -149,6 +149,10 @@ TEST(MultiModule, EachRequestIsBroadcastAndItsRepliesMergedByItsRule) {
         }
     }
 
+    test::TraceCapture trace(3);
+    Bench three(Answering(0xE001, {{0, 4}, {0, 5}, {0, 1}}));
+    three.Request(0xE001, 0x31);
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL (MMR)     :   3 replies, use priority list; return value = 5"));
     CTarnelModule alone;  // no host: nothing is answered
     for (auto [oc, oe, st] : {std::tuple{0xE001u, 0x11u, 0x13u}, {0xE002u, 0x40u, 6u}, {0x0310u, 0u, 1u}, {0x0B00u, 0u, 6u}}) {
         CSipRecord r(oc, oe, 0, 0, kNoStatus);
