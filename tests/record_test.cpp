@@ -113,6 +113,11 @@ TEST(Record, HostileTreesReadAsDefaultsAndAreRepairedByWriters) {
     EXPECT_EQ(std::pair(r.GetCommandValue(0, key::MI, 9), r.GetCommandValue(2, key::OC, 9)), std::pair(3u, 2u));
     for (int32_t n : {-1, 1, 3, 1 << 30}) EXPECT_EQ(r.GetCommandValue(n, key::OC, 9), 9u) << n;
     EXPECT_FALSE(r.HasData(1, 0, false) || r.GetDataLength(1));
+    std::u16string t;
+    Bytes bytes;
+    Texts list;
+    uint32_t v = 0;
+    EXPECT_FALSE(r.GetDataString(2, t, 0) || r.GetDataBytes(2, bytes) || r.GetDataStringList(2, list) || r.GetDataUInt(2, v));
 
     for (const char* json : {R"({"SIP":{"CMD":"x"}})", R"({"SIP":{}})", R"({"SIP":5})", "{}", "[1]"}) {
         CSipRecord bad = Tree(json);

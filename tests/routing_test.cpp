@@ -152,7 +152,10 @@ TEST(MultiModule, EachRequestIsBroadcastAndItsRepliesMergedByItsRule) {
     test::TraceCapture trace(3);
     Bench three(Answering(0xE001, {{0, 4}, {0, 5}, {0, 1}}));
     three.Request(0xE001, 0x31);
+    Bench minimum(Answering(0xE001, {{0, 0x28001}, {0, 0x18001}}));
+    minimum.Request(0xE001, 0x32);
     EXPECT_TRUE(trace.Contains("\nEM_TARNEL (MMR)     :   3 replies, use priority list; return value = 5"));
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL (MMR)     :   min reply data value found; return value = 32769"));
     CTarnelModule alone;  // no host: nothing is answered
     for (auto [oc, oe, st] : {std::tuple{0xE001u, 0x11u, 0x13u}, {0xE002u, 0x40u, 6u}, {0x0310u, 0u, 1u}, {0x0B00u, 0u, 6u}}) {
         CSipRecord r(oc, oe, 0, 0, kNoStatus);
@@ -382,8 +385,7 @@ TEST(LogRequests, AvailabilityRawSelAndSupportedLanguages) {
     EXPECT_EQ(Number(b.Request(0x0B01)), 0);
     b.m.SetMsgLogAvailable();
     CSipRecord avail = b.Request(0x0B01);
-    EXPECT_EQ(Number(avail), 1);
-    EXPECT_FALSE(avail.GetCFlag());
+    EXPECT_EQ(std::tuple(b.result, Status(avail), Number(avail), avail.GetCFlag()), std::tuple(1u, 0u, int64_t{1}, false));
     CSipRecord raw(0x0B19, 0, 0, 0, kNoStatus);
     raw.SetReplyRaw({1, 0, 0, 0}, kNoStatus);
     b.m.OnRequest(&raw);
