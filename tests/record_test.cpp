@@ -187,8 +187,7 @@ TEST(Record, WritersSetRemoveAndMoveMembers) {
     q.SetReplyRaw({1, 2}, 0);
     EXPECT_EQ(json(), R"([{"OC":768,"CA":0,"ST":0,"DA":{"RAW":[1,2]}}]}})");
     q.ClearData(15);
-    q.SetDataString(q.CurrentCommand(), nullptr);
-    q.SetDataStringList(q.CurrentCommand(), {u"x", u"yz"});
+    EXPECT_TRUE(q.SetDataString(q.CurrentCommand(), nullptr) && q.SetDataStringList(q.CurrentCommand(), {u"x", u"yz"}));
     EXPECT_EQ(json(), R"([{"OC":768,"CA":0,"ST":15,"DA":["x","yz"]}]}})");
     q.SetCommandAddress(q.CurrentCommand(), 1, 2, 0, 3, 22);  // a new address replaces the command
     EXPECT_EQ(json(), R"([{"OC":1,"OE":2,"CA":3,"ST":22}]}})");
