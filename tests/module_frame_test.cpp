@@ -1,123 +1,65 @@
-// Module frame: exports, information block, base-class defaults, host wrappers.
+// Module frame: exports, information block, base-class defaults, host wrappers, destruction through
+// slot 0, and no exception leaving a host-facing operation.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <new>
+#include <stdexcept>
 
+#include "diag/eventlog_switch.h"
 #include "module/exports.h"
+#include "module/host_boundary.h"
 #include "module/sip_record.h"
 #include "module/tarnel_module.h"
+#include "tests/support/down_host.h"
 #include "tests/support/trace_capture.h"
 
 namespace em {
 namespace {
 
-class ExportsTest : public ::testing::Test {
-protected:
-    void TearDown() override {
-        while (CurrentModule()) EM_Delete();
-    }
-};
-
-TEST_F(ExportsTest, CreateTwiceHandsBackTheSameObject) {
+TEST(Exports, OneModuleAtATimeCreatedAndDeleted) {
     test::TraceCapture trace;
-    IExtensionModule* a = nullptr;
-    IExtensionModule* b = nullptr;
+    IExtensionModule *a = nullptr, *b = nullptr;
     EXPECT_EQ(EM_Create(&a, nullptr), 1u);
-    ASSERT_NE(a, nullptr);
     EXPECT_EQ(EM_Create(&b, nullptr), 1u);
-    EXPECT_EQ(a, b);
+    EXPECT_TRUE(a && a == b && CurrentModule() == a);
     EXPECT_EQ(trace.Count("Module already existing!"), 1u);
     EXPECT_EQ(trace.Count("-> Constructor..."), 1u);
-}
-
-TEST_F(ExportsTest, DeleteTwiceThenCreateAgain) {
-    test::TraceCapture trace;
-    IExtensionModule* m = nullptr;
-    ASSERT_EQ(EM_Create(&m, nullptr), 1u);
     EXPECT_EQ(EM_Delete(), 1u);
+    EXPECT_EQ(CurrentModule(), nullptr);
     EXPECT_EQ(EM_Delete(), 0u);
-    EXPECT_EQ(trace.Count("Module already destroyed!"), 1u);
-    EXPECT_TRUE(trace.Contains(".. Module destroyed successfully!"));
-    EXPECT_TRUE(trace.Contains("<- Destructor"));
-    EXPECT_EQ(EM_Create(&m, nullptr), 1u);
-    EXPECT_NE(m, nullptr);
-}
+    EXPECT_TRUE(trace.Contains("Module already destroyed!") && trace.Contains(".. Module destroyed successfully!"));
+    EXPECT_EQ(EM_Create(&a, nullptr), 1u);
+    EXPECT_EQ(a->DeletingDestructor(1), static_cast<void*>(a));  // the host frees it itself: forgotten
+    EXPECT_EQ(CurrentModule(), nullptr);
+    EXPECT_EQ(EM_Delete(), 0u);
 
-TEST_F(ExportsTest, NamesAndSetupAction) {
-    CTarnelModule m;
-    EXPECT_EQ(std::u16string(EM_GetModuleName()), std::u16string(m.GetModuleName()));
     EXPECT_EQ(std::u16string(EM_GetModuleName()), u"EM_TARNEL");
-    EXPECT_EQ(EM_SetupAction(0, nullptr), 1u);
-    EXPECT_EQ(EM_SetupAction(77, &m), 1u);
-    CExtensionModule base;
-    EXPECT_EQ(std::u16string(base.GetModuleName()), u"EM_XXX");
+    EXPECT_EQ(std::u16string(CTarnelModule().GetModuleName()), u"EM_TARNEL");
+    EXPECT_EQ(std::u16string(CExtensionModule().GetModuleName()), u"EM_XXX");
+    EXPECT_EQ(std::pair(EM_SetupAction(0, nullptr), EM_SetupAction(77, a)), std::pair(1u, 1u));
 }
 
 TEST(ModuleInfo, SmallBlockRefusedFullBlockFilledExactly) {
     CTarnelModule m;
-    std::vector<uint8_t> block(600, 0xAB);
-    uint32_t size = 451;
-    std::memcpy(block.data(), &size, 4);
-    std::vector<uint8_t> before = block;
-    EXPECT_EQ(m.GetModuleInfo(block.data()), 0u);
-    EXPECT_EQ(block, before);
-
-    size = 452;
-    std::memcpy(block.data(), &size, 4);
-    before = block;
-    EXPECT_EQ(m.GetModuleInfo(block.data()), 1u);
-    auto u32 = [&](size_t off) {
-        uint32_t v;
-        std::memcpy(&v, &block[off], 4);
-        return v;
-    };
-    EXPECT_EQ(u32(8), 0xABABABABu | 3u);
-    EXPECT_EQ(u32(24), (0xABABABABu & ~2u) | 5u);
-    EXPECT_EQ(u32(32), 100u);
-    EXPECT_EQ(u32(48), 0u);
-    auto text = [&](size_t off) {
-        std::u16string s;
-        for (size_t i = 0; i < 100; ++i) {
-            char16_t c;
-            std::memcpy(&c, &block[off + 2 * i], 2);
-            if (!c) break;
-            s.push_back(c);
+    EXPECT_EQ(m.GetModuleInfo(nullptr), 0u);
+    for (uint8_t fill : {0xAB, 0x00}) {  // flag bits set and clear before the call
+        std::vector<uint8_t> block(600, fill), expect;
+        for (uint32_t size : {451u, 452u}) {
+            std::memcpy(block.data(), &size, 4);
+            expect = block;
+            EXPECT_EQ(m.GetModuleInfo(block.data()), size == 452 ? 1u : 0u);
         }
-        return s;
-    };
-    EXPECT_EQ(text(52), u"EM_TARNEL");
-    EXPECT_EQ(text(252), u"OID mapper extension module");
-    // Every byte outside the written fields is untouched.
-    auto written = [](size_t i) {
-        return (i >= 8 && i < 12) || (i >= 24 && i < 28) || (i >= 32 && i < 36) || (i >= 48 && i < 452);
-    };
-    for (size_t i = 0; i < block.size(); ++i)
-        if (!written(i)) {
-            EXPECT_EQ(block[i], before[i]) << "byte " << i;
+        // Flags, a count, a zero word and two 100-character fields, zero-padded; nothing else written.
+        const uint32_t word = fill * 0x01010101u;
+        for (auto [off, v] : {std::pair{8u, word | 3u}, {24u, (word & ~2u) | 5u}, {32u, 100u}, {48u, 0u}})
+            std::memcpy(&expect[off], &v, 4);
+        for (auto [off, text] : {std::pair{52u, std::u16string(u"EM_TARNEL")}, {252u, u"OID mapper extension module"}}) {
+            text.resize(100);
+            std::memcpy(&expect[off], text.data(), 200);
         }
-}
-
-TEST(ModuleDefaults, RequestDeclinedNotifyAndCabinetNumber) {
-    test::TraceCapture trace;
-    CExtensionModule base;
-    CSipRecord r(0x0D00, 0, 0, 0, kNoStatus);
-    EXPECT_EQ(base.OnRequest(&r), 0u);
-    EXPECT_EQ(r.Value(key::ST), 1u);
-
-    EXPECT_EQ(base.Notify(1, 0, 0), 0u);
-    EXPECT_FALSE(base.StopRequested());
-    EXPECT_EQ(base.Notify(2, 5, 6), 0u);
-    EXPECT_TRUE(base.StopRequested());
-
-    EXPECT_EQ(base.SetCabinetNumber(12), 1u);
-    EXPECT_EQ(ServerCabinetNumber(), 12u);
-    EXPECT_TRUE(trace.Contains("\nCExtensionModule    : ## Server cabinet number = 12 ##"));
-    base.SetCabinetNumber(0);
-
-    CTarnelModule m;
-    EXPECT_EQ(m.OnHardwareDetected(0, nullptr), 1u);
-    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Hardware detected"));
-    EXPECT_EQ(m.Stop(), 1u);
+        EXPECT_EQ(block, expect) << int{fill};
+    }
 }
 
 // Notify hands its exact arguments to slot 22.
@@ -130,51 +72,145 @@ struct NotifySpy : CExtensionModule {
     }
 };
 
-TEST(ModuleDefaults, NotifyPassesArgumentsToOnNotify) {
+TEST(ModuleDefaults, DeclineNotifyCabinetNumberAndHostWrappers) {
+    test::TraceCapture trace;
+    CExtensionModule base;
+    CSipRecord r(0x0D00, 0, 0, 0, kNoStatus);
+    EXPECT_EQ(base.OnRequest(&r), 0u);
+    EXPECT_EQ(r.Value(key::ST), 1u);
+    EXPECT_EQ(base.OnRequest(nullptr), 0u);
+    EXPECT_EQ(base.Notify(1, 0, 0), 0u);
+    EXPECT_FALSE(base.StopRequested());
     NotifySpy spy;
-    EXPECT_EQ(spy.Notify(7, 11, 13), 42u);
-    EXPECT_EQ(spy.code, 7u);
-    EXPECT_EQ(spy.p1, 11u);
-    EXPECT_EQ(spy.p2, 13u);
+    EXPECT_EQ(spy.Notify(2, 11, 13), 42u);
+    EXPECT_TRUE(spy.StopRequested());
+    EXPECT_EQ(std::tuple(spy.code, spy.p1, spy.p2), std::tuple(2u, uintptr_t{11}, uintptr_t{13}));
+
+    EXPECT_EQ(base.SetCabinetNumber(12), 1u);
+    EXPECT_EQ(ServerCabinetNumber(), 12u);
+    EXPECT_TRUE(trace.Contains("\nCExtensionModule    : ## Server cabinet number = 12 ##"));
+    base.SetCabinetNumber(0);
+    CTarnelModule m;
+    EXPECT_EQ(m.OnHardwareDetected(0, nullptr), 1u);
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Hardware detected"));
+    EXPECT_EQ(m.EntriesPerPage(), 2000u);
+    EXPECT_EQ(m.Stop(), 1u);
+
+    CSipRecord q(0x0300, 0, 0, 0, kNoStatus);
+    base.PassDown(q, 10000);
+    EXPECT_EQ(q.Value(key::ST), 6u);  // no host yet
+    test::DownHost host(host::Scenario{});
+    diag::g_EventLogSwitch.DeregisterSource();
+    EXPECT_EQ(base.Start(&host, 0x00038001), 1u);  // keeps the host and id, registers the event source
+    EXPECT_EQ(base.ModuleId(), 0x00038001u);
+    EXPECT_TRUE(diag::g_EventLogSwitch.IsRegistered());
+    EXPECT_EQ(diag::g_EventLogSwitch.ModuleName(), u"EM_XXX");
+    diag::g_EventLogSwitch.DeregisterSource();
+    base.PassDown(q, 10000);
+    base.Broadcast(q, 150000);
+    EXPECT_EQ(host.Down(), (std::vector<std::string>{"CA=0 OC=0x0300 ST=6", "CA=0 OC=0x0300 MI=0xFFFFFFFF ST=1"}));
+    EXPECT_EQ(host.Timeouts(), (std::vector<uint32_t>{10000, 150000}));
 }
 
-struct RecordingHost : IExtensionHost {
-    int sends = 0;
-    uint32_t last_timeout = 0;
-    uint32_t last_mi = 0;
-    uint32_t SendRequest(IExtensionModule*, CSipRecord* r, uint32_t t) override {
-        ++sends;
-        last_timeout = t;
-        last_mi = r->Value(key::MI);
-        r->SetReplyUInt(5, 0);
-        return 1;
+// Counts the frees of the objects destroyed through slot 0.
+struct Counted : CTarnelModule {
+    static inline int frees = 0;
+    static void operator delete(void* p) {
+        ++frees;
+        ::operator delete(p);
     }
-    uint32_t DeliverRecord(IExtensionModule*, CSipRecord*) override { return 1; }
-    uint32_t StartCompleted(IExtensionModule*, uint32_t) override { return 1; }
-    uint32_t GetSECabinets(uint32_t**, uint8_t*) override { return 0; }
-    uint32_t ForwardEvent(IExtensionModule*, CSipRecord*, uint16_t, uint16_t) override { return 1; }
-    uint32_t GetHostType() override { return 1; }
 };
 
-TEST(HostServices, PassDownAndBroadcast) {
-    CExtensionModule m;
-    CSipRecord r(0x0300, 0, 0, 0, kNoStatus);
-    m.PassDown(r, 10000);
-    EXPECT_EQ(r.Value(key::ST), 6u);  // no host yet
-    EXPECT_FALSE(r.HasAnswer(0, true));
+TEST(ModuleDestruction, SlotZeroFreesOnlyWithBitZero) {
+    test::TraceCapture trace;
+    Counted::frees = 0;
+    IExtensionModule* freed = new Counted();
+    EXPECT_EQ(freed->DeletingDestructor(1), static_cast<void*>(freed));
+    EXPECT_EQ(Counted::frees, 1);
+    CTaskSerializer* serializer = new CTarnelModule();  // the serializer's table reaches it too
+    delete serializer;
+    alignas(Counted) unsigned char storage[sizeof(Counted)];
+    IExtensionModule* in_place = new (storage) Counted();
+    EXPECT_EQ(in_place->DeletingDestructor(2), static_cast<void*>(storage));
+    EXPECT_EQ(Counted::frees, 1);  // destroyed where it lies, its storage stays the caller's
+    EXPECT_EQ(trace.Count("EM_TARNEL           : <- Destructor"), 3u);
+}
 
-    RecordingHost host;
-    m.Start(&host, 0x00120034);
-    EXPECT_EQ(m.ModuleId(), 0x00120034u);
-    CSipRecord q(0x0300, 0, 0, 0, kNoStatus);
-    m.PassDown(q, 10000);
-    EXPECT_EQ(host.sends, 1);
-    EXPECT_EQ(host.last_timeout, 10000u);
-    EXPECT_EQ(host.last_mi, 0u);
-    m.Broadcast(q, 150000);
-    EXPECT_EQ(host.last_mi, 0xFFFFFFFFu);
-    EXPECT_EQ(host.last_timeout, 150000u);
-    EXPECT_TRUE(q.HasAnswer(1, false));
+// Every operation fails with an exception.
+struct Failing : CExtensionModule {
+    bool fail_destruction = false;
+    ~Failing() noexcept(false) override {
+        if (fail_destruction) throw std::runtime_error("destruction failed");
+    }
+    [[noreturn]] static void Fail() { throw std::runtime_error("operation failed"); }
+    uint32_t GetModuleInfo(void*) override { Fail(); }
+    uint32_t OnHardwareDetected(uint32_t, void*) override { Fail(); }
+    uint32_t Start(IExtensionHost*, uint32_t) override { Fail(); }
+    uint32_t Stop() override { Fail(); }
+    void DetectCabinets() override { Fail(); }
+    void OnReply(CSipRecord*) override { Fail(); }
+    uint32_t OnRequest(CSipRecord*) override { Fail(); }
+    uint32_t SetCabinetNumber(uint32_t) override { Fail(); }
+    const char16_t* GetModuleName() override { Fail(); }
+    uint32_t OnNotify(uint32_t, uintptr_t, uintptr_t) override { Fail(); }
+};
+
+TEST(HostBoundary, EveryFailingOperationAnswersItsFailureValueAndTraces) {
+    test::TraceCapture trace(1);
+    CHostBoundary<Failing> boundary;
+    IExtensionModule& m = boundary;
+    CSipRecord request(0x0D00, 0, 0, 0, kNoStatus);
+    const struct {
+        const char* name;
+        uint32_t result;
+    } calls[] = {
+        {"GetModuleInfo", m.GetModuleInfo(nullptr)},
+        {"OnHardwareDetected", m.OnHardwareDetected(0, nullptr)},
+        {"Start", m.Start(nullptr, 1)},
+        {"Stop", m.Stop()},
+        {"DetectCabinets", (m.DetectCabinets(), 0u)},
+        {"OnReply", (m.OnReply(&request), 0u)},
+        {"OnRequest", m.OnRequest(&request)},
+        {"SetCabinetNumber", m.SetCabinetNumber(3)},
+        {"OnNotify", m.Notify(2, 0, 0)},  // Notify reaches slot 22, which fails
+        {"GetModuleName", m.GetModuleName()[0]},
+    };
+    for (const auto& c : calls) {
+        EXPECT_EQ(c.result, 0u) << c.name;
+        EXPECT_EQ(trace.Count(std::string("## ERROR! EXCEPTION in ") + c.name + " - not passed on to the host!"), 1u)
+            << c.name;
+    }
+    EXPECT_EQ(request.Value(key::ST), status::kNotHandled);  // the failed request is declined
+    EXPECT_TRUE(boundary.StopRequested());                   // Notify's own work was done
+    EXPECT_EQ(m.OnRequest(nullptr), 0u);
+
+    auto* doomed = new CHostBoundary<Failing>();
+    doomed->fail_destruction = true;
+    EXPECT_EQ(doomed->DeletingDestructor(1), nullptr);
+    EXPECT_EQ(trace.Count("EXCEPTION in the destructor"), 1u);
+}
+
+// The library's module with a host whose SendRequest throws: the request is declined, and the
+// module goes on working.
+TEST(HostBoundary, ThrowingHostDoesNotBreakTheModule) {
+    test::TraceCapture trace(1);
+    host::Scenario s;
+    s.modules.resize(1);
+    s.modules[0].id = 0x10001;
+    s.modules[0].answers = {host::Answer{0x0310, {}, {}, 0, {}, 0, true}};
+    host::SubstituteHost host(s);
+    IExtensionModule* m = nullptr;
+    ASSERT_EQ(EM_Create(&m, nullptr), 1u);
+    ASSERT_EQ(m->Start(&host, 1), 1u);
+    m->DetectCabinets();
+    for (auto [oc, result, st] : {std::tuple{0x0310u, 0u, 1u}, {0x0B13u, 1u, 0u}}) {
+        CSipRecord r(oc, 0, 0, 0, kNoStatus);
+        EXPECT_EQ(m->OnRequest(&r), result);
+        EXPECT_EQ(r.Value(key::ST), st);
+    }
+    EXPECT_EQ(trace.Count("EXCEPTION in OnRequest - not passed on to the host!"), 1u);
+    EXPECT_EQ(m->Stop(), 1u);
+    EXPECT_EQ(EM_Delete(), 1u);
 }
 
 }  // namespace

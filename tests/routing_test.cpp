@@ -1,301 +1,454 @@
-// Request and reply routing: never-broadcast, translation and pass-down, multiple-module merges,
-// events coming up.
+// Request and reply routing: declining, translating and passing down, the multiple-module requests
+// with their merges, the module's own message log requests, and events coming up.
 #include <gtest/gtest.h>
 
-#include "host/lib/scenario.h"
-#include "host/lib/substitute_host.h"
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <tuple>
+
 #include "module/sip_record.h"
 #include "module/tarnel_module.h"
-#include "tests/support/scenario_util.h"
+#include "tests/support/down_host.h"
 #include "tests/support/trace_capture.h"
 
 namespace em {
 namespace {
 
-using host::HostEvent;
-using host::Scenario;
-using host::SubstituteHost;
+using Bytes = std::vector<uint8_t>;
+using Texts = std::vector<std::u16string>;
+constexpr int64_t kNone = -1;
 
-Scenario Parse(const std::string& json) { return test::ParseScenarioOrFail(json); }
+// One lower module's reply: a status and, when given, a number or raw bytes.
+struct Reply {
+    Reply(uint32_t s, std::optional<uint64_t> n = {}, std::optional<Bytes> r = {}) : st(s), num(n), raw(std::move(r)) {}
+    uint32_t st;
+    std::optional<uint64_t> num;
+    std::optional<Bytes> raw;
+};
 
-// Modules answering one configuration value (0xE001 with the given extension) with these values.
-std::string ConfigModules(uint32_t oe, std::vector<int> values) {
-    std::string mods;
-    int id = 1;
-    for (int v : values) {
-        if (!mods.empty()) mods += ",";
-        mods += R"({"id":)" + std::to_string(id++) + R"(,"answers":[{"oc":"0xE001","oe":)" + std::to_string(oe) +
-                (v < 0 ? R"(,"st":15}]})" : R"(,"da":)" + std::to_string(v) + "}]}");
+// The n-th lower module: 0x00010001, 0x00028001 (a low half with bit 15 set), 0x00030001, ...
+uint32_t ModuleId(size_t n) { return n == 1 ? 0x00028001u : static_cast<uint32_t>((n + 1) << 16 | 1); }
+
+// Lower modules of cabinet 0, each answering opcode oc with its reply and holding objects of 0x0400.
+host::Scenario Answering(uint32_t oc, const std::vector<Reply>& replies, std::vector<uint32_t> objects = {}) {
+    host::Scenario s;
+    for (size_t i = 0; i < replies.size(); ++i) {
+        host::LowerModule m;
+        m.id = ModuleId(i);
+        if (i < objects.size() && objects[i]) m.objects.push_back({0x0400, 0, objects[i]});
+        host::Answer a;
+        a.oc = oc;
+        a.st = replies[i].st;
+        if (replies[i].num) a.da.kind = host::Data::Kind::Number, a.da.number = *replies[i].num;
+        if (replies[i].raw) a.da.kind = host::Data::Kind::Raw, a.da.raw = *replies[i].raw;
+        m.answers.push_back(a);
+        s.modules.push_back(m);
     }
-    return R"({"modules":[)" + mods + "]}";
+    return s;
 }
 
-// Runs one request through a module attached to a scenario's host (no start: no count pass).
+// A module attached to a host that records what goes down; cabinet 0 known to the cache.
 struct Bench {
-    explicit Bench(const std::string& json) : host(Parse(json)) { m.Attach(&host, 0x00FE0001); }
-    CSipRecord Request(uint32_t oc, uint32_t oe, uint32_t oi = 0, uint32_t ca = 0) {
-        CSipRecord r(oc, oe, oi, ca, kNoStatus);
+    explicit Bench(host::Scenario s = {}) : host(std::move(s)) {
+        m.Attach(&host, 0x00FE0001);
+        m.MsgLogCache().InitCabinet(0);
+        m.SetCacheWaitMs(20);
+    }
+    CSipRecord Request(uint32_t oc, uint32_t oe = 0, std::optional<uint32_t> da = {}, uint32_t oi = 0) {
+        CSipRecord r(oc, oe, oi, 0, kNoStatus);
+        if (da) r.SetDataUInt(r.CurrentCommand(), *da);
         result = m.OnRequest(&r);
         return r;
     }
-    uint32_t Data(const CSipRecord& r) {
-        uint32_t v = 0xDEAD;
-        r.GetDataUInt(r.Cur(), v);
-        return v;
-    }
-    SubstituteHost host;
+    test::DownHost host;
     CTarnelModule m;
     uint32_t result = 99;
 };
 
-TEST(MultiModule, PriorityListsPickTheFirstListedValueAnyModuleHas) {
+int64_t Number(const CSipRecord& r) {
+    uint32_t v = 0;
+    return r.GetDataUInt(r.Cur(), v) ? int64_t{v} : kNone;
+}
+uint32_t Status(const CSipRecord& r) { return r.GetCommandValue(r.Cur(), key::ST, 1234); }
+Bytes Raw(const CSipRecord& r) {
+    Bytes b;
+    r.GetDataBytes(r.Cur(), b);
+    return b;
+}
+
+void Fill(CTarnelModule& m, uint32_t ca, size_t n) {
+    std::vector<std::unique_ptr<CMsgLogEntry>> v(n);
+    for (auto& e : v) e = std::make_unique<CMsgLogEntry>();
+    m.MsgLogCache().StoreEntries(m.MsgLogCache().GetCabinet(ca), v);
+}
+
+TEST(MultiModule, EachRequestIsBroadcastAndItsRepliesMergedByItsRule) {
+    const Bytes wide{0x01, 0x80, 0x01};  // 0x018001 as raw bytes
+    struct Row {
+        uint32_t oc, oe;
+        std::vector<Reply> replies;
+        uint32_t result, st;
+        int64_t da;        // of the answer; the request carries 5
+        uint32_t timeout;  // of the one broadcast; 0: nothing goes down
+    } rows[] = {
+        // priority lists: the first listed value that some module has, else the fallback
+        {0xE001, 0x31, {{0, 1}, {0, 3}, {0, 0}}, 1, 0, 3, 10000},
+        {0xE001, 0x31, {{0, 4}, {0, 5}}, 1, 0, 5, 10000},
+        {0xE001, 0x31, {{0, 3}, {0, 4}}, 1, 0, 4, 10000},
+        {0xE001, 0x31, {{0, 1}, {0, 0}}, 1, 0, 1, 10000},
+        {0xE001, 0x31, {{0, 0}, {0, 6}}, 1, 0, 0, 10000},
+        {0xE001, 0x31, {{0, 2}, {0, 2}}, 1, 0, 2, 10000},
+        {0xE001, 0x31, {{0, 7}, {0, {}, Bytes{3, 0}}}, 1, 0, 3, 10000},
+        {0xE001, 0x31, {{15}, {0, 0x1F3}}, 1, 0, 0xF3, 10000},  // one answer: its low byte
+        {0xE001, 0x11, {{0, {}, Bytes{}}}, 1, 0, 0, 10000},      // one answer, not a number
+        {0xE001, 0x11, {{0, 0}, {0, 1}}, 1, 0, 1, 10000},
+        {0xE001, 0x11, {{0, 0}, {0, 2}}, 1, 0, 0, 10000},
+        {0xE001, 0x77, {{0, 0}, {0, 1}}, 1, 0, 1, 10000},
+        {0xE001, 0x77, {{0, 0}, {0, 2}}, 1, 0, 0, 10000},
+        {0xE001, 0x77, {{15}, {1}}, 1, 0x13, 5, 10000},  // 15 and 1 are no answers
+        // minima: 0x30 its low byte, 0x32 its low 16 bits
+        {0xE001, 0x30, {{0, 0x2F4}, {0, 0x1F3}, {0, 0x3F5}}, 1, 0, 0xF3, 10000},
+        {0xE001, 0x32, {{0, 0x20000}, {0, {}, wide}}, 1, 0, 0x8001, 10000},
+        {0xE001, 0x30, {{15}}, 1, 0x13, 5, 10000},
+        {0xE001, 0x12, {{0, 1}}, 0, 1, 5, 0},  // not a merged value: declined
+        // writes: any answer is success, else the failure passed on
+        {0x0310, 0, {{1}, {0}}, 1, 0, kNone, 30000},
+        {0x0310, 0, {{1}, {15}}, 1, 0x0F, kNone, 30000},
+        {0x0310, 0, {{1}}, 1, 1, kNone, 30000},
+        {0xE002, 0x0331, {{0x18}, {4}}, 1, 4, 5, 10000},
+        {0xE002, 0x9C05, {{6}, {0x18}}, 1, 0x18, 5, 10000},
+        {0xE002, 0x1D05, {{2}, {0x0C}}, 1, 0, 5, 10000},
+        {0xE002, 0x0040, {{2}}, 1, 0x13, 5, 10000},
+        // writes that belong to sibling modules are never broadcast
+        {0xE002, 0x0070, {{0}}, 0, 1, 5, 0},
+        {0xE002, 0x1C05, {{0}}, 0, 1, 5, 0},
+        {0xE002, 0x0000, {{0}}, 1, 1, 5, 0},  // handled: ST 1 with the C mark
+        {0xE002, 0x031F, {{0}}, 0, 1, 5, 0},
+        {0xE002, 0x032F, {{0}}, 0, 1, 5, 0},
+        // log clear: the cabinet's cache is emptied once some module answered
+        {0x0B03, 0, {{2}, {0}}, 1, 0, kNone, 15000},
+        {0x0B03, 0, {{2}}, 1, 0x13, 5, 15000},
+    };
+    for (const Row& row : rows) {
+        char name[64];
+        std::snprintf(name, sizeof name, row.oe ? "CA=0 OC=0x%04X OE=0x%04X MI=0xFFFFFFFF" : "CA=0 OC=0x%04X MI=0xFFFFFFFF",
+                      row.oc, row.oe);
+        SCOPED_TRACE(name);
+        Bench b(Answering(row.oc, row.replies));
+        Fill(b.m, 0, 3);
+        CSipRecord r = b.Request(row.oc, row.oe, 5);
+        EXPECT_EQ(std::tuple(b.result, Status(r), Number(r), r.GetCFlag()), std::tuple(row.result, row.st, row.da, row.result == 1));
+        const uint32_t kept = row.oc == 0x0B03 && row.st == 0 ? 0 : 3;
+        EXPECT_EQ(std::pair(b.m.MsgLogCache().GetEntryCount(0), b.m.MsgLogCache().GetLastSequenceNumber(0)), std::pair(kept, 3u));
+        std::vector<std::string> down = b.host.Down();
+        ASSERT_EQ(down.size(), row.timeout ? 1u : 0u);
+        if (row.timeout) {
+            EXPECT_EQ(down[0].rfind(name, 0), 0u) << down[0];
+            EXPECT_EQ(b.host.Timeouts(), std::vector<uint32_t>{row.timeout});
+        }
+    }
+
+    test::TraceCapture trace(3);
+    Bench three(Answering(0xE001, {{0, 4}, {0, 5}, {0, 1}}));
+    three.Request(0xE001, 0x31);
+    Bench minimum(Answering(0xE001, {{0, 0x28001}, {0, 0x18001}}));
+    minimum.Request(0xE001, 0x32);
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL (MMR)     :   3 replies, use priority list; return value = 5"));
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL (MMR)     :   min reply data value found; return value = 32769"));
+    CTarnelModule alone;  // no host: nothing is answered
+    for (auto [oc, oe, st] : {std::tuple{0xE001u, 0x11u, 0x13u}, {0xE002u, 0x40u, 6u}, {0x0310u, 0u, 1u}, {0x0B00u, 0u, 6u}}) {
+        CSipRecord r(oc, oe, 0, 0, kNoStatus);
+        EXPECT_EQ(alone.OnRequest(&r), 1u);
+        EXPECT_EQ(Status(r), st) << std::hex << oc;
+    }
+    CSipRecord praxe(0xE002, 0x0070, 0, 0, kNoStatus);
+    EXPECT_FALSE(alone.HandleMultipleModuleRequest(praxe));
+    EXPECT_EQ(Status(praxe), 1u);
+}
+
+TEST(MultiModule, TheBroadcastCarriesTheCallersCI) {
+    Bench b(Answering(0x0310, {{0}}));
+    CSipRecord r(0x0310, 0, 0, 0, kNoStatus), mistyped(r);
+    r.SetCommandCI(77);
+    auto& a = mistyped.Allocator();
+    mistyped.CurrentCommand().AddMember(rapidjson::StringRef(key::CI), SipValue(u"77", a), a);
+    b.m.OnRequest(&r);
+    b.m.OnRequest(&mistyped);
+    EXPECT_EQ(b.host.Down(), (std::vector<std::string>{"CA=0 OC=0x0310 MI=0xFFFFFFFF CI=77", "CA=0 OC=0x0310 MI=0xFFFFFFFF"}));
+}
+
+// Commands with (ST, DA): the helpers look at answered commands with data only.
+TEST(MultiModule, ExtremeAndValueSearchesOverAnsweredCommands) {
+    CSipRecord r;
+    auto& cmds = const_cast<SipValue&>(r.CommandArray());
+    for (auto [st, v] : {std::pair{0u, 3u}, {0u, 7u}, {1u, 99u}, {0u, 7u}, {0u, 1u}, {0u, 1u}}) {
+        SipValue c(rapidjson::kObjectType);
+        r.SetUIntValue(c, key::ST, st, false);
+        r.SetDataUInt(c, v);
+        cmds.PushBack(c, r.Allocator());
+    }
+    for (auto [direction, index] : {std::pair{1, 1u}, {5, 1u}, {0, 0u}, {-1, 4u}})
+        EXPECT_EQ((std::pair{CTarnelModule::SelectExtremeDataCommand(r, direction), r.CurrentIndex()}), std::pair(true, index));
+    EXPECT_EQ((std::pair{CTarnelModule::AnyCommandHasDataValue(r, 7), r.CurrentIndex()}), std::pair(true, 1u));
+    r.NextCommand();
+    EXPECT_EQ((std::pair{CTarnelModule::AnyCommandHasDataValue(r, 99), r.CurrentIndex()}), std::pair(false, 2u));  // unanswered
+    CSipRecord none(0x0300, 0, 0, 0, 1);
+    none.SetDataUInt(none.CurrentCommand(), 4);
+    EXPECT_FALSE(CTarnelModule::SelectExtremeDataCommand(none, -1));
+}
+
+// Old-style entries of error group 0x05 (objects of 0x0400).
+Bytes Entry(uint32_t time, uint16_t oid, uint16_t cabinet = 0, std::vector<uint32_t> args = {}, uint32_t code = 0x0501) {
+    return host::EncodeOldStyle({.code = code, .time = time, .cabinet = cabinet, .oid = oid, .args = std::move(args), .text = {}});
+}
+Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+TEST(MultiModule, LogEntriesOfAllModulesAreUnitedInTimeOrderWithGlobalObjectIndexes) {
+    const uint32_t late = 0x01000000;
+    const Bytes a5 = Entry(5, 1, 1), a_late = Entry(late, 0, 0, {0xAABBCCDD}), a_last = Entry(2 * late, 1);
+    Bytes truncated = Entry(9, 0, 0, {1});
+    truncated.resize(14);  // claims 16 bytes: not taken
+    const Bytes fromA = Cat({a5, a_late, a_last}), fromB = Cat({Entry(7, 1), truncated});
+    const Bytes all = Cat({a5, Entry(7, 3), a_late, a_last});  // B's object 1 is global object 3
+    // The last reply's data, read as a number, limits the union to the newest entries.
     struct Case {
-        uint32_t oe;
-        std::vector<int> answers;
-        uint32_t expect;
+        Reply last;
+        Bytes expect;
     } cases[] = {
-        {0x31, {1, 3, 0}, 3}, {0x31, {1, 0}, 1}, {0x31, {2, 2}, 2}, {0x31, {0, 6}, 0},
-        {0x11, {0, 1}, 1},    {0x11, {0, 2}, 0}, {0x77, {1, 0}, 1},  {0x31, {7}, 7},  // one reply: taken as it is
-        {0x31, {-1, 4}, 4},  // a timed-out module takes no part
+        {{1}, all},
+        {{0, 0x10001}, a_last},
+        {{0, 0x8001}, all},
+        {{0, {}, Entry(3, 0, 0, {}, 0x0001)}, a_last},  // its first bytes read as 1
     };
     for (const Case& c : cases) {
-        Bench b(ConfigModules(c.oe, c.answers));
-        CSipRecord r = b.Request(0xE001, c.oe);
-        EXPECT_EQ(b.result, 1u);
-        EXPECT_EQ(r.Value(key::ST), 0u);
-        EXPECT_EQ(b.Data(r), c.expect) << "OE 0x" << std::hex << c.oe;
-        EXPECT_TRUE(r.GetCFlag());
+        test::TraceCapture trace(4);
+        Bench b(Answering(0x0B00, {{0, {}, fromA}, {0, {}, fromB}, c.last}, {2, 2}));
+        ASSERT_EQ(b.m.Start(&b.host, 0x00FE0001), 1u);
+        CSipRecord r = b.Request(0x0B00, 0, 1);
+        EXPECT_EQ(std::tuple(b.result, Status(r), Raw(r)), std::tuple(1u, 0u, c.expect));
+        EXPECT_EQ(b.host.Down({"OC=0x0B00", "MI=0xFFFFFFFF"}).size(), 1u);
+        EXPECT_EQ(b.host.Timeouts().back(), 150000u);
+        EXPECT_TRUE(trace.Contains("got CM_LogEntry reply from MID 0x00028001 (DataLength=26)"));
+        EXPECT_TRUE(trace.Contains("CM_LogEntry Oid's patched for reply from MID 0x00028001 (DataLength=26)"));
+        b.m.Stop();
     }
+
+    test::TraceCapture trace(4);
+    Bench one(Answering(0x0B00, {{0, {}, fromA}}));  // a single reply comes back whole
+    CSipRecord single = one.Request(0x0B00, 0, 1);
+    EXPECT_EQ(std::tuple(single.CommandCount(), single.Value(key::MI), Raw(single)), std::tuple(1u, 0x10001u, fromA));
+    EXPECT_TRUE(trace.Contains("got CM_LogEntry reply from MID 0x00010001 (DataLength=40)"));
+    Bench shortOnes(Answering(0x0B00, {{0, {}, Bytes(11, 1)}, {0, 7}}));
+    CSipRecord empty = shortOnes.Request(0x0B00, 0, 1);  // too short to hold an entry
+    EXPECT_EQ(std::pair(Status(empty), empty.HasData(0, 0, false)), std::pair(0u, false));
+    Bench nobody;
+    EXPECT_EQ(Status(nobody.Request(0x0B00, 0, 1)), 0x13u);
 }
 
-TEST(MultiModule, MinimaAndNoReplies) {
-    test::TraceCapture trace(3);
-    Bench three(ConfigModules(0x30, {5, 2, 2}));
-    CSipRecord r = three.Request(0xE001, 0x30);
-    EXPECT_EQ(three.Data(r), 2u);
-    EXPECT_TRUE(trace.Contains("min reply data value found; return value = 2"));
-    Bench wide(ConfigModules(0x32, {0x12345, 0x22345}));
-    EXPECT_EQ(wide.Data(wide.Request(0xE001, 0x32)), 0x2345u);
-    Bench none(ConfigModules(0x30, {-1}));
-    CSipRecord n = none.Request(0xE001, 0x30);
-    EXPECT_EQ(n.Value(key::ST), 0x13u);
-    EXPECT_TRUE(trace.Contains("no replies, CmdStatus=0x13"));
-    // No host at all: the priority list finds no reply either.
-    CTarnelModule alone;
-    CSipRecord q(0xE001, 0x11, 0, 0, kNoStatus);
-    EXPECT_EQ(alone.OnRequest(&q), 1u);
-    EXPECT_EQ(q.Value(key::ST), 0x13u);
-}
-
-TEST(MultiModule, OtherConfigurationValuesAndOpcodesPassBy) {
-    test::TraceCapture trace(2);
-    Bench b(ConfigModules(0x12, {1, 2}));
-    CSipRecord r = b.Request(0xE001, 0x12);
-    EXPECT_EQ(b.result, 0u);  // declined: ST 1, no C mark
-    EXPECT_EQ(r.Value(key::ST), 1u);
-    EXPECT_FALSE(r.GetCFlag());
-    EXPECT_TRUE(trace.Contains("CM_ReadConfigurationSpace 0x0012"));
-    EXPECT_TRUE(trace.Contains("\nEM_TARNEL (RETURN)  : CABID 0000: OC 0xE001-0x0012 OID 0x0000 Stat 0x01 Len 0"));
-    CSipRecord other = b.Request(0x0B22, 0);
-    EXPECT_EQ(b.result, 0u);
-    EXPECT_EQ(other.Value(key::ST), 1u);
-}
-
-TEST(MultiModule, ConfigurationWritesBySibling) {
-    Bench b(R"({"modules":[{"id":1,"answers":[{"oc":"0xE002","st":4}]},{"id":2,"answers":[{"oc":"0xE002","st":24}]}]})");
-    CSipRecord praxe = b.Request(0xE002, 0x1C05);
-    EXPECT_EQ(b.result, 0u);
-    EXPECT_EQ(praxe.Value(key::ST), 1u);
-    CSipRecord murlo = b.Request(0xE002, 0);
-    EXPECT_EQ(b.result, 1u);  // handled: ST 1 with the C mark
-    EXPECT_EQ(murlo.Value(key::ST), 1u);
-    EXPECT_TRUE(murlo.GetCFlag());
-    CSipRecord kolver = b.Request(0xE002, 0x0315);
-    EXPECT_EQ(b.result, 0u);
-    EXPECT_FALSE(kolver.GetCFlag());
-    CSipRecord failed = b.Request(0xE002, 0x0331);  // broadcast: both fail, 4 comes first
-    EXPECT_EQ(b.result, 1u);
-    EXPECT_EQ(failed.Value(key::ST), 4u);
-
-    Bench ok(R"({"modules":[{"id":1,"answers":[{"oc":"0xE002","st":4}]},{"id":2,"answers":[{"oc":"0xE002","st":0}]}]})");
-    EXPECT_EQ(ok.Request(0xE002, 0x40).Value(key::ST), 0u);
-    CTarnelModule alone;
-    CSipRecord w(0xE002, 0x40, 0, 0, kNoStatus);
-    alone.OnRequest(&w);
-    EXPECT_EQ(w.Value(key::ST), 6u);
-}
-
-TEST(MultiModule, BroadcastWriteAndLogClear) {
-    Bench timeout(R"({"modules":[{"id":1,"answers":[{"oc":"0x0310","st":15}]},{"id":2,"answers":[{"oc":"0x0310","st":1}]}]})");
-    EXPECT_EQ(timeout.Request(0x0310, 0).Value(key::ST), 0x0Fu);
-    Bench none(R"({"modules":[{"id":1}]})");
-    EXPECT_EQ(none.Request(0x0310, 0).Value(key::ST), 1u);
-    EXPECT_EQ(none.Request(0x0B03, 0).Value(key::ST), 0x13u);
-
-    Bench clear(R"({"modules":[{"id":1,"answers":[{"oc":"0x0B03","st":0}]}]})");
-    clear.m.MsgLogCache().InitCabinet(0);
-    CSipRecord r = clear.Request(0x0B03, 0);
-    EXPECT_EQ(r.Value(key::ST), 0u);
-    EXPECT_FALSE(r.CurrentCommand().HasMember(key::DA));
-}
-
-// An old-style entry with a time and an object index.
-std::string EntryJson(uint32_t time, uint8_t group, uint16_t oid) {
-    std::vector<int> b = {0x01, group, 0, 1, int(time & 0xFF), int((time >> 8) & 0xFF), 0, 0, 0, 0, oid & 0xFF, oid >> 8};
-    std::string s;
-    for (int v : b) s += (s.empty() ? "" : ",") + std::to_string(v);
-    return s;
-}
-
-TEST(MultiModule, LogEntriesOfAllModulesMergeInTimeOrder) {
-    std::string json = R"({"modules":[
-        {"id":"0x10001","answers":[{"oc":"0x0B00","da":{"raw":[)" + EntryJson(5, 0x09, 1) + "," + EntryJson(9, 0x09, 2) +
-                       R"(]}}]},
-        {"id":"0x20001","answers":[{"oc":"0x0B00","da":{"raw":[)" + EntryJson(7, 0x09, 3) + R"(]}}]},
-        {"id":"0x30001","answers":[{"oc":"0x0B00","st":1}]}]})";
-    Bench b(json);
-    CSipRecord r = b.Request(0x0B00, 0);
-    EXPECT_EQ(b.result, 1u);
-    EXPECT_EQ(r.Value(key::ST), 0u);
-    std::vector<uint8_t> bytes;
-    ASSERT_TRUE(r.GetDataBytes(r.Cur(), bytes));
-    ASSERT_EQ(bytes.size(), 36u);
-    EXPECT_EQ(bytes[4], 5);
-    EXPECT_EQ(bytes[16], 7);
-    EXPECT_EQ(bytes[28], 9);
-
-    // A single reply comes back whole.
-    Bench one(R"({"modules":[{"id":"0x10001","answers":[{"oc":"0x0B00","da":{"raw":[)" + EntryJson(5, 9, 1) + "]}}]}]}");
-    CSipRecord single = one.Request(0x0B00, 0);
-    EXPECT_EQ(single.CommandCount(), 1u);
-    EXPECT_EQ(single.Value(key::MI), 0x10001u);
-    EXPECT_EQ(single.GetDataLength(0), 12u);
-}
-
-TEST(RequestHandler, MappedRequestsAreTranslatedAndPassedDown) {
-    test::TraceCapture trace(3);
-    SubstituteHost host(Parse(R"({"modules":[
-        {"id":"0x10001","name":"A","objects":{"0x0300":2}},{"id":"0x20001","name":"B","objects":{"0x0300":3}}]})"));
-    CTarnelModule m;
-    m.Start(&host, 0x00FE0001);
-    CSipRecord r(0x0302, 0, 3, 0, kNoStatus);
-    EXPECT_EQ(m.OnRequest(&r), 1u);
-    EXPECT_TRUE(r.GetCFlag());
-    EXPECT_EQ(r.Value(key::MI), 0x20001u);
+TEST(RequestHandler, MappedRequestsAreTranslatedAndPassedDownToTheirModuleOnly) {
+    test::TraceCapture trace(5);
+    host::Scenario s = Answering(0xE002, {{0}, {0}});
+    s.modules[0].objects = {{0x0300, 0, 2}};
+    s.modules[1].objects = {{0x0300, 0, 3}};
+    s.modules[1].name = "B";
+    Bench b(s);
+    ASSERT_EQ(b.m.Start(&b.host, 0x00FE0001), 1u);
+    CSipRecord fan = b.Request(0x0302, 0, {}, 3);
     std::u16string text;
-    EXPECT_TRUE(r.GetDataString(0, text, 0));
-    EXPECT_EQ(text, u"B object 1");  // the owning module answered with its own index
-    EXPECT_TRUE(trace.Contains("\nEM_TARNEL (TRANSLAT): CABID 0000: OC 0x0302-0x0000 OID 0x0001 MID 0x00020001"));
+    fan.GetDataString(0, text, 0);
+    // Asked of its module by that module's own index, and back to the global one on the way up.
+    EXPECT_EQ(std::tuple(b.result, fan.GetCFlag(), text, fan.Value(key::OI)), std::tuple(1u, true, u"B object 1", 3u));
+    // A mapped configuration write goes to its module only: translation comes before broadcasting.
+    b.Request(0xE002, 0x71, 1, 3);
+    EXPECT_EQ(b.host.Down({"OC=0xE002", "MI=0xFFFFFFFF"}).size(), 0u);
+    EXPECT_EQ(b.host.Down({"OC=0xE002 OE=0x0071 OI=1 MI=0x00028001"}).size(), 1u);
+    EXPECT_EQ(b.host.Timeouts().back(), 10000u);
 
-    // The whole trace of one routed request, line by line.
     trace.Clear();
-    {
-        test::TraceCapture golden(5);
-        CSipRecord g(0x0301, 0, 4, 0, kNoStatus);
-        m.OnRequest(&g);
-        EXPECT_EQ(golden.Utf8Lines(),
-                  (std::vector<std::string>{
-                      "\nEM_TARNEL (REQUEST) : CABID 0000: OC 0x0301-0x0000 OID 0x0004 MID 0x00000000",
-                      "\nEM_TARNEL (TRANSLAT): CABID 0000: OC 0x0301-0x0000 OID 0x0002 MID 0x00020001",
-                      // The answer comes back up through OnReply with the global index again.
-                      "\nEM_TARNEL (REPLY)   : CABID 0000: OC 0x0301-0x0000 OID 0x0004 MID 0x00020001 Stat 0x00",
-                      "\nEM_TARNEL (RETURN)  : CABID 0000: OC 0x0301-0x0000 OID 0x0004 Stat 0x00 Len 11"}));
+    CSipRecord g(0x0301, 0, 4, 0, kNoStatus);
+    g.SetModuleId(0x00038001);
+    b.m.OnRequest(&g);
+    EXPECT_EQ(trace.Utf8Lines(),
+              (std::vector<std::string>{
+                  "\nEM_TARNEL (REQUEST) : CABID 0000: OC 0x0301-0x0000 OID 0x0004 MID 0x00038001",
+                  "\nEM_TARNEL (TRANSLAT): CABID 0000: OC 0x0301-0x0000 OID 0x0002 MID 0x00028001",
+                  "\nEM_TARNEL (REPLY)   : CABID 0000: OC 0x0301-0x0000 OID 0x0004 MID 0x00028001 Stat 0x00",
+                  "\nEM_TARNEL (RETURN)  : CABID 0000: OC 0x0301-0x0000 OID 0x0004 Stat 0x00 Len 11"}));
+
+    const size_t sent = b.host.Down().size();
+    CSipRecord count = b.Request(0x0300);  // answered here from the map
+    EXPECT_EQ(std::tuple(b.result, count.GetCFlag(), Number(count), b.host.Down().size()), std::tuple(1u, false, int64_t{5}, sent));
+    for (uint32_t oc : {0x0B22u, 0x0D00u}) {
+        CSipRecord other = b.Request(oc);
+        EXPECT_EQ(std::tuple(b.result, Status(other), other.GetCFlag()), std::tuple(0u, 1u, false));
     }
-
-    CSipRecord count(0x0300, 0, 0, 0, kNoStatus);
-    EXPECT_EQ(m.OnRequest(&count), 1u);
-    EXPECT_FALSE(count.GetCFlag());  // answered here, not passed down
-    uint32_t v = 0;
-    EXPECT_TRUE(count.GetDataUInt(0, v));
-    EXPECT_EQ(v, 5u);
-
-    // The reply of a lower module comes up with the global index.
-    CSipRecord reply(0x0302, 0, 1, 0, 0);
-    reply.SetModuleId(0x20001);
-    m.OnReply(&reply);
-    EXPECT_EQ(reply.Value(key::OI), 3u);
-    m.Stop();
+    EXPECT_EQ(b.m.OnRequest(nullptr), 0u);
+    b.m.Stop();
 }
 
-// A host whose DeliverRecord records the status seen during the call.
-struct EventHost : SubstituteHost {
-    using SubstituteHost::SubstituteHost;
-    uint32_t DeliverRecord(IExtensionModule* m, CSipRecord* r) override {
-        seen_status = r->Value(key::ST);
-        return SubstituteHost::DeliverRecord(m, r);
-    }
-    uint32_t seen_status = 0;
-};
-
-TEST(ReplyHandler, EventsAreForwardedAndLogClearEmptiesTheCache) {
+TEST(ReplyHandler, EventsAreForwardedAndALogClearEmptiesItsCabinetsCache) {
     test::TraceCapture trace(2);
-    EventHost host(Parse(R"({"modules":[{"id":1}]})"));
-    CTarnelModule m;
-    m.Attach(&host, 1);
-    m.MsgLogCache().InitCabinet(2);
-
-    CSipRecord plain(0x0401, 0, 0, 2, 0);
-    m.OnReply(&plain);
-    EXPECT_TRUE(host.Events().empty());
-    CSipRecord noStatus(0x0401, 0, 0, 2, kNoStatus);
-    m.OnReply(&noStatus);
+    Bench b;
+    b.m.MsgLogCache().InitCabinet(2);
+    Fill(b.m, 2, 3);
+    Fill(b.m, 0, 2);
+    CSipRecord plain(0x0401, 0, 0, 2, 0), noStatus(0x0401, 0, 0, 2, kNoStatus), cleared(0x0B03, 0, 0, 2, 255);
+    b.m.OnReply(&plain);
+    b.m.OnReply(&noStatus);
     EXPECT_TRUE(trace.Contains("OID 0x0000 MID 0x00000000 Stat 0x16"));
-    EXPECT_TRUE(host.Events().empty());
+    EXPECT_TRUE(b.host.Events().empty());
+    cleared.SetModuleId(0x00028001);
+    b.m.OnReply(&cleared);
+    ASSERT_EQ(b.host.Events().size(), 1u);
+    EXPECT_EQ(b.host.Events()[0].kind, host::HostEvent::Kind::ForwardEvent);
+    EXPECT_EQ(b.host.ForwardedIds(), std::vector<uint32_t>{0x00028001});
+    EXPECT_TRUE(trace.Contains("MID 0x00028001 Stat 0xFF"));
+    EXPECT_TRUE(trace.Contains("Forward translated event from MID 0x00028001"));
+    EXPECT_EQ(b.m.MsgLogCache().GetEntryCount(2), 0u);
+    EXPECT_EQ(b.m.MsgLogCache().GetLastSequenceNumber(2), 3u);
+    EXPECT_EQ(b.m.MsgLogCache().GetEntryCount(0), 2u);
 
-    CSipRecord cleared(0x0B03, 0, 0, 2, 255);
-    cleared.SetModuleId(0x00050006);
-    m.OnReply(&cleared);
-    ASSERT_EQ(host.Events().size(), 1u);
-    EXPECT_EQ(host.Events()[0].kind, HostEvent::Kind::ForwardEvent);
-    EXPECT_TRUE(trace.Contains("Forward translated event from MID 0x00050006"));
-}
-
-TEST(ReplyHandler, NewEntriesBecomeA0B11EventWithTheFirstNewNumber) {
-    EventHost host(Parse(R"({"modules":[{"id":1}]})"));
-    CTarnelModule m;
-    m.Attach(&host, 1);
-    m.MsgLogCache().InitCabinet(2);
-    auto event = [&](size_t n) {
-        std::vector<uint8_t> bytes;
-        for (size_t i = 0; i < n; ++i) {
-            host::OldStyleEntry e;
-            e.code = 0x0902;
-            e.time = static_cast<uint32_t>(100 + i);
-            auto b = host::EncodeOldStyle(e);
-            bytes.insert(bytes.end(), b.begin(), b.end());
-        }
-        CSipRecord r(0x0B00, 0, 0, 2, 255);
-        r.SetModuleId(0x00050006);
-        r.SetReplyRaw(bytes, 255);
-        m.OnReply(&r);
-    };
-    event(40);
-    host.ClearEvents();
-    event(3);
-    auto events = host.Events();
-    ASSERT_EQ(events.size(), 2u);  // the forwarded event, then the module's own
-    EXPECT_EQ(events[1].kind, HostEvent::Kind::DeliverRecord);
-    EXPECT_EQ(events[1].text, "CA=2 OC=0x0B11 ST=255 DA=41 (0x29)");
-    EXPECT_EQ(host.seen_status, 255u);
-    host.ClearEvents();
-    event(0);  // nothing to store: no event of the module's own
-    EXPECT_EQ(host.Events().size(), 1u);
-}
-
-TEST(ReplyHandler, ExceptionsAreContained) {
-    test::TraceCapture trace(1);
-    struct ThrowHost : SubstituteHost {
-        using SubstituteHost::SubstituteHost;
-        uint32_t ForwardEvent(IExtensionModule*, CSipRecord*, uint16_t, uint16_t) override {
-            throw std::runtime_error("host failed");
-        }
-    } host(Parse(R"({"modules":[{"id":1}]})"));
-    CTarnelModule m;
-    m.Attach(&host, 1);
-    CSipRecord ev(0x0B16, 0, 0, 3, 255);
-    m.OnReply(&ev);
-    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : CAB 0003: FATAL ERROR! EXCEPTION in Reply Handler at OpCode 0x0B16!"));
+    b.host.failDelivery = true;  // an exception on the way up stays inside
+    CSipRecord failing(0x0B16, 0, 0, 0, 255);
+    failing.SetReplyRaw(host::EncodeUnified({}), 255);
+    b.m.OnReply(&failing);
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : CAB 0000: FATAL ERROR! EXCEPTION in Reply Handler at OpCode 0x0B16!"));
     EXPECT_EQ(trace.Count(std::string(96, '*')), 2u);
+}
+
+TEST(ReplyHandler, NewEntriesAreCachedAndAnnouncedWithTheFirstNewNumber) {
+    Bench b(Answering(0x0B00, {{1}, {1}}, {2, 2}));
+    ASSERT_EQ(b.m.Start(&b.host, 0x00FE0001), 1u);
+    auto event = [&](uint32_t oc, const Bytes& data) {
+        b.host.ClearEvents();
+        CSipRecord r(oc, 0, 0, 0, 255);
+        r.SetModuleId(0x00028001);
+        if (!data.empty()) r.SetReplyRaw(data, 255);
+        b.m.OnReply(&r);
+        return b.host.Delivered("OC=0x0B11");
+    };
+    host::UnifiedEntry u;
+    u.code = 0x210105;
+    EXPECT_EQ(event(0x0B16, Cat({host::EncodeUnified(u), host::EncodeUnified(u)})),
+              std::vector<std::string>{"CA=0 OC=0x0B11 ST=255 DA=1 (0x1)"});
+    EXPECT_EQ(event(0x0B00, Cat({Entry(5, 1), Entry(6, 0), Entry(7, 1)})),
+              std::vector<std::string>{"CA=0 OC=0x0B11 ST=255 DA=3 (0x3)"});
+    CMsgLogEntry third;
+    ASSERT_TRUE(b.m.MsgLogCache().GetCabinet(0)->CopyEntryAt(4, third));
+    EXPECT_EQ(third.rawSel, Entry(7, 3));     // B's object 1 is global object 3
+    EXPECT_TRUE(event(0x0B00, {}).empty());  // nothing to store: no event of the module's own
+    EXPECT_EQ(b.host.Events().size(), 1u);
+    CSipRecord r(0x0B11, 0, 0, 0, 0);
+    b.m.DeliverAsEvent(r);
+    EXPECT_EQ(b.host.Delivered("OC=0x0B11 ST=255").size(), 1u);
+    EXPECT_EQ(Status(r), 0u);
+    b.m.Stop();
+}
+
+TEST(LogRequests, CacheRequestsWaitForTheCacheAndCheckTheLanguage) {
+    test::TraceCapture trace(3);
+    Bench b;
+    for (uint32_t oc : {0x0B10u, 0x0B12u, 0x0B13u}) EXPECT_EQ(Status(b.Request(oc)), 15u) << std::hex << oc;
+    EXPECT_EQ(trace.Count("Wait until message log cache is ready ..."), 3u);
+    EXPECT_EQ(Status(b.Request(0x0B10, 0x0001FFFF)), 15u);  // the language is the low 16 bits
+    CSipRecord unknownCabinet(0x0B13, 0, 0, 5, kNoStatus);
+    b.m.OnRequest(&unknownCabinet);
+    EXPECT_EQ(Status(unknownCabinet), 15u);
+    EXPECT_EQ(trace.Count("ERROR! Timeout (120 sec) waiting for message log cache"), 5u);
+    b.m.SetCacheWaitMs(60000);  // a wait would show as a hang
+    EXPECT_EQ(Status(b.Request(0x0B10, 0x00010409)), 19u);
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Language ID 0x409 not supported!"));
+
+    b.m.MsgLogCache().SetCacheReady(0, true);
+    EXPECT_EQ(Status(b.Request(0x0B12)), 19u);  // nothing ever stored
+    Fill(b.m, 0, 3);
+    b.m.MsgLogCache().ClearCabinet(0);
+    EXPECT_EQ(Number(b.Request(0x0B12)), 3);
+    CSipRecord count = b.Request(0x0B13);
+    EXPECT_EQ(std::pair(Status(count), Number(count)), std::pair(0u, int64_t{0}));
+    for (uint32_t oe : {0u, 0xFFFFu}) {
+        CSipRecord empty = b.Request(0x0B10, oe, 1);
+        EXPECT_EQ(Status(empty), 0u);
+        EXPECT_FALSE(empty.HasData(0, 0, false) || empty.GetCFlag());
+    }
+    EXPECT_EQ(trace.Count("\nEM_TARNEL           : Empty log cache"), 2u);
+}
+
+TEST(LogRequests, AvailabilityRawSelAndSupportedLanguages) {
+    test::TraceCapture trace(5);
+    Bench b;
+    EXPECT_EQ(Number(b.Request(0x0B01)), 0);
+    b.m.SetMsgLogAvailable();
+    CSipRecord avail = b.Request(0x0B01);
+    EXPECT_EQ(std::tuple(b.result, Status(avail), Number(avail), avail.GetCFlag()), std::tuple(1u, 0u, int64_t{1}, false));
+    CSipRecord raw(0x0B19, 0, 0, 0, kNoStatus);
+    raw.SetReplyRaw({1, 0, 0, 0}, kNoStatus);
+    b.m.OnRequest(&raw);
+    EXPECT_EQ(Status(raw), 22u);
+    EXPECT_EQ(Status(b.Request(0x0B19)), 18u);
+    EXPECT_EQ(trace.Count("Task with priority 0 inserted into task queue!"), 1u);
+
+    // The languages are asked of the server's cabinet; at least two bytes are taken as they are.
+    for (auto [lower, st, da] : {std::tuple{Reply{0, {}, Bytes{9, 4}}, 0u, Bytes{9, 4}},
+                                 {Reply{0, {}, Bytes{9}}, 1234u, Bytes{5}},  // too short: left as it came
+                                 {Reply{0}, 0u, Bytes{}},                    // no data: an empty answer
+                                 {Reply{1}, 19u, Bytes{5}}}) {
+        Bench l(Answering(0x0B20, {lower}));
+        CSipRecord r = l.Request(0x0B20, 0, 5);
+        EXPECT_EQ(std::tuple(Status(r), Raw(r), r.GetCFlag()), std::tuple(st, da, true));
+        EXPECT_EQ(l.host.Down(), std::vector<std::string>{"CA=0 OC=0x0B20 ST=22"});
+        EXPECT_EQ(l.host.Timeouts(), std::vector<uint32_t>{10000});
+    }
+    CTarnelModule alone;
+    CSipRecord lonely(0x0B20, 0, 0, 0, kNoStatus);
+    alone.OnRequest(&lonely);
+    EXPECT_EQ(Status(lonely), 19u);
+}
+
+TEST(LogRequests, MessageTextsFromTheTextCachesOrQueued) {
+    test::TraceCapture trace(5);
+    Bench b;
+    CTextCaches& c = b.m.TextCaches();
+    c.longText.Put({0x2A, 7, 0}, u"long");
+    c.summary.Put({0x2A, 7, 0}, u"short");
+    c.summary.Put({0, 7, 0}, u"zero");
+    c.causes.Put({0x2A, 7, 0}, {u"c0", u"c1"});
+    c.resolutions.Put({0x2A, 7, 0}, {u"r0", u""});
+    for (auto [oc, oi, text, list] : {std::tuple{0x0B21u, 0u, u"long", Texts{}}, {0x0B23u, 0u, u"short", Texts{}},
+                                      {0x0B1Au, 0u, u"", Texts{u"c0", u"c1"}}, {0x0B17u, 0u, u"", Texts{u"r0", u""}},
+                                      {0x0B24u, 1u, u"c1", Texts{}}, {0x0B25u, 0u, u"r0", Texts{}}}) {
+        CSipRecord r(oc, 7, oi, 0, kNoStatus);
+        r.SetReplyRaw({0x2A, 0, 0}, kNoStatus);  // the error code may come as raw bytes
+        EXPECT_EQ(b.m.OnRequest(&r), 1u);
+        std::u16string t;
+        Texts l;
+        r.GetDataString(0, t, 0);
+        r.GetDataStringList(0, l);
+        EXPECT_EQ(std::tuple(t, l, Status(r), r.GetCFlag()), std::tuple(text, list, 0u, true)) << std::hex << oc;
+    }
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           :     message[0] = \"c0\""));
+    CSipRecord textCode(0x0B23, 7, 0, 0, kNoStatus);  // a code that is no number reads as 0
+    textCode.SetDataString(textCode.CurrentCommand(), u"x");
+    b.m.OnRequest(&textCode);
+    EXPECT_EQ(Status(textCode), 0u);
+    // A paragraph beyond the list, or an empty one: the code is known, there is nothing to give.
+    EXPECT_EQ(Status(b.Request(0x0B24, 7, 0x2A, 2)), 19u);
+    EXPECT_EQ(Status(b.Request(0x0B25, 7, 0x2A, 1)), 19u);
+    EXPECT_EQ(trace.Count("\nEM_TARNEL           :   requested message text(s) not found"), 2u);
+    EXPECT_EQ(trace.Count("inserted into task queue"), 0u);
+
+    CSipRecord miss = b.Request(0x0B21, 9, 0x2A), noCode = b.Request(0x0B25, 7);  // another language
+    EXPECT_EQ(std::tuple(Status(miss), miss.GetCFlag(), Status(noCode), noCode.GetCFlag()), std::tuple(22u, true, 18u, true));
+    EXPECT_EQ(trace.Count("Task with priority 0 inserted into task queue!"), 1u);
+    b.m.Start(&b.host, 0x00FE0001);
+    b.m.Stop();  // a closed queue takes no task: not available now
+    EXPECT_EQ(Status(b.Request(0x0B21, 9, 0x2B)), 15u);
+    EXPECT_EQ(Status(b.Request(0x0B19, 0, 1)), 15u);
 }
 
 }  // namespace

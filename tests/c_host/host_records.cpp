@@ -1,6 +1,5 @@
-// The host's own record code, for the C test host. The host shares the record class with the module
-// and compiles it with its own compiler; a C host reaches it through these few functions and hands
-// the module nothing but the record's address.
+// The host's own record code for the C test host: the host compiles the record class with its own
+// compiler and hands the module nothing but the record's address.
 #include <cstddef>
 #include <cstdint>
 
@@ -16,27 +15,17 @@ const CSipRecord* R(const void* record) { return static_cast<const CSipRecord*>(
 extern "C" {
 
 size_t HostRecordSize(void) { return sizeof(CSipRecord); }
-
 void* HostRecordNew(uint32_t opcode, uint32_t ext, uint32_t oid, uint32_t cabinet) {
     return new CSipRecord(opcode, ext, oid, cabinet, em::kNoStatus);
 }
-
 void HostRecordFree(void* record) { delete R(record); }
-
 void HostRecordSetModuleId(void* record, uint32_t mi) { R(record)->SetModuleId(mi); }
-
 void HostRecordSetStatus(void* record, uint32_t st) { R(record)->SetStatus(st); }
-
 void HostRecordSetRaw(void* record, const uint8_t* bytes, size_t count) {
     R(record)->SetDataRaw(R(record)->CurrentCommand(), bytes, count);
 }
-
 // A member of the current command, with the module's defaults: 22 for a missing ST, 0 otherwise.
-uint32_t HostRecordValue(const void* record, const char16_t* key) {
-    const bool st = key[0] == u'S' && key[1] == u'T' && key[2] == 0;
-    return R(record)->GetCommandValue(R(record)->Cur(), key, st ? em::status::kPending : 0);
-}
-
+uint32_t HostRecordValue(const void* record, const char16_t* key) { return R(record)->Value(key); }
 // DA of the current command as a number; 0 when it has none.
 int HostRecordData(const void* record, uint32_t* value) { return R(record)->GetDataUInt(R(record)->Cur(), *value); }
 

@@ -19,6 +19,7 @@ public:
         if (record) {
             std::lock_guard<std::mutex> g(m_downMutex);
             m_down.push_back(host::DescribeRecord(*record));
+            m_timeouts.push_back(timeout_ms);
         }
         return SubstituteHost::SendRequest(module, record, timeout_ms);
     }
@@ -27,12 +28,19 @@ public:
         if (failDelivery) throw std::runtime_error("host failed to deliver");
         return r;
     }
-
-    // The requests sent down so far, each rendered like "CA=0 OC=0x0B16 MI=0xFFFFFFFF".
-    std::vector<std::string> Down() const {
-        std::lock_guard<std::mutex> g(m_downMutex);
-        return m_down;
+    uint32_t ForwardEvent(IExtensionModule* module, CSipRecord* record, uint16_t hi, uint16_t lo) override {
+        {
+            std::lock_guard<std::mutex> g(m_downMutex);
+            m_forwarded.push_back((uint32_t{hi} << 16) | lo);
+        }
+        return SubstituteHost::ForwardEvent(module, record, hi, lo);
     }
+
+    // The requests sent down so far, each rendered like "CA=0 OC=0x0B16 MI=0xFFFFFFFF"; the
+    // time-outs they went down with; the module ids (high and low half joined) events went up with.
+    std::vector<std::string> Down() const { return Copy(m_down); }
+    std::vector<uint32_t> Timeouts() const { return Copy(m_timeouts); }
+    std::vector<uint32_t> ForwardedIds() const { return Copy(m_forwarded); }
     // Those whose rendering contains every fragment.
     std::vector<std::string> Down(std::initializer_list<std::string> fragments) const {
         std::vector<std::string> out;
@@ -55,8 +63,14 @@ public:
     bool failDelivery = false;
 
 private:
+    template <class T>
+    T Copy(const T& v) const {
+        std::lock_guard<std::mutex> g(m_downMutex);
+        return v;
+    }
     mutable std::mutex m_downMutex;
     std::vector<std::string> m_down;
+    std::vector<uint32_t> m_timeouts, m_forwarded;
 };
 
 }  // namespace em::test
