@@ -2,15 +2,16 @@
 // entries through the long-text cache, the fallbacks and the cut of an overlong text.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "host/lib/scenario.h"
-#include "host/lib/substitute_host.h"
 #include "module/tarnel_module.h"
 #include "platform/codepage.h"
+#include "tests/diag_test_util.h"
+#include "tests/support/down_host.h"
+#include "tests/support/scenario_util.h"
 #include "tests/support/trace_capture.h"
 
 namespace em {
@@ -69,15 +70,10 @@ std::unique_ptr<CMsgLogEntry> UnifiedEntry(uint32_t code, std::map<uint32_t, std
 }
 
 struct Fixture {
-    explicit Fixture(const std::string& answers = "") : host(Parse(answers)) {
+    explicit Fixture(const std::string& answers = "")
+        : host(test::ParseScenarioOrFail(R"({"modules":[{"id":1,"answers":[)" + answers + "]}]}")) {
         m.Attach(&host, 0x00FE0001);
         m.MsgLogCache().InitCabinet(0);
-    }
-    static host::Scenario Parse(const std::string& answers) {
-        host::Scenario s;
-        std::string error;
-        EXPECT_TRUE(host::ParseScenario(R"({"modules":[{"id":1,"answers":[)" + answers + "]}]}", s, error)) << error;
-        return s;
     }
     void Store(std::unique_ptr<CMsgLogEntry> a, std::unique_ptr<CMsgLogEntry> b = nullptr) {
         std::vector<std::unique_ptr<CMsgLogEntry>> v;
@@ -92,12 +88,8 @@ struct Fixture {
         EXPECT_EQ(result, r.HasData(0, 0, false));
         return r;
     }
-    size_t LongTextRequests() {
-        size_t n = 0;
-        for (const auto& e : host.Events()) n += e.text.find("OC=0x0B21") != std::string::npos;
-        return n;
-    }
-    host::SubstituteHost host;
+    size_t LongTextRequests() { return host.Down({"OC=0x0B21"}).size(); }
+    test::DownHost host;
     CTarnelModule m;
     bool result = false;
 };
@@ -137,7 +129,8 @@ TEST(CacheQueries, UnifiedEntriesTakeTheLongTextOncePerCodeAndLanguage) {
     f.Page(0, -1, 0x0407);
     EXPECT_EQ(f.LongTextRequests(), 1u);
     f.Page(0, -1, 0x0409);
-    EXPECT_EQ(f.LongTextRequests(), 2u);
+    EXPECT_EQ(f.host.Down({"OC=0x0B21"}), (std::vector<std::string>{"CA=0 OC=0x0B21 OE=0x0407 ST=22 DA=11211469 (0xAB12CD)",
+                                                                     "CA=0 OC=0x0B21 OE=0x0409 ST=22 DA=11211469 (0xAB12CD)"}));
 
     // Not answered: the fallback, and nothing cached, so the next page asks again.
     Fixture none;
@@ -183,6 +176,57 @@ TEST(CacheQueries, OldStyleCodeWithoutMessageAndOverlongText) {
     ASSERT_EQ(recs.size(), 1u);
     EXPECT_EQ(recs[0].length, 0xFFFFu);
     EXPECT_EQ(recs[0].text, std::string(0xFFFF - 17, 'A'));
+
+    // The longest text that fits is kept whole; one byte more is cut by that byte.
+    for (uint32_t size : {0xFFFFu - 17, 0xFFFFu - 16}) {
+        Fixture edge;
+        edge.m.TextCaches().longText.Put({0x12, 0, 0}, std::u16string(size, u'B'));
+        edge.Store(UnifiedEntry(0x12));
+        recs = Records(edge.Page(0));
+        ASSERT_EQ(recs.size(), 1u);
+        EXPECT_EQ(recs[0].length, 0xFFFFu);
+    }
+}
+
+// Message files in the current directory: old style for the old-style flag, unified otherwise.
+struct MessageFiles {
+    MessageFiles() : old(std::filesystem::current_path()) {
+        const char* head = R"(<EventMsg><LanguageTable><Language locale="0x407" lang="de"/><Language locale="0x40C" lang="fr"/></LanguageTable><Events>)";
+        test::WriteBytes(dir.File("ERRMSG.XML"), std::string(head) + R"(<Event ErrorCode="0x0400">
+            <Messages lang="en"><LongMsg>Fan %2 (0x%1) failed</LongMsg></Messages>
+            <Messages lang="de"><LongMsg>Luefter %2 ausgefallen</LongMsg></Messages></Event></Events></EventMsg>)");
+        test::WriteBytes(dir.File("EVENTMSG.XML"), std::string(head) + R"(<Event ErrorCode="0x040000">
+            <Messages lang="en"><LongMsg>Unified fan %1</LongMsg></Messages></Event></Events></EventMsg>)");
+        std::filesystem::current_path(dir.File(""));
+    }
+    ~MessageFiles() {
+        std::error_code ec;
+        std::filesystem::current_path(old, ec);
+    }
+    test::TempDir dir;
+    std::filesystem::path old;
+};
+
+TEST(CacheQueries, OldStyleEntriesAreDecodedInTheLanguageWithTheirDesignation) {
+    MessageFiles files;
+    Fixture f(R"({"oc":"0x0B18","da":1})");
+    auto e = std::make_unique<CMsgLogEntry>();
+    e->rawSel = {0x00, 0x04, 0, 1, 0, 0, 0, 0, 0, 0, 3, 0};  // code 0x0400, object 3
+    e->errorCode = 0x0400;
+    e->stringArgs[0] = u"FAN1";
+    f.Store(std::move(e));
+    const std::pair<uint32_t, const char*> cases[] = {
+        {0, "Fan \"FAN1\" (0x0) failed"}, {0x0407, "Luefter \"FAN1\" ausgefallen"},
+        {0x040C, "Fan \"FAN1\" (0x0) failed"},  // no text in that language: English
+        {0xFFFFFFFF, "Fan 3 (0x0) failed"}};       // all languages: no designation
+    for (auto [oe, text] : cases) {
+        std::vector<Rec> recs = Records(f.Page(0, -1, oe));
+        ASSERT_EQ(recs.size(), 1u);
+        EXPECT_EQ(recs[0].text, text) << oe;
+    }
+    f.m.DetectCabinets();  // the unified flag: the unified message file and code
+    ASSERT_TRUE(f.m.UnifiedSel());
+    EXPECT_EQ(Records(f.Page(0))[0].text, "Unified fan \"FAN1\"");
 }
 
 }  // namespace
