@@ -32,8 +32,9 @@ public:
     platform::Event done;
 };
 
-// Module B: 3 objects of 0x0300, a pending answer to 0x0400 (not a reply) and 0 of 0x0500.
-const char* kTwoModules = R"({"se_cabinets":[4,7],"modules":[
+// Module B: 3 objects of 0x0300, a pending answer to 0x0400 (not a reply) and 0 of 0x0500. The
+// host names cabinet 4 twice and the server's own among the SE cabinets.
+const char* kTwoModules = R"({"se_cabinets":[4,4,0,7],"modules":[
     {"id":"0x10001","answers":[{"oc":"0x0300","da":2},{"oc":"0x0400","da":1},{"oc":"0x0500","da":0},
                                {"oc":"0x0520","da":258},{"oc":"0xE001","oe":"0x0211","da":"Call 555-0100"},
                                {"oc":"0x0B18","da":257},{"oc":"0x0B20","da":{"raw":[9,4,7,4,1]}}]},
@@ -57,7 +58,9 @@ TEST(CabinetStart, CountPassAsksEveryCountKeyOncePerCabinetAndNumbersTheReplies)
                                 "OC=0x0C21 OE=0x001C"})
             expected.push_back("CA=" + std::to_string(ca) + " " + key + " MI=0xFFFFFFFF");
     expected.push_back("CA=0 OC=0xE001 OE=0x0211");
-    EXPECT_EQ(host.Down(), expected);
+    EXPECT_EQ(host.Down(), expected);  // each cabinet counted once
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : ## WARNING: cabinet 4 reported twice; taken once"));
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : ## WARNING: cabinet 0 reported twice; taken once"));
 
     EXPECT_TRUE(m.OidMappingNeeded());
     EXPECT_EQ(Count(m, 0x0300), 5u);
