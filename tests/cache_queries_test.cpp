@@ -75,10 +75,10 @@ struct Fixture {
         m.Attach(&host, 0x00FE0001);
         m.MsgLogCache().InitCabinet(0);
     }
-    void Store(std::unique_ptr<CMsgLogEntry> a, std::unique_ptr<CMsgLogEntry> b = nullptr) {
+    template <class... E>
+    void Store(E... e) {
         std::vector<std::unique_ptr<CMsgLogEntry>> v;
-        v.push_back(std::move(a));
-        if (b) v.push_back(std::move(b));
+        (v.push_back(std::move(e)), ...);
         m.MsgLogCache().StoreEntries(m.MsgLogCache().GetCabinet(0), v);
     }
     CSipRecord Page(uint32_t page, int64_t lowest = -1, uint32_t oe = 0) {
@@ -114,6 +114,8 @@ TEST(CacheQueries, PagesNewestFirstFromTheLowestWantedNumber) {
         f.Page(page, lowest);
         EXPECT_FALSE(f.result) << page;
     }
+    CSipRecord other(0x0B10, 0, 0, 9, kNoStatus);  // no such cabinet
+    EXPECT_FALSE(f.m.GetMsgLogCacheEntries(other));
 }
 
 TEST(CacheQueries, UnifiedEntriesTakeTheLongTextOncePerCodeAndLanguage) {
@@ -150,42 +152,29 @@ TEST(CacheQueries, UnifiedEntriesTakeTheLongTextOncePerCodeAndLanguage) {
     EXPECT_EQ(empty.LongTextRequests(), 1u);
 }
 
-TEST(CacheQueries, OldStyleCodeWithoutMessageAndOverlongText) {
+TEST(CacheQueries, OldStyleCodeWithoutMessageAndOverlongTexts) {
     Fixture f;
     auto e = std::make_unique<CMsgLogEntry>();
     e->rawSel = {0x77, 0x3E, 0, 2, 1, 0, 0, 0, 0, 0, 3, 0, 7, 0, 0, 0};
     e->errorCode = 0x3E77;
-    std::u16string euros(30000, u'\u20AC');  // 3 bytes each in UTF-8
-    f.m.TextCaches().longText.Put({0x10, 0, 0}, euros);
-    f.Store(std::move(e), UnifiedEntry(0x10));
-    std::vector<Rec> recs = Records(f.Page(0));
-    ASSERT_EQ(recs.size(), 2u);
-    EXPECT_EQ(recs[1].text, "ERROR 0x3E77 (0x0, 0x3, 0x7)");
-    // Cut to the most whole characters that keep the record length within 16 bits.
-    EXPECT_EQ(recs[0].length, 17u + 21839u * 3u);
-    EXPECT_EQ(platform::Utf8ToUtf16(recs[0].text), euros.substr(0, 21839));
-
-    // A long text of 30000 placeholders for an argument of 65000 characters would be 3.9 GB
-    // once expanded; the record keeps only its start, and only that much is made.
-    Fixture big;
-    std::u16string many;
+    // 0x10: 3 bytes a character in UTF-8; 0x11: 30000 placeholders for an argument of 65000
+    // characters, 3.9 GB once expanded; 0x12, 0x13: the longest text that fits and one byte more.
+    std::u16string euros(30000, u'\u20AC'), many;
     for (int i = 0; i < 30000; ++i) many += u"%1";
-    big.m.TextCaches().longText.Put({0x11, 0, 0}, many);
-    big.Store(UnifiedEntry(0x11, {{1, std::u16string(65000, u'A')}}));
-    recs = Records(big.Page(0));
-    ASSERT_EQ(recs.size(), 1u);
-    EXPECT_EQ(recs[0].length, 0xFFFFu);
-    EXPECT_EQ(recs[0].text, std::string(0xFFFF - 17, 'A'));
-
-    // The longest text that fits is kept whole; one byte more is cut by that byte.
-    for (uint32_t size : {0xFFFFu - 17, 0xFFFFu - 16}) {
-        Fixture edge;
-        edge.m.TextCaches().longText.Put({0x12, 0, 0}, std::u16string(size, u'B'));
-        edge.Store(UnifiedEntry(0x12));
-        recs = Records(edge.Page(0));
-        ASSERT_EQ(recs.size(), 1u);
-        EXPECT_EQ(recs[0].length, 0xFFFFu);
-    }
+    f.m.TextCaches().longText.Put({0x10, 0, 0}, euros);
+    f.m.TextCaches().longText.Put({0x11, 0, 0}, many);
+    f.m.TextCaches().longText.Put({0x12, 0, 0}, std::u16string(0xFFFF - 17, u'B'));
+    f.m.TextCaches().longText.Put({0x13, 0, 0}, std::u16string(0xFFFF - 16, u'B'));
+    f.Store(std::move(e), UnifiedEntry(0x10), UnifiedEntry(0x11, {{1, std::u16string(65000, u'A')}}),
+            UnifiedEntry(0x12), UnifiedEntry(0x13));
+    std::vector<Rec> recs = Records(f.Page(0));
+    ASSERT_EQ(recs.size(), 5u);
+    EXPECT_EQ(recs[4].text, "ERROR 0x3E77 (0x0, 0x3, 0x7)");
+    // Cut to the most whole characters that keep the record length within 16 bits.
+    EXPECT_EQ(recs[3].length, 17u + 21839u * 3u);
+    EXPECT_EQ(platform::Utf8ToUtf16(recs[3].text), euros.substr(0, 21839));
+    EXPECT_EQ(recs[2].text, std::string(0xFFFF - 17, 'A'));
+    for (int i : {0, 1, 2}) EXPECT_EQ(recs[i].length, 0xFFFFu) << i;
 }
 
 // Message files in the current directory: old style for the old-style flag, unified otherwise.
