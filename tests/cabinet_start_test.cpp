@@ -32,11 +32,11 @@ public:
     platform::Event done;
 };
 
-// Module B: 3 objects of 0x0300 (answered just in time), a pending answer to 0x0400 (not a reply),
-// 0 objects of 0x0500 and one of 0xF041 that comes too late. The host names cabinet 4 twice and
-// the server's own among the SE cabinets.
+// A answers 0x0500 without data. B: 3 objects of 0x0300 (answered just in time), a pending answer
+// to 0x0400 (not a reply), 0 objects of 0x0500 and one of 0xF041 that comes too late. The host
+// names cabinet 4 twice and the server's own among the SE cabinets.
 const char* kTwoModules = R"({"se_cabinets":[4,4,0,7],"modules":[
-    {"id":"0x10001","answers":[{"oc":"0x0300","da":2},{"oc":"0x0400","da":1},{"oc":"0x0500","da":0},
+    {"id":"0x10001","answers":[{"oc":"0x0300","da":2},{"oc":"0x0400","da":1},{"oc":"0x0500"},
                                {"oc":"0x0520","da":258},{"oc":"0xE001","oe":"0x0211","da":"Call 555-0100"},
                                {"oc":"0x0B18","da":257},{"oc":"0x0B20","da":{"raw":[9,4,7,4,1]}}]},
     {"id":"0x20001","answers":[{"oc":"0x0300","da":3,"delay_ms":10000},{"oc":"0xF041","da":1,"delay_ms":10001},{"oc":"0x0400","st":22,"da":5},{"oc":"0x0500","da":0}]}]})";
@@ -68,6 +68,9 @@ TEST(CabinetStart, CountPassAsksEveryCountKeyOncePerCabinetAndNumbersTheReplies)
     EXPECT_EQ(Count(m, 0x0400), 1u);  // B's pending answer is no reply
     EXPECT_EQ(Count(m, 0x0520), 2u);  // the low byte of 258
     EXPECT_EQ(Count(m, 0xF041), 0xDEADu);
+    EXPECT_EQ(Count(m, 0x0500), 0xDEADu);  // two replies, no object
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Add map table entry 0 for opcode 0x0400-0x0000"));
+    EXPECT_FALSE(trace.Contains("Add map table entry 0 for opcode 0x0500"));
     CSipRecord req(0x0302, 0, 3, 0, kNoStatus);
     EXPECT_TRUE(m.TranslateOids(req));
     EXPECT_EQ(req.Value(key::MI), 0x20001u);
