@@ -9,7 +9,7 @@
 namespace em {
 namespace {
 
-constexpr uint32_t kModA = 0x00010001, kModB = 0x00020001;
+constexpr uint32_t kModA = 0x00010001, kModB = 0x00028001;
 
 void AddModule(COidMapTable& t, uint32_t oc, uint32_t oe, uint32_t cabinet, uint32_t mi, uint32_t n) {
     CSipRecord reply(oc, oe, 0, cabinet, 0);
@@ -137,7 +137,7 @@ TEST_F(OidMapTest, RequestGoesDownToTheOwningModuleAndReplyComesBackGlobal) {
     EXPECT_FALSE(beyond.CurrentCommand().HasMember(key::MI));
     CSipRecord otherCabinet(0x0302, 0, 1, 4, kNoStatus);
     EXPECT_FALSE(t.TranslateOids(otherCabinet, true));
-    for (auto [oi, mi] : {std::pair<uint32_t, uint32_t>{7, kModB}, {1, 0x00030001}, {1, 0x00020002}}) {
+    for (auto [oi, mi] : {std::pair<uint32_t, uint32_t>{7, kModB}, {1, 0x00038001}, {1, 0x00020001}}) {
         CSipRecord reply(0x0302, 0, oi, 0, 0);
         reply.SetModuleId(mi);
         EXPECT_FALSE(t.TranslateOids(reply, true));
@@ -159,14 +159,15 @@ TEST_F(OidMapTest, CountRequestsAreAnsweredWithTheLowByteOfTheTotal) {
     EXPECT_FALSE(off.CurrentCommand().HasMember(key::ST));
 
     AddModule(t, 0x0400, 0, 0, kModA, 200);
-    AddModule(t, 0x0400, 0, 0, kModB, 100);
+    AddModule(t, 0x0400, 0, 0, kModB, 191);
     CSipRecord big(0x0400, 0, 0, 0, kNoStatus);
     EXPECT_TRUE(t.TranslateOids(big, true));
     EXPECT_TRUE(big.GetDataUInt(0, v));
-    EXPECT_EQ(v, 300u & 0xFF);
-    CSipRecord last(0x0402, 0, 299, 0, kNoStatus);  // items beyond the first slots kept their order
+    EXPECT_EQ(v, 391u & 0xFF);
+    EXPECT_EQ(t.EntryAt(1)->capacity, 512u);  // 16, doubled until the items fit
+    CSipRecord last(0x0402, 0, 390, 0, kNoStatus);  // items beyond the first slots kept their order
     EXPECT_TRUE(t.TranslateOids(last, true));
-    EXPECT_EQ(last.Value(key::OI), 99u);
+    EXPECT_EQ(last.Value(key::OI), 190u);
 
     CSipRecord none(0x0C21, 0x1C, 0, 0, kNoStatus);  // no such count key: not answered
     EXPECT_FALSE(t.TranslateOids(none, true));
@@ -185,6 +186,9 @@ TEST_F(OidMapTest, LogEntriesArePatchedByErrorGroupAndWalkedByTheirLength) {
     EXPECT_EQ(OidAt(r, 72), 3u);
     EXPECT_EQ(r.Value(key::ST), 0u);
 
+    CSipRecord headOnly = LogReply({Entry(0x04, 3, 1)}, kModB, 0, 4);  // the head is there: patched
+    EXPECT_TRUE(t.PatchLogEntryOids(headOnly));
+    EXPECT_EQ(OidAt(headOnly, 0), 3u);
     // A cut last entry ends the walk unpatched; the rest is patched and the length kept.
     CSipRecord cut = LogReply({Entry(0x04, 2, 1), Entry(0x04, 1, 1)}, kModB, 0, 4);
     EXPECT_TRUE(t.PatchLogEntryOids(cut));
@@ -212,15 +216,36 @@ TEST_F(OidMapTest, LogEntriesArePatchedByErrorGroupAndWalkedByTheirLength) {
 
 TEST_F(OidMapTest, PatchTracesEachComparison) {
     test::TraceCapture trace(3);
-    CSipRecord r = LogReply({Entry(0x04, 1, 1), Entry(0x04, 1, 0)}, kModB);
+    CSipRecord r = LogReply({Entry(0x04, 1, 1), Entry(0x04, 1, 0), Entry(0x04, 1, 7)}, kModB);
     EXPECT_TRUE(t.PatchLogEntryOids(r));
-    EXPECT_EQ(trace.Count("OID map table entry for CABID 0x0000 OC 0x0300 found!"), 2u);
-    EXPECT_EQ(trace.Count("Compare map table values:"), 7u);  // A0, A1, B0, B1, then A0, A1, B0
+    EXPECT_EQ(trace.Count("OID map table entry for CABID 0x0000 OC 0x0300 found!"), 3u);
+    EXPECT_EQ(trace.Count("Compare map table values:"), 4u + 3u + 5u);  // up to the hit, or all five
     EXPECT_TRUE(trace.Contains("  MsgLog OID 0x0001 <-> MAP OID 0x0000"));
-    EXPECT_TRUE(trace.Contains("  SIP MID 0x00020001 <-> MAP MID 0x0000000200000001"));
+    EXPECT_TRUE(trace.Contains("  SIP MID 0x00028001 <-> MAP MID 0x0000000200008001"));
     EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Messag log reply OID patched from 0x0001 to 0x0003"));
     EXPECT_EQ(OidAt(r, 0), 3u);
     EXPECT_EQ(OidAt(r, 12), 2u);
+    EXPECT_EQ(OidAt(r, 24), 7u);
+    CSipRecord add(0x0300, 0, 0, 0, 0);
+    add.SetModuleId(0x00038001);
+    t.AddInstanceMapping(add, 9);
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Counter OC 0x0300: Map instance id 0x0009 to to MID 0x00038001"));
+}
+
+TEST(OidMapItems, EveryModuleIdAndInstanceIsItsOwnItem) {
+    COidMapTable t;
+    const std::pair<uint32_t, uint32_t> items[] = {{0, 0x80000000}, {1, 0}, {0x80000001, 0}, {0xFFFF0000, 0xFFFFFFFF}};
+    for (auto [mi, instance] : items) {
+        CSipRecord reply(0x0400, 0, 0, 2, 0);
+        reply.SetModuleId(mi);
+        ASSERT_TRUE(t.AddInstanceMapping(reply, instance));
+    }
+    for (uint32_t position = 0; position < 4; ++position) {
+        CSipRecord r(0x0403, 0, items[position].second, 2, 0);
+        r.SetModuleId(items[position].first);
+        EXPECT_TRUE(t.TranslateOids(r, true)) << position;
+        EXPECT_EQ(r.Value(key::OI), position);
+    }
 }
 
 }  // namespace
