@@ -38,7 +38,7 @@ public:
 const char* kTwoModules = R"({"se_cabinets":[4,4,0,7],"modules":[
     {"id":"0x10001","answers":[{"oc":"0x0300","da":2},{"oc":"0x0400","da":1},{"oc":"0x0500"},
                                {"oc":"0x0520","da":258},{"oc":"0xE001","oe":"0x0211","da":"Call 555-0100"},
-                               {"oc":"0x0B18","da":257},{"oc":"0x0B20","da":{"raw":[9,4,7,4,1]}}]},
+                               {"oc":"0x0B18","da":257},{"oc":"0x0B20","da":{"raw":[9,4,7,4,12,4]}}]},
     {"id":"0x20001","answers":[{"oc":"0x0300","da":3,"delay_ms":10000},{"oc":"0xF041","da":1,"delay_ms":10001},{"oc":"0x0400","st":22,"da":5},{"oc":"0x0500","da":0}]}]})";
 
 uint32_t Count(CTarnelModule& m, uint32_t oc) {
@@ -87,7 +87,7 @@ TEST(CabinetStart, CountPassAsksEveryCountKeyOncePerCabinetAndNumbersTheReplies)
     EXPECT_EQ(host.Events().back().kind, host::HostEvent::Kind::StartCompleted);
     EXPECT_TRUE(m.tasks.empty());  // scans come with DetectCabinets only
 
-    // DetectCabinets: the unified flag (257: low byte 1), two languages of five bytes, one scan
+    // DetectCabinets: the unified flag (257: low byte 1), three languages of six bytes, one scan
     // per cabinet in cabinet order.
     EXPECT_FALSE(m.IsLanguageSupported(0x0409));
     m.expected = 3;
@@ -97,16 +97,18 @@ TEST(CabinetStart, CountPassAsksEveryCountKeyOncePerCabinetAndNumbersTheReplies)
     EXPECT_EQ(host.Down({"OC=0x0B1"}), std::vector<std::string>{"CA=0 OC=0x0B18"});
     EXPECT_EQ(host.Down({"OC=0x0B2"}), std::vector<std::string>{"CA=0 OC=0x0B20"});
     EXPECT_TRUE(m.UnifiedSel());
-    for (uint32_t lang : {0x0409u, 0x0407u, 0u, 0xFFFFu, 0x1FFFFu, 0x10409u}) EXPECT_TRUE(m.IsLanguageSupported(lang)) << lang;
-    for (uint32_t lang : {0x040Cu, 0x0104u, 0x0001u}) EXPECT_FALSE(m.IsLanguageSupported(lang)) << lang;
-    EXPECT_EQ(trace.Count("Supported SEL language: LangId 0x"), 2u);
+    for (uint32_t lang : {0x0409u, 0x0407u, 0x040Cu, 0u, 0xFFFFu, 0x1FFFFu, 0x10409u})
+        EXPECT_TRUE(m.IsLanguageSupported(lang)) << lang;
+    for (uint32_t lang : {0x0704u, 0x0C04u, 0x0104u, 0x0001u}) EXPECT_FALSE(m.IsLanguageSupported(lang)) << lang;
+    EXPECT_EQ(trace.Count("Supported SEL language: LangId 0x"), 3u);
+    EXPECT_FALSE(trace.Contains("wait for room in the task queue"));
     m.Stop();
 }
 
 TEST(CabinetStart, WithoutTwoRepliesOrWithoutHostNothingIsMapped) {
-    test::TraceCapture trace(2);
+    test::TraceCapture trace(3);
     DownHost host(Parse(R"({"modules":[{"id":1,"answers":[{"oc":"0x0300","da":4},{"oc":"0x0B18","da":2},
-                                           {"oc":"0xE001","oe":"0x0211","da":""},{"oc":"0x0B20","da":{"raw":[9]}}]},
+                                           {"oc":"0xE001","oe":"0x0211","da":""},{"oc":"0x0B20","da":{"raw":[9,4,1]}}]},
                                        {"id":2}]})"));
     CTarnelModule m;
     m.Start(&host, 1);
@@ -115,7 +117,8 @@ TEST(CabinetStart, WithoutTwoRepliesOrWithoutHostNothingIsMapped) {
     EXPECT_TRUE(m.HelpDeskMessage().empty());
     m.DetectCabinets();
     EXPECT_FALSE(m.UnifiedSel());  // 2
-    EXPECT_FALSE(m.IsLanguageSupported(9));
+    EXPECT_TRUE(m.IsLanguageSupported(0x0409));
+    EXPECT_EQ(trace.Count("Supported SEL language: LangId 0x"), 1u);  // an odd last byte is no id
     m.Stop();
 
     CTarnelModule none;
