@@ -189,6 +189,7 @@ TEST(Thread, SuspendedStartRunsOnlyAfterResumeAndWaitsTimeOutWhileRunning) {
         t.bTerminateThread = 1;
         ASSERT_TRUE(t.Start(&WaitForGate, &g, platform::kThreadPriorityHighest, true, 64 * 1024));
         EXPECT_NE(t.ThreadId(), 0u);
+        EXPECT_EQ(t.LastError(), 0u);
         EXPECT_TRUE(t.IsRunning());
         EXPECT_FALSE(t.WaitForExit(10));
         EXPECT_EQ(g.runs.load(), 0);
@@ -201,6 +202,7 @@ TEST(Thread, SuspendedStartRunsOnlyAfterResumeAndWaitsTimeOutWhileRunning) {
         EXPECT_FALSE(t.IsRunning());
         EXPECT_TRUE(t.HasThread());
         EXPECT_TRUE(t.Terminate(0));  // an ended thread: quiet
+        EXPECT_EQ(t.LastError(), 0u);
         EXPECT_FALSE(t.HasThread());
     }
     EXPECT_FALSE(trace.Contains("TERMINATED"));
@@ -218,8 +220,10 @@ TEST(Thread, TerminatingARunningThreadWarns) {
     // thread may touch it at any time.
     static auto* abandoned = new std::vector<Gate*>;
     Gate& g = *abandoned->emplace_back(new Gate);
+    Gate& left = *abandoned->emplace_back(new Gate);
     {
-        CThread running;
+        CThread running, leftRunning;  // the second one is only let go of: no warning
+        ASSERT_TRUE(leftRunning.Start(&WaitForGate, &left, 0, false, 0));
         running.SetName(u"EM_TARNEL", u"_TaskHndlr");
         ASSERT_TRUE(running.Start(&WaitForGate, &g, 0, false, 0));
         while (g.runs.load() == 0) std::this_thread::yield();
@@ -228,7 +232,8 @@ TEST(Thread, TerminatingARunningThreadWarns) {
     }
     EXPECT_EQ(trace.Count("## WARNING! RUNNING THREAD"), 1u);
     EXPECT_TRUE(trace.Contains("(\"EM_TARNEL_TaskHndlr\") TERMINATED!  ###"));
-    g.go.Set();  // the abandoned thread finishes on its own
+    g.go.Set();  // the abandoned threads finish on their own
+    left.go.Set();
 }
 
 TEST(Thread, NamesAreCutByTheLengthRule) {
@@ -236,8 +241,9 @@ TEST(Thread, NamesAreCutByTheLengthRule) {
     EXPECT_FALSE(t.SetName(nullptr, u"x"));
     EXPECT_FALSE(t.SetName(u"", u"x"));
     EXPECT_FALSE(t.HasName());
-    const std::u16string s53(53, u'a'), s54(54, u'a'), s70(70, u'b');
-    const std::pair<std::u16string, std::u16string> cases[] = {{s53, s53 + u"_TaskHndlr"}, {s54, s54}, {s70, s70.substr(0, 62)}};
+    const std::u16string s53(53, u'a'), s54(54, u'a'), s63(63, u'c'), s70(70, u'b');
+    const std::pair<std::u16string, std::u16string> cases[] = {
+        {s53, s53 + u"_TaskHndlr"}, {s54, s54}, {s63, s63.substr(0, 62)}, {s70, s70.substr(0, 62)}};
     for (const auto& [prefix, name] : cases) {
         EXPECT_TRUE(t.SetName(prefix.c_str(), u"_TaskHndlr"));
         EXPECT_EQ(t.Name(), name);
