@@ -83,6 +83,11 @@ TEST(OidMapRules, EveryTargetIsTranslatedThroughItsOwnCountKey) {
     for (const Target& x : kTargets) {
         SCOPED_TRACE(::testing::Message() << std::hex << x.value);
         const uint32_t global = static_cast<uint32_t>(x.key) + 1;
+        if (x.by != Opcode) {  // opcode 0 with the value as extension finds the row as well
+            CSipRecord zero(0, x.value, global, 3, kNoStatus);
+            EXPECT_TRUE(t.TranslateOids(zero, true));
+            EXPECT_EQ(zero.Value(key::MI), kModB);
+        }
         if (x.by == LogGroup) {
             CSipRecord log = LogReply({Entry(static_cast<uint8_t>(x.value), 1, 0)}, kModB, 3);
             EXPECT_TRUE(t.TranslateOids(log, true));
