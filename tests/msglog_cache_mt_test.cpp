@@ -75,12 +75,18 @@ TEST(MsgLogCache, NumbersContinueAfterClearAndAcrossStores) {
     EXPECT_EQ(cache.GetEntryCount(3), 0u);
     EXPECT_EQ(cache.GetLastSequenceNumber(3), 3u);
     EXPECT_FALSE(cache.ClearCabinet(4));
+    CMsgLogEntry found;
+    EXPECT_FALSE(cache.FindEntryBySequence(3, 3, found));  // an empty cabinet
     std::vector<std::unique_ptr<CMsgLogEntry>> none;
     EXPECT_EQ(cache.StoreEntries(cab, none), 0u);
     EXPECT_EQ(cache.StoreEntries(nullptr, none), 0u);
+    auto one = Batch(1, 0);
+    EXPECT_EQ(cache.StoreEntries(cache.GetCabinet(8), one), 1u);
+    EXPECT_TRUE(cache.FindEntryBySequence(8, 1, found));  // a cabinet of one entry
     // The pointer-list form takes the entries over and leaves the list empty.
     CLockedPtrList list;
     for (auto& e : Batch(2, 0)) list.AddTail(e.release());
+    EXPECT_EQ(cache.StoreEntries(nullptr, list), 0u);
     EXPECT_EQ(cache.StoreEntries(cab, list), 4u);
     EXPECT_EQ(list.GetCount(), 0u);
     auto more = Batch(1, 0);
@@ -113,7 +119,9 @@ TEST(MsgLogCache, CabinetsAreMadeOnceAndNotReadyUntilSet) {
     EXPECT_TRUE(cache.WaitCacheReady(1, 120000));
     EXPECT_TRUE(cache.WaitCacheReady(1, 0));  // manual reset: stays set
     EXPECT_FALSE(cache.WaitCacheReady(7, 0));
+    EXPECT_TRUE(cache.WaitCacheReady(1, 999));
     EXPECT_TRUE(trace.Contains("EM_TARNEL           : Wait on event for message log cache cabinet 1 (Timeout: 120)"));
+    EXPECT_TRUE(trace.Contains("EM_TARNEL           : Wait on event for message log cache cabinet 1 (Timeout: 0)"));
     EXPECT_TRUE(cache.SetCacheReady(1, false));
     EXPECT_TRUE(trace.Contains("EM_TARNEL           : RESET event for message log cache cabinet 1"));
     EXPECT_FALSE(cache.WaitCacheReady(1, 10));
