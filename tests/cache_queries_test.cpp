@@ -35,6 +35,7 @@ std::vector<Rec> Records(const CSipRecord& r) {
             ADD_FAILURE() << "record length " << out.back().length << " at " << at;
             break;
         }
+        EXPECT_EQ(b[at + 7], 0);
         EXPECT_EQ(b[at + out.back().length - 1], 0);
     }
     return out;
@@ -119,7 +120,7 @@ TEST(CacheQueries, PagesNewestFirstFromTheLowestWantedNumber) {
 }
 
 TEST(CacheQueries, UnifiedEntriesTakeTheLongTextOncePerCodeAndLanguage) {
-    test::TraceCapture trace(1);
+    test::TraceCapture trace(3);
     Fixture f(R"J({"oc":"0x0B21","da":"Slot %2 of %1 (%3)"})J");
     f.Store(TextEntry("", 9), UnifiedEntry(0x00AB12CD, {{1, u"Board"}, {3, u"x"}}));
     std::vector<Rec> recs = Records(f.Page(0, -1, 0x0407));
@@ -128,6 +129,8 @@ TEST(CacheQueries, UnifiedEntriesTakeTheLongTextOncePerCodeAndLanguage) {
     EXPECT_EQ(recs[0].code, 0xABCDu);  // bits 16-23 and 0-7
     EXPECT_EQ(recs[0].flags, 0x01u);
     EXPECT_EQ(recs[1].text, "Unknown error 0x3F00");  // a text entry without text
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Translate (new format based) log entry 0x00AB12CD - CSS: true"));
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Translate (old format based) log entry 0x00003F00 - CSS: false"));
     f.Page(0, -1, 0x0407);
     EXPECT_EQ(f.LongTextRequests(), 1u);
     f.Page(0, -1, 0x0409);
@@ -159,9 +162,9 @@ TEST(CacheQueries, OldStyleCodeWithoutMessageAndOverlongTexts) {
     e->errorCode = 0x3E77;
     // 0x10: 3 bytes a character in UTF-8; 0x11: 30000 placeholders for an argument of 65000
     // characters, 3.9 GB once expanded; 0x12, 0x13: the longest text that fits and one byte more.
-    std::u16string euros(30000, u'\u20AC'), many;
+    std::u16string wide(30000, u'\u2041'), many;  // E2 81 81
     for (int i = 0; i < 30000; ++i) many += u"%1";
-    f.m.TextCaches().longText.Put({0x10, 0, 0}, euros);
+    f.m.TextCaches().longText.Put({0x10, 0, 0}, wide);
     f.m.TextCaches().longText.Put({0x11, 0, 0}, many);
     f.m.TextCaches().longText.Put({0x12, 0, 0}, std::u16string(0xFFFF - 17, u'B'));
     f.m.TextCaches().longText.Put({0x13, 0, 0}, std::u16string(0xFFFF - 16, u'B'));
@@ -170,9 +173,10 @@ TEST(CacheQueries, OldStyleCodeWithoutMessageAndOverlongTexts) {
     std::vector<Rec> recs = Records(f.Page(0));
     ASSERT_EQ(recs.size(), 5u);
     EXPECT_EQ(recs[4].text, "ERROR 0x3E77 (0x0, 0x3, 0x7)");
+    EXPECT_EQ(recs[4].code, 0x3E77u);
     // Cut to the most whole characters that keep the record length within 16 bits.
     EXPECT_EQ(recs[3].length, 17u + 21839u * 3u);
-    EXPECT_EQ(platform::Utf8ToUtf16(recs[3].text), euros.substr(0, 21839));
+    EXPECT_EQ(platform::Utf8ToUtf16(recs[3].text), wide.substr(0, 21839));
     EXPECT_EQ(recs[2].text, std::string(0xFFFF - 17, 'A'));
     for (int i : {0, 1, 2}) EXPECT_EQ(recs[i].length, 0xFFFFu) << i;
 }
