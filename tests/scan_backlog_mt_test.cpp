@@ -51,6 +51,7 @@ public:
 };
 
 bool Entered(platform::Event& e) { return e.Wait(20000) == platform::WaitResult::Signalled; }
+
 TEST(ScanBacklog, EveryCabinetIsScannedInOrderAndTextsKeepTheirRoom) {
     test::TraceCapture trace(2);
     test::DownHost host(test::ParseScenarioOrFail(HundredCabinets()));
