@@ -29,14 +29,15 @@ std::vector<Rec> Records(const CSipRecord& r) {
     r.GetDataBytes(r.Cur(), b);
     auto u16 = [&](size_t i) { return uint32_t(b[i] | b[i + 1] << 8); };
     for (size_t at = 0; at + 17 <= b.size(); at += out.back().length) {
-        out.push_back({u16(at), b[at + 2], b[at + 3], u16(at + 4), b[at + 6], u16(at + 8) | u16(at + 10) << 16,
-                       u16(at + 12) | u16(at + 14) << 16, std::string(reinterpret_cast<const char*>(&b[at + 16]), u16(at) - 17)});
-        if (out.back().length < 17 || at + out.back().length > b.size()) {
-            ADD_FAILURE() << "record length " << out.back().length << " at " << at;
+        const uint32_t length = u16(at);
+        if (length < 17 || at + length > b.size()) {
+            ADD_FAILURE() << "record length " << length << " at " << at;
             break;
         }
+        out.push_back({length, b[at + 2], b[at + 3], u16(at + 4), b[at + 6], u16(at + 8) | u16(at + 10) << 16,
+                       u16(at + 12) | u16(at + 14) << 16, std::string(reinterpret_cast<const char*>(&b[at + 16]), length - 17)});
         EXPECT_EQ(b[at + 7], 0);
-        EXPECT_EQ(b[at + out.back().length - 1], 0);
+        EXPECT_EQ(b[at + length - 1], 0);
     }
     return out;
 }
