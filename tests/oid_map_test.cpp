@@ -106,7 +106,8 @@ TEST(OidMapRules, EveryTargetIsTranslatedThroughItsOwnCountKey) {
     }
     // Each way of matching looks at its own rows only.
     for (auto [oc, oe] : {std::pair<uint32_t, uint32_t>{0xE001, 0}, {0xE001, 0x0011}, {0xE002, 0x0508},
-                          {0x0C00, 0}, {0x0C01, 0x0509}, {0x0C00, 0x71}, {0x0306, 0}, {0x0301, 1}}) {
+                          {0x0C00, 0}, {0x0C01, 0x0509}, {0x0C00, 0x71}, {0x0306, 0}, {0x0301, 1},
+                          {0x0C00, 0x1C05}, {0x0C00, 0x1C07}, {0x0C01, 0x0C06}}) {  // 0x1C06 stands twice
         CSipRecord r(oc, oe, 1, 3, kNoStatus);
         EXPECT_FALSE(t.TranslateOids(r, true)) << std::hex << oc << " " << oe;
     }
