@@ -40,19 +40,26 @@ public:
         if (oc == kThrow) throw std::runtime_error("task failed");
     }
     void OnQueueFull(const CSipRecord& request, int) override { full.push_back(request.Value(key::OC)); }
-    void OnQueueEmpty(int level) override { empty.push_back(level); }
+    void OnQueueEmpty(int level) override {
+        std::lock_guard<std::mutex> g(mutex);
+        emptied.push_back(level);
+    }
     Ran Done() {
         std::lock_guard<std::mutex> g(mutex);
         return ran;
     }
+    std::vector<int> Emptied() {
+        std::lock_guard<std::mutex> g(mutex);
+        return emptied;
+    }
     platform::Event entered, own_gate;
     platform::Event* gate = &own_gate;
     std::vector<uint32_t> full;  // host thread only
-    std::vector<int> empty;      // worker only; read after it ended
 
 private:
     std::mutex mutex;
     Ran ran;
+    std::vector<int> emptied;
 };
 
 bool Wait(platform::Event& e) { return e.Wait(10000) == platform::WaitResult::Signalled; }
@@ -71,7 +78,7 @@ TEST(TaskSerializer, HigherLevelFirstThenOldestFirstAndFailuresDoNotStopTheWorke
     EXPECT_TRUE(after_throw.IsSignalled());
     EXPECT_TRUE(s.TerminateSerialization());
     EXPECT_EQ(s.Done(), (Ran{{3, 1}, {4, 1}, {1, 0}, {kThrow, 0}, {2, 0}}));
-    EXPECT_EQ(s.empty, (std::vector<int>{1, 0}));  // once per level, when its last task finished
+    EXPECT_EQ(s.Emptied(), (std::vector<int>{1, 0}));  // once per level, when its last task finished
     EXPECT_EQ(trace.Count("\n\nCTaskSerializer     : ## EXCEPTION in OnTaskExecution()! ##"), 1u);
     EXPECT_EQ(trace.Count("CTaskSerializer     : ERROR setting external event object 0x"), 1u);
     EXPECT_EQ(trace.Count("CTaskSerializer     : External event object 0x"), 2u);
