@@ -40,6 +40,8 @@ public:
         if (oc == kThrow) throw std::runtime_error("task failed");
     }
     void OnQueueFull(const CSipRecord& request, int) override { full.push_back(request.Value(key::OC)); }
+    void OnThreadStart() override { hooks += 1; }
+    void OnThreadExit() override { hooks += 10; }
     void OnQueueEmpty(int level) override {
         std::lock_guard<std::mutex> g(mutex);
         emptied.push_back(level);
@@ -55,6 +57,7 @@ public:
     platform::Event entered, own_gate;
     platform::Event* gate = &own_gate;
     std::vector<uint32_t> full;  // host thread only
+    std::atomic<int> hooks{0};
 
 private:
     std::mutex mutex;
@@ -79,6 +82,7 @@ TEST(TaskSerializer, HigherLevelFirstThenOldestFirstAndFailuresDoNotStopTheWorke
     EXPECT_TRUE(s.TerminateSerialization());
     EXPECT_EQ(s.Done(), (Ran{{3, 1}, {4, 1}, {1, 0}, {kThrow, 0}, {2, 0}}));
     EXPECT_EQ(s.Emptied(), (std::vector<int>{1, 0}));  // once per level, when its last task finished
+    EXPECT_EQ(s.hooks.load(), 11);  // the worker's first and last call
     EXPECT_EQ(trace.Count("\n\nCTaskSerializer     : ## EXCEPTION in OnTaskExecution()! ##"), 1u);
     EXPECT_EQ(trace.Count("CTaskSerializer     : ERROR setting external event object 0x"), 1u);
     EXPECT_EQ(trace.Count("CTaskSerializer     : External event object 0x"), 2u);
