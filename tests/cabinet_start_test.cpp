@@ -173,12 +173,17 @@ TEST(CabinetStart, CabinetListHoldsTheServerAndAtMostNinetyNineSeCabinets) {
 
 TEST(CabinetStart, StopFlagSkipsCountPassAndScansButNotTheRest) {
     test::TraceCapture trace(2);
+    DownHost first(Parse(R"({"modules":[{"id":1,"answers":[{"oc":"0x0300","da":1}]},
+                                         {"id":2,"answers":[{"oc":"0x0300","da":1}]}]})"));
     DownHost host(Parse(kTwoModules));
     ProbeModule m;
+    m.Start(&first, 1);
+    ASSERT_TRUE(m.OidMappingNeeded());
     m.Notify(2, 0, 0);
-    m.Start(&host, 1);
+    m.Start(&host, 1);  // a new start clears the flag before it would count
     EXPECT_EQ(host.Down(), std::vector<std::string>{"CA=0 OC=0xE001 OE=0x0211"});
-    EXPECT_EQ(m.MsgLogCache().CabinetCount(), 0u);
+    EXPECT_EQ(m.MsgLogCache().CabinetCount(), 1u);  // from the first start
+    EXPECT_FALSE(m.OidMappingNeeded());
     EXPECT_TRUE(trace.Contains("OID mapping NOT needed!"));
     EXPECT_EQ(m.HelpDeskMessage(), u"Call 555-0100");
     m.DetectCabinets();
