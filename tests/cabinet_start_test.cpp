@@ -39,7 +39,8 @@ const char* kTwoModules = R"({"se_cabinets":[4,4,0,7],"modules":[
     {"id":"0x10001","answers":[{"oc":"0x0300","da":2},{"oc":"0x0400","da":1},{"oc":"0x0500"},
                                {"oc":"0x0520","da":258},{"oc":"0xE001","oe":"0x0211","da":"Call 555-0100"},
                                {"oc":"0x0B18","da":257},{"oc":"0x0B20","da":{"raw":[9,4,7,4,12,4]}}]},
-    {"id":"0x20001","answers":[{"oc":"0x0300","da":3,"delay_ms":10000},{"oc":"0xF041","da":1,"delay_ms":10001},{"oc":"0x0400","st":22,"da":5},{"oc":"0x0500","da":0}]}]})";
+    {"id":"0x20001","answers":[{"oc":"0x0300","da":3,"delay_ms":10000},{"oc":"0xF041","da":1,"delay_ms":10001},
+                               {"oc":"0x0400","st":22,"da":5},{"oc":"0x0500","da":0}]}]})";
 
 uint32_t Count(CTarnelModule& m, uint32_t oc) {
     CSipRecord count(oc, 0, 0, 0, kNoStatus);
