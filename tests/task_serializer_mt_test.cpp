@@ -88,6 +88,17 @@ TEST(TaskSerializer, HigherLevelFirstThenOldestFirstAndFailuresDoNotStopTheWorke
     EXPECT_EQ(trace.Count("CTaskSerializer     : External event object 0x"), 2u);
 }
 
+TEST(TaskSerializer, EveryLevelIsOpenAndServedFromTheTop) {
+    platform::Event done;
+    platform::Event* done_handle = &done;
+    TestSerializer s(6);
+    for (int level = 0; level < 6; ++level)
+        EXPECT_TRUE(s.InsertTask(Task(10 + level), level, level ? nullptr : &done_handle));
+    ASSERT_TRUE(s.StartSerialization());
+    ASSERT_TRUE(Wait(done));
+    EXPECT_EQ(s.Done(), (Ran{{15, 5}, {14, 4}, {13, 3}, {12, 2}, {11, 1}, {10, 0}}));
+}
+
 TEST(TaskSerializer, NineteenFitTwentiethIsRefusedUntilTheWorkerTakesOne) {
     test::TraceCapture trace;
     platform::Event last;
