@@ -1,93 +1,135 @@
-// Start and cabinet discovery against simulated lower modules.
+// Start and cabinet discovery against simulated lower modules: the count pass, the help-desk
+// text, the unified flag, the languages and the first scan of every cabinet.
 #include <gtest/gtest.h>
 
 #include <mutex>
 
-#include "host/lib/scenario.h"
-#include "host/lib/substitute_host.h"
 #include "module/sip_record.h"
 #include "module/tarnel_module.h"
+#include "tests/support/down_host.h"
 #include "tests/support/scenario_util.h"
 #include "tests/support/trace_capture.h"
 
 namespace em {
 namespace {
 
-using host::Scenario;
-using host::SubstituteHost;
+using test::DownHost;
 
-Scenario Parse(const std::string& json) { return test::ParseScenarioOrFail(json); }
+host::Scenario Parse(const std::string& json) { return test::ParseScenarioOrFail(json); }
 
-// Records the tasks the worker runs instead of scanning.
+// Records the tasks the worker runs instead of scanning; done is set once `expected` have run.
 class ProbeModule : public CTarnelModule {
 public:
     ~ProbeModule() override { EndSerialization(); }
     void OnTaskExecution(CSipRecord& request, int) override {
         std::lock_guard<std::mutex> g(m);
         tasks.push_back({request.Value(key::OC), request.Value(key::CA)});
-    }
-    std::vector<std::pair<uint32_t, uint32_t>> Tasks() {
-        std::lock_guard<std::mutex> g(m);
-        return tasks;
+        if (tasks.size() == expected) done.Set();
     }
     std::mutex m;
     std::vector<std::pair<uint32_t, uint32_t>> tasks;
+    size_t expected = 0;
+    platform::Event done;
 };
 
-const char* kTwoModules = R"({"modules":[
-    {"id":"0x10001","answers":[{"oc":"0x0300","da":2},{"oc":"0x0400","da":1},
-                               {"oc":"0xE001","oe":"0x0211","da":"Call 555-0100"},
-                               {"oc":"0x0B18","da":257},{"oc":"0x0B20","da":{"raw":[9,4,7,4,1]}}]},
-    {"id":"0x20001","answers":[{"oc":"0x0300","da":3}]}]})";
+// A answers 0x0500 without data. B: 3 objects of 0x0300 (answered just in time), a pending answer
+// to 0x0400 (not a reply), 0 objects of 0x0500 and one of 0xF041 that comes too late. The host
+// names cabinet 4 twice and the server's own among the SE cabinets.
+const char* kTwoModules = R"({"se_cabinets":[4,4,0,7],"modules":[
+    {"id":"0x10001","answers":[{"oc":"0x0300","da":2},{"oc":"0x0400","da":1},{"oc":"0x0500"},
+                               {"oc":"0x0520","da":258},{"oc":"0xE001","oe":"0x0211","da":"Call 555-0100"},
+                               {"oc":"0x0B18","da":257},{"oc":"0x0B20","da":{"raw":[9,4,7,4,12,4]}}]},
+    {"id":"0x20001","answers":[{"oc":"0x0300","da":3,"delay_ms":10000},{"oc":"0xF041","da":1,"delay_ms":10001},
+                               {"oc":"0x0400","st":22,"da":5},{"oc":"0x0500","da":0}]}]})";
 
-TEST(CabinetStart, CountPassNumbersObjectsAcrossModules) {
+uint32_t Count(CTarnelModule& m, uint32_t oc) {
+    CSipRecord count(oc, 0, 0, 0, kNoStatus);
+    uint32_t n = 0xDEAD;
+    if (m.TranslateOids(count)) count.GetDataUInt(0, n);
+    return n;
+}
+
+TEST(CabinetStart, CountPassAsksEveryCountKeyOncePerCabinetAndNumbersTheReplies) {
     test::TraceCapture trace(3);
-    SubstituteHost host(Parse(kTwoModules));
+    DownHost host(Parse(kTwoModules));
     ProbeModule m;
     ASSERT_EQ(m.Start(&host, 0x00FE0001), 1u);
-    EXPECT_TRUE(m.OidMappingNeeded());
-    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Mapping for OC 0x0300 required!"));
-    EXPECT_FALSE(trace.Contains("Mapping for OC 0x0400 required!"));  // one module only
-    EXPECT_EQ(trace.Count("Mapping for opcode 0x0300-0x0000 was already requested"), 9u);  // rows 2-7, 34, 35, 39
-    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Increment map count (1->2) for opcode 0x0300-0x0000"));
-    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : OID mapping needed!"));
-    EXPECT_TRUE(trace.Contains("SEL resolution help desk message: \"Call 555-0100\" (from config space)"));
-    EXPECT_EQ(m.HelpDeskMessage(), u"Call 555-0100");
+    std::vector<std::string> expected;
+    for (int ca : {0, 4, 7})
+        for (const char* key : {"OC=0x0300", "OC=0x0400", "OC=0x0500", "OC=0x0520", "OC=0xF041", "OC=0x0C21 OE=0x0005",
+                                "OC=0x0C21 OE=0x001C"})
+            expected.push_back("CA=" + std::to_string(ca) + " " + key + " MI=0xFFFFFFFF");
+    expected.push_back("CA=0 OC=0xE001 OE=0x0211");
+    EXPECT_EQ(host.Down(), expected);  // each cabinet counted once
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : ## WARNING: cabinet 4 reported twice; taken once"));
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : ## WARNING: cabinet 0 reported twice; taken once"));
 
+    EXPECT_TRUE(m.OidMappingNeeded());
+    EXPECT_EQ(Count(m, 0x0300), 5u);
+    EXPECT_EQ(Count(m, 0x0400), 1u);  // B's pending answer is no reply
+    EXPECT_EQ(Count(m, 0x0520), 2u);  // the low byte of 258
+    EXPECT_EQ(Count(m, 0xF041), 0xDEADu);
+    EXPECT_EQ(Count(m, 0x0500), 0xDEADu);  // two replies, no object
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Add map table entry 0 for opcode 0x0400-0x0000"));
+    EXPECT_FALSE(trace.Contains("Add map table entry 0 for opcode 0x0500"));
     CSipRecord req(0x0302, 0, 3, 0, kNoStatus);
     EXPECT_TRUE(m.TranslateOids(req));
     EXPECT_EQ(req.Value(key::MI), 0x20001u);
     EXPECT_EQ(req.Value(key::OI), 1u);
-    CSipRecord count(0x0300, 0, 0, 0, kNoStatus);
-    EXPECT_TRUE(m.TranslateOids(count));
-    uint32_t total = 0;
-    EXPECT_TRUE(count.GetDataUInt(0, total));
-    EXPECT_EQ(total, 5u);
-    ASSERT_EQ(host.Events().back().kind, host::HostEvent::Kind::StartCompleted);
+    // Two replies make mapping necessary, also when they count no object.
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Mapping for OC 0x0300 required!"));
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Mapping for OC 0x0500 required!"));
+    EXPECT_FALSE(trace.Contains("Mapping for OC 0x0400 required!"));
+    EXPECT_EQ(trace.Count("Mapping for opcode 0x0300-0x0000 was already requested"), 27u);  // 9 rows, 3 cabinets
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Increment map count (1->2) for opcode 0x0300-0x0000"));
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : OID mapping needed!"));
+    EXPECT_EQ(m.HelpDeskMessage(), u"Call 555-0100");
+    EXPECT_EQ(m.MsgLogCache().CabinetCount(), 3u);
+    EXPECT_EQ(host.Events().back().kind, host::HostEvent::Kind::StartCompleted);
+    EXPECT_TRUE(m.tasks.empty());  // scans come with DetectCabinets only
+
+    // DetectCabinets: the unified flag (257: low byte 1), three languages of six bytes, one scan
+    // per cabinet in cabinet order.
+    EXPECT_FALSE(m.IsLanguageSupported(0x0409));
+    m.expected = 3;
+    m.DetectCabinets();
+    ASSERT_EQ(m.done.Wait(10000), platform::WaitResult::Signalled);
+    EXPECT_EQ(m.tasks, (std::vector<std::pair<uint32_t, uint32_t>>{{0x0B16, 0}, {0x0B16, 4}, {0x0B16, 7}}));
+    EXPECT_EQ(host.Down({"OC=0x0B1"}), std::vector<std::string>{"CA=0 OC=0x0B18"});
+    EXPECT_EQ(host.Down({"OC=0x0B2"}), std::vector<std::string>{"CA=0 OC=0x0B20"});
+    EXPECT_TRUE(m.UnifiedSel());
+    for (uint32_t lang : {0x0409u, 0x0407u, 0x040Cu, 0u, 0xFFFFu, 0x1FFFFu, 0x10409u})
+        EXPECT_TRUE(m.IsLanguageSupported(lang)) << lang;
+    for (uint32_t lang : {0x0704u, 0x0C04u, 0x0104u, 0x0001u}) EXPECT_FALSE(m.IsLanguageSupported(lang)) << lang;
+    EXPECT_EQ(trace.Count("Supported SEL language: LangId 0x"), 3u);
+    EXPECT_FALSE(trace.Contains("wait for room in the task queue"));
     m.Stop();
 }
 
-TEST(CabinetStart, OneModulePerKindNeedsNoMapping) {
-    SubstituteHost host(Parse(R"({"modules":[{"id":1,"answers":[{"oc":"0x0300","da":4}]},{"id":2}]})"));
+TEST(CabinetStart, WithoutTwoRepliesOrWithoutHostNothingIsMapped) {
+    test::TraceCapture trace(3);
+    DownHost host(Parse(R"({"modules":[{"id":1,"answers":[{"oc":"0x0300","da":4},{"oc":"0x0B18","da":2},
+                                           {"oc":"0xE001","oe":"0x0211","da":""},{"oc":"0x0B20","da":{"raw":[9,4,1]}}]},
+                                       {"id":2}]})"));
     CTarnelModule m;
     m.Start(&host, 1);
     EXPECT_FALSE(m.OidMappingNeeded());
-    CSipRecord count(0x0300, 0, 0, 0, kNoStatus);
-    EXPECT_FALSE(m.TranslateOids(count));
-    m.Stop();
-}
-
-TEST(CabinetStart, NoHostStillCompletes) {
-    test::TraceCapture trace(2);
-    CTarnelModule m;
-    EXPECT_EQ(m.Start(nullptr, 0), 1u);
-    EXPECT_FALSE(m.OidMappingNeeded());
+    EXPECT_EQ(Count(m, 0x0300), 0xDEADu);
     EXPECT_TRUE(m.HelpDeskMessage().empty());
-    EXPECT_TRUE(trace.Contains("OID mapping NOT needed!"));
-    EXPECT_TRUE(trace.Contains("## Start completed! ##"));
     m.DetectCabinets();
-    EXPECT_FALSE(m.UnifiedSel());
+    EXPECT_FALSE(m.UnifiedSel());  // 2
+    EXPECT_TRUE(m.IsLanguageSupported(0x0409));
+    EXPECT_EQ(trace.Count("Supported SEL language: LangId 0x"), 1u);  // an odd last byte is no id
     m.Stop();
+
+    CTarnelModule none;
+    EXPECT_EQ(none.Start(nullptr, 0), 1u);
+    EXPECT_FALSE(none.OidMappingNeeded());
+    none.DetectCabinets();
+    EXPECT_FALSE(none.UnifiedSel());
+    EXPECT_EQ(trace.Count("OID mapping NOT needed!"), 2u);
+    EXPECT_EQ(trace.Count("## Start completed! ##"), 2u);
+    none.Stop();
 }
 
 std::string WithSeCabinets(int n) {
@@ -96,22 +138,8 @@ std::string WithSeCabinets(int n) {
     return R"({"se_cabinets":[)" + list + R"(],"modules":[{"id":1}]})";
 }
 
-TEST(CabinetStart, CabinetListHoldsAtMostNinetyNineSeCabinets) {
-    for (int n : {99, 100}) {
-        test::TraceCapture trace(3);
-        SubstituteHost host(Parse(WithSeCabinets(n)));
-        CTarnelModule m;
-        m.Attach(&host, 1);
-        CabinetList list;
-        m.BuildCabinetList(list);
-        EXPECT_EQ(list.count, 100u);
-        EXPECT_EQ(list.cabinets[99], 99u);
-        EXPECT_EQ(trace.Count("cabinet list overflow; rest ignored!!"), n == 100 ? 1u : 0u);
-    }
-}
-
 // A host that says it knows SE cabinets but gives none.
-struct EmptySeHost : SubstituteHost {
+struct EmptySeHost : host::SubstituteHost {
     using SubstituteHost::SubstituteHost;
     uint32_t GetSECabinets(uint32_t** c, uint8_t* n) override {
         *c = nullptr;
@@ -120,7 +148,19 @@ struct EmptySeHost : SubstituteHost {
     }
 };
 
-TEST(CabinetStart, NonZeroAnswerWithNoCabinets) {
+TEST(CabinetStart, CabinetListHoldsTheServerAndAtMostNinetyNineSeCabinets) {
+    for (int n : {99, 100}) {
+        test::TraceCapture trace(3);
+        host::SubstituteHost host(Parse(WithSeCabinets(n)));
+        CTarnelModule m;
+        m.Attach(&host, 1);
+        CabinetList list;
+        m.BuildCabinetList(list);
+        EXPECT_EQ(list.count, 100u);
+        EXPECT_EQ(list.cabinets[0], 0u);
+        EXPECT_EQ(list.cabinets[99], 99u);
+        EXPECT_EQ(trace.Count("cabinet list overflow; rest ignored!!"), n == 100 ? 1u : 0u);
+    }
     test::TraceCapture trace(3);
     EmptySeHost host(Parse(R"({"modules":[{"id":1}]})"));
     CTarnelModule m;
@@ -132,53 +172,25 @@ TEST(CabinetStart, NonZeroAnswerWithNoCabinets) {
     EXPECT_FALSE(trace.Contains("No SE cabinets found"));
 }
 
-TEST(CabinetStart, StopFlagBeforeStartSkipsCountPassButNotTheRest) {
+TEST(CabinetStart, StopFlagSkipsCountPassAndScansButNotTheRest) {
     test::TraceCapture trace(2);
-    SubstituteHost host(Parse(kTwoModules));
-    CTarnelModule m;
-    m.Notify(2, 0, 0);
-    m.Start(&host, 1);
-    EXPECT_FALSE(trace.Contains("Check OID mapping for cabinet"));
-    EXPECT_FALSE(trace.Contains("Init message log cache cabinet"));
-    EXPECT_EQ(m.MsgLogCache().CabinetCount(), 0u);
-    EXPECT_TRUE(trace.Contains("OID mapping NOT needed!"));
-    EXPECT_EQ(m.HelpDeskMessage(), u"Call 555-0100");  // the help-desk request still went down
-    m.Stop();
-}
-
-TEST(CabinetDetect, UnifiedFlagLanguagesAndOneScanPerCabinet) {
-    test::TraceCapture trace(3);
-    Scenario s = Parse(kTwoModules);
-    s.se_cabinets = {4, 7};
-    SubstituteHost host(s);
+    DownHost first(Parse(R"({"modules":[{"id":1,"answers":[{"oc":"0x0300","da":1}]},
+                                         {"id":2,"answers":[{"oc":"0x0300","da":1}]}]})"));
+    DownHost host(Parse(kTwoModules));
     ProbeModule m;
-    m.Start(&host, 1);
-    EXPECT_FALSE(m.IsLanguageSupported(0x0409));
-    EXPECT_TRUE(m.IsLanguageSupported(0xFFFF));
+    m.Start(&first, 1);
+    ASSERT_TRUE(m.OidMappingNeeded());
+    m.Notify(2, 0, 0);
+    m.Start(&host, 1);  // a new start clears the flag before it would count
+    EXPECT_EQ(host.Down(), std::vector<std::string>{"CA=0 OC=0xE001 OE=0x0211"});
+    EXPECT_EQ(m.MsgLogCache().CabinetCount(), 1u);  // from the first start
+    EXPECT_FALSE(m.OidMappingNeeded());
+    EXPECT_TRUE(trace.Contains("OID mapping NOT needed!"));
+    EXPECT_EQ(m.HelpDeskMessage(), u"Call 555-0100");
     m.DetectCabinets();
-    EXPECT_TRUE(m.UnifiedSel());  // 257: low byte 1
-    EXPECT_TRUE(m.IsLanguageSupported(0x0409));
-    EXPECT_TRUE(m.IsLanguageSupported(0x0407));
-    EXPECT_FALSE(m.IsLanguageSupported(0x040C));
-    EXPECT_TRUE(m.IsLanguageSupported(0));
-    EXPECT_EQ(trace.Count("Supported SEL language: LangId 0x"), 2u);  // odd last byte ignored
-    for (int i = 0; i < 500 && m.Tasks().size() < 3; ++i) platform::Sleep(2);
+    EXPECT_TRUE(m.UnifiedSel());  // learned all the same
     m.Stop();
-    auto tasks = m.Tasks();
-    ASSERT_EQ(tasks.size(), 3u);
-    EXPECT_EQ(tasks[0], std::make_pair(0x0B16u, 0u));
-    EXPECT_EQ(tasks[1], std::make_pair(0x0B16u, 4u));
-    EXPECT_EQ(tasks[2], std::make_pair(0x0B16u, 7u));
-}
-
-TEST(CabinetDetect, UnifiedFlagIsTheLowByteOnly) {
-    SubstituteHost host(Parse(R"({"modules":[{"id":1,"answers":[{"oc":"0x0B18","da":2},
-                                     {"oc":"0x0B20","da":{"raw":[9]}}]}]})"));
-    CTarnelModule m;
-    m.Attach(&host, 1);
-    m.DetectCabinets();
-    EXPECT_FALSE(m.UnifiedSel());
-    EXPECT_FALSE(m.IsLanguageSupported(9));
+    EXPECT_TRUE(m.tasks.empty());
 }
 
 }  // namespace

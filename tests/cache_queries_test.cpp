@@ -2,15 +2,16 @@
 // entries through the long-text cache, the fallbacks and the cut of an overlong text.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "host/lib/scenario.h"
-#include "host/lib/substitute_host.h"
 #include "module/tarnel_module.h"
 #include "platform/codepage.h"
+#include "tests/diag_test_util.h"
+#include "tests/support/down_host.h"
+#include "tests/support/scenario_util.h"
 #include "tests/support/trace_capture.h"
 
 namespace em {
@@ -28,13 +29,15 @@ std::vector<Rec> Records(const CSipRecord& r) {
     r.GetDataBytes(r.Cur(), b);
     auto u16 = [&](size_t i) { return uint32_t(b[i] | b[i + 1] << 8); };
     for (size_t at = 0; at + 17 <= b.size(); at += out.back().length) {
-        out.push_back({u16(at), b[at + 2], b[at + 3], u16(at + 4), b[at + 6], u16(at + 8) | u16(at + 10) << 16,
-                       u16(at + 12) | u16(at + 14) << 16, std::string(reinterpret_cast<const char*>(&b[at + 16]), u16(at) - 17)});
-        if (out.back().length < 17 || at + out.back().length > b.size()) {
-            ADD_FAILURE() << "record length " << out.back().length << " at " << at;
+        const uint32_t length = u16(at);
+        if (length < 17 || at + length > b.size()) {
+            ADD_FAILURE() << "record length " << length << " at " << at;
             break;
         }
-        EXPECT_EQ(b[at + out.back().length - 1], 0);
+        out.push_back({length, b[at + 2], b[at + 3], u16(at + 4), b[at + 6], u16(at + 8) | u16(at + 10) << 16,
+                       u16(at + 12) | u16(at + 14) << 16, std::string(reinterpret_cast<const char*>(&b[at + 16]), length - 17)});
+        EXPECT_EQ(b[at + 7], 0);
+        EXPECT_EQ(b[at + length - 1], 0);
     }
     return out;
 }
@@ -69,20 +72,15 @@ std::unique_ptr<CMsgLogEntry> UnifiedEntry(uint32_t code, std::map<uint32_t, std
 }
 
 struct Fixture {
-    explicit Fixture(const std::string& answers = "") : host(Parse(answers)) {
+    explicit Fixture(const std::string& answers = "")
+        : host(test::ParseScenarioOrFail(R"({"modules":[{"id":1,"answers":[)" + answers + "]}]}")) {
         m.Attach(&host, 0x00FE0001);
         m.MsgLogCache().InitCabinet(0);
     }
-    static host::Scenario Parse(const std::string& answers) {
-        host::Scenario s;
-        std::string error;
-        EXPECT_TRUE(host::ParseScenario(R"({"modules":[{"id":1,"answers":[)" + answers + "]}]}", s, error)) << error;
-        return s;
-    }
-    void Store(std::unique_ptr<CMsgLogEntry> a, std::unique_ptr<CMsgLogEntry> b = nullptr) {
+    template <class... E>
+    void Store(E... e) {
         std::vector<std::unique_ptr<CMsgLogEntry>> v;
-        v.push_back(std::move(a));
-        if (b) v.push_back(std::move(b));
+        (v.push_back(std::move(e)), ...);
         m.MsgLogCache().StoreEntries(m.MsgLogCache().GetCabinet(0), v);
     }
     CSipRecord Page(uint32_t page, int64_t lowest = -1, uint32_t oe = 0) {
@@ -92,12 +90,8 @@ struct Fixture {
         EXPECT_EQ(result, r.HasData(0, 0, false));
         return r;
     }
-    size_t LongTextRequests() {
-        size_t n = 0;
-        for (const auto& e : host.Events()) n += e.text.find("OC=0x0B21") != std::string::npos;
-        return n;
-    }
-    host::SubstituteHost host;
+    size_t LongTextRequests() { return host.Down({"OC=0x0B21"}).size(); }
+    test::DownHost host;
     CTarnelModule m;
     bool result = false;
 };
@@ -122,10 +116,12 @@ TEST(CacheQueries, PagesNewestFirstFromTheLowestWantedNumber) {
         f.Page(page, lowest);
         EXPECT_FALSE(f.result) << page;
     }
+    CSipRecord other(0x0B10, 0, 0, 9, kNoStatus);  // no such cabinet
+    EXPECT_FALSE(f.m.GetMsgLogCacheEntries(other));
 }
 
 TEST(CacheQueries, UnifiedEntriesTakeTheLongTextOncePerCodeAndLanguage) {
-    test::TraceCapture trace(1);
+    test::TraceCapture trace(3);
     Fixture f(R"J({"oc":"0x0B21","da":"Slot %2 of %1 (%3)"})J");
     f.Store(TextEntry("", 9), UnifiedEntry(0x00AB12CD, {{1, u"Board"}, {3, u"x"}}));
     std::vector<Rec> recs = Records(f.Page(0, -1, 0x0407));
@@ -134,10 +130,13 @@ TEST(CacheQueries, UnifiedEntriesTakeTheLongTextOncePerCodeAndLanguage) {
     EXPECT_EQ(recs[0].code, 0xABCDu);  // bits 16-23 and 0-7
     EXPECT_EQ(recs[0].flags, 0x01u);
     EXPECT_EQ(recs[1].text, "Unknown error 0x3F00");  // a text entry without text
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Translate (new format based) log entry 0x00AB12CD - CSS: true"));
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Translate (old format based) log entry 0x00003F00 - CSS: false"));
     f.Page(0, -1, 0x0407);
     EXPECT_EQ(f.LongTextRequests(), 1u);
     f.Page(0, -1, 0x0409);
-    EXPECT_EQ(f.LongTextRequests(), 2u);
+    EXPECT_EQ(f.host.Down({"OC=0x0B21"}), (std::vector<std::string>{"CA=0 OC=0x0B21 OE=0x0407 ST=22 DA=11211469 (0xAB12CD)",
+                                                                     "CA=0 OC=0x0B21 OE=0x0409 ST=22 DA=11211469 (0xAB12CD)"}));
 
     // Not answered: the fallback, and nothing cached, so the next page asks again.
     Fixture none;
@@ -157,32 +156,71 @@ TEST(CacheQueries, UnifiedEntriesTakeTheLongTextOncePerCodeAndLanguage) {
     EXPECT_EQ(empty.LongTextRequests(), 1u);
 }
 
-TEST(CacheQueries, OldStyleCodeWithoutMessageAndOverlongText) {
+TEST(CacheQueries, OldStyleCodeWithoutMessageAndOverlongTexts) {
     Fixture f;
     auto e = std::make_unique<CMsgLogEntry>();
     e->rawSel = {0x77, 0x3E, 0, 2, 1, 0, 0, 0, 0, 0, 3, 0, 7, 0, 0, 0};
     e->errorCode = 0x3E77;
-    std::u16string euros(30000, u'\u20AC');  // 3 bytes each in UTF-8
-    f.m.TextCaches().longText.Put({0x10, 0, 0}, euros);
-    f.Store(std::move(e), UnifiedEntry(0x10));
-    std::vector<Rec> recs = Records(f.Page(0));
-    ASSERT_EQ(recs.size(), 2u);
-    EXPECT_EQ(recs[1].text, "ERROR 0x3E77 (0x0, 0x3, 0x7)");
-    // Cut to the most whole characters that keep the record length within 16 bits.
-    EXPECT_EQ(recs[0].length, 17u + 21839u * 3u);
-    EXPECT_EQ(platform::Utf8ToUtf16(recs[0].text), euros.substr(0, 21839));
-
-    // A long text of 30000 placeholders for an argument of 65000 characters would be 3.9 GB
-    // once expanded; the record keeps only its start, and only that much is made.
-    Fixture big;
-    std::u16string many;
+    // 0x10: 3 bytes a character in UTF-8; 0x11: 30000 placeholders for an argument of 65000
+    // characters, 3.9 GB once expanded; 0x12, 0x13: the longest text that fits and one byte more.
+    std::u16string wide(30000, u'\u2041'), many;  // E2 81 81
     for (int i = 0; i < 30000; ++i) many += u"%1";
-    big.m.TextCaches().longText.Put({0x11, 0, 0}, many);
-    big.Store(UnifiedEntry(0x11, {{1, std::u16string(65000, u'A')}}));
-    recs = Records(big.Page(0));
-    ASSERT_EQ(recs.size(), 1u);
-    EXPECT_EQ(recs[0].length, 0xFFFFu);
-    EXPECT_EQ(recs[0].text, std::string(0xFFFF - 17, 'A'));
+    f.m.TextCaches().longText.Put({0x10, 0, 0}, wide);
+    f.m.TextCaches().longText.Put({0x11, 0, 0}, many);
+    f.m.TextCaches().longText.Put({0x12, 0, 0}, std::u16string(0xFFFF - 17, u'B'));
+    f.m.TextCaches().longText.Put({0x13, 0, 0}, std::u16string(0xFFFF - 16, u'B'));
+    f.Store(std::move(e), UnifiedEntry(0x10), UnifiedEntry(0x11, {{1, std::u16string(65000, u'A')}}),
+            UnifiedEntry(0x12), UnifiedEntry(0x13));
+    std::vector<Rec> recs = Records(f.Page(0));
+    ASSERT_EQ(recs.size(), 5u);
+    EXPECT_EQ(recs[4].text, "ERROR 0x3E77 (0x0, 0x3, 0x7)");
+    EXPECT_EQ(recs[4].code, 0x3E77u);
+    // Cut to the most whole characters that keep the record length within 16 bits.
+    EXPECT_EQ(recs[3].length, 17u + 21839u * 3u);
+    EXPECT_EQ(platform::Utf8ToUtf16(recs[3].text), wide.substr(0, 21839));
+    EXPECT_EQ(recs[2].text, std::string(0xFFFF - 17, 'A'));
+    for (int i : {0, 1, 2}) EXPECT_EQ(recs[i].length, 0xFFFFu) << i;
+}
+
+// Message files in the current directory: old style for the old-style flag, unified otherwise.
+struct MessageFiles {
+    MessageFiles() : old(std::filesystem::current_path()) {
+        const char* head = R"(<EventMsg><LanguageTable><Language locale="0x407" lang="de"/><Language locale="0x40C" lang="fr"/></LanguageTable><Events>)";
+        test::WriteBytes(dir.File("ERRMSG.XML"), std::string(head) + R"(<Event ErrorCode="0x0400">
+            <Messages lang="en"><LongMsg>Fan %2 (0x%1) failed</LongMsg></Messages>
+            <Messages lang="de"><LongMsg>Luefter %2 ausgefallen</LongMsg></Messages></Event></Events></EventMsg>)");
+        test::WriteBytes(dir.File("EVENTMSG.XML"), std::string(head) + R"(<Event ErrorCode="0x040000">
+            <Messages lang="en"><LongMsg>Unified fan %1</LongMsg></Messages></Event></Events></EventMsg>)");
+        std::filesystem::current_path(dir.File(""));
+    }
+    ~MessageFiles() {
+        std::error_code ec;
+        std::filesystem::current_path(old, ec);
+    }
+    test::TempDir dir;
+    std::filesystem::path old;
+};
+
+TEST(CacheQueries, OldStyleEntriesAreDecodedInTheLanguageWithTheirDesignation) {
+    MessageFiles files;
+    Fixture f(R"({"oc":"0x0B18","da":1})");
+    auto e = std::make_unique<CMsgLogEntry>();
+    e->rawSel = {0x00, 0x04, 0, 1, 0, 0, 0, 0, 0, 0, 3, 0};  // code 0x0400, object 3
+    e->errorCode = 0x0400;
+    e->stringArgs[0] = u"FAN1";
+    f.Store(std::move(e));
+    const std::pair<uint32_t, const char*> cases[] = {
+        {0, "Fan \"FAN1\" (0x0) failed"}, {0x0407, "Luefter \"FAN1\" ausgefallen"},
+        {0x040C, "Fan \"FAN1\" (0x0) failed"},  // no text in that language: English
+        {0xFFFFFFFF, "Fan 3 (0x0) failed"}};       // all languages: no designation
+    for (auto [oe, text] : cases) {
+        std::vector<Rec> recs = Records(f.Page(0, -1, oe));
+        ASSERT_EQ(recs.size(), 1u);
+        EXPECT_EQ(recs[0].text, text) << oe;
+    }
+    f.m.DetectCabinets();  // the unified flag: the unified message file and code
+    ASSERT_TRUE(f.m.UnifiedSel());
+    EXPECT_EQ(Records(f.Page(0))[0].text, "Unified fan \"FAN1\"");
 }
 
 }  // namespace

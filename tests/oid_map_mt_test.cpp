@@ -13,42 +13,34 @@ namespace {
 
 TEST(OidMapConcurrency, TranslatorsSeeAConsistentTableWhileItGrows) {
     COidMapTable t;
-    for (uint32_t mi : {0x10001u, 0x20001u}) {
-        CSipRecord reply(0x0300, 0, 0, 0, 0);
-        reply.SetModuleId(mi);
-        for (uint32_t i = 0; i < 4; ++i) t.AddInstanceMapping(reply, i);
+    CSipRecord reply(0x0300, 0, 0, 0, 0);
+    for (uint32_t i = 0; i < 8; ++i) {
+        reply.SetModuleId(i < 4 ? 0x10001 : 0x20001);
+        t.AddInstanceMapping(reply, i % 4);
     }
-    std::atomic<bool> stop{false};
     std::atomic<int> wrong{0};
     std::vector<std::thread> threads;
     for (int n = 0; n < 4; ++n) {
         threads.emplace_back([&, n] {
-            for (int i = 0; i < 3000; ++i) {
-                uint32_t global = static_cast<uint32_t>((i + n) % 8);
+            for (uint32_t i = 0; i < 3000; ++i) {
+                const uint32_t global = (i + n) % 8;
                 CSipRecord req(0x0302, 0, global, 0, kNoStatus);
-                if (!t.TranslateOids(req, true)) ++wrong;
-                uint32_t expect_mi = global < 4 ? 0x10001u : 0x20001u;
-                if (req.Value(key::MI) != expect_mi || req.Value(key::OI) != global % 4) ++wrong;
+                wrong += !t.TranslateOids(req, true) || req.Value(key::MI) != (global < 4 ? 0x10001u : 0x20001u) ||
+                         req.Value(key::OI) != global % 4;
                 req.SetStatus(0);
-                if (!t.TranslateOids(req, true) || req.Value(key::OI) != global) ++wrong;
+                wrong += !t.TranslateOids(req, true) || req.Value(key::OI) != global;
             }
         });
     }
     // Another cabinet's count pass runs meanwhile (a module coming late).
-    threads.emplace_back([&] {
-        CSipRecord reply(0x0300, 0, 0, 5, 0);
-        reply.SetModuleId(0x30001);
-        for (uint32_t i = 0; i < 2000 && !stop; ++i) t.AddInstanceMapping(reply, i);
-    });
-    for (size_t i = 0; i + 1 < threads.size(); ++i) threads[i].join();
-    stop = true;
-    threads.back().join();
+    CSipRecord late(0x0300, 0, 0, 5, 0);
+    late.SetModuleId(0x30001);
+    for (uint32_t i = 0; i < 2000; ++i) t.AddInstanceMapping(late, i);
+    for (auto& th : threads) th.join();
     EXPECT_EQ(wrong.load(), 0);
-    CSipRecord count(0x0300, 0, 0, 0, kNoStatus);
+    CSipRecord count(0x0300, 0, 0, 5, kNoStatus);
     ASSERT_TRUE(t.TranslateOids(count, true));
-    uint32_t v = 0;
-    EXPECT_TRUE(count.GetDataUInt(0, v));
-    EXPECT_EQ(v, 8u);
+    EXPECT_EQ(count.Value(key::DA), 2000u & 0xFF);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// OID map table: numbering across modules, translation both ways, rules, log entry patches.
+// OID map table: one numbering across modules, translation both ways, the rules that tie each
+// request to its count opcode, and the object indexes inside log entries.
 #include <gtest/gtest.h>
 
 #include "mapping/oid_map_table.h"
@@ -8,13 +9,112 @@
 namespace em {
 namespace {
 
-constexpr uint32_t kModA = 0x00010001, kModB = 0x00020001;
+constexpr uint32_t kModA = 0x00010001, kModB = 0x00028001;
 
-// Adds n instances answered by module mi for a count opcode in a cabinet.
 void AddModule(COidMapTable& t, uint32_t oc, uint32_t oe, uint32_t cabinet, uint32_t mi, uint32_t n) {
     CSipRecord reply(oc, oe, 0, cabinet, 0);
     reply.SetModuleId(mi);
     for (uint32_t i = 0; i < n; ++i) ASSERT_TRUE(t.AddInstanceMapping(reply, i));
+}
+
+// An old-style log entry: group, word count, object index.
+std::vector<uint8_t> Entry(uint8_t group, uint8_t words, uint16_t oid, uint8_t flags = 0x80) {
+    std::vector<uint8_t> e(12, 0);
+    e[0] = flags;
+    e[1] = group;
+    e[3] = words;
+    e[10] = static_cast<uint8_t>(oid);
+    e[11] = static_cast<uint8_t>(oid >> 8);
+    // A text entry (group 0x3F, byte 0 clear) may run past 16 words.
+    if (words >= 1 && (words <= 16 || (group == 0x3F && flags == 0))) e.resize(12 + 4 * (words - 1), 0xEE);
+    return e;
+}
+
+CSipRecord LogReply(const std::vector<std::vector<uint8_t>>& entries, uint32_t mi, uint32_t ca = 0, size_t cut = 0) {
+    std::vector<uint8_t> all;
+    for (const auto& e : entries) all.insert(all.end(), e.begin(), e.end());
+    all.resize(all.size() - cut);
+    CSipRecord r(0x0B02, 0, 0, ca, kNoStatus);
+    r.SetModuleId(mi);
+    r.SetReplyRaw(all, 0);
+    return r;
+}
+
+uint16_t OidAt(const CSipRecord& r, size_t offset) {
+    std::vector<uint8_t> b;
+    r.GetDataBytes(0, b);
+    return static_cast<uint16_t>(b[offset + 10] | (b[offset + 11] << 8));
+}
+
+// The count keys, and every object that is addressed through one of them: by opcode (extension
+// 0), by configuration-space value (0xE001/0xE002), by opcode extension (0x0C00/0x0C01) or by the
+// error-code group of a log entry.
+const std::pair<uint32_t, uint32_t> kKeys[] = {{0x0300, 0}, {0x0400, 0},    {0x0500, 0},   {0x0520, 0},
+                                               {0xF041, 0}, {0x0C21, 0x05}, {0x0C21, 0x1C}};
+enum By { Opcode, ConfigValue, Extension, LogGroup };
+struct Target {
+    int key;  // index into kKeys
+    By by;
+    uint32_t value;
+};
+const Target kTargets[] = {
+    {0, Opcode, 0x0301},      {0, Opcode, 0x0302},      {0, Opcode, 0x0303},      {0, Opcode, 0x0313},
+    {0, Opcode, 0x0314},      {0, Opcode, 0x0304},      {0, Opcode, 0x0305},      {1, Opcode, 0x0401},
+    {1, Opcode, 0x0402},      {1, Opcode, 0x0403},      {1, Opcode, 0x0404},      {2, Opcode, 0x0501},
+    {2, Opcode, 0x0504},      {3, Opcode, 0x0521},      {3, Opcode, 0x0522},      {3, Opcode, 0x0523},
+    {3, Opcode, 0x0524},      {3, Opcode, 0x0525},      {3, Opcode, 0x0526},      {3, Opcode, 0x0527},
+    {4, Opcode, 0xF042},      {4, Opcode, 0xF043},      {4, Opcode, 0xF044},      {4, Opcode, 0xF045},
+    {5, Extension, 0x0508},   {5, Extension, 0x0506},   {6, Extension, 0x1C06},   {6, Extension, 0x1C03},
+    {6, Extension, 0x1C0A},   {6, Extension, 0x1C08},   {6, Extension, 0x1C0E},   {6, Extension, 0x1C0F},
+    {0, ConfigValue, 0x71},   {0, ConfigValue, 0x72},   {1, ConfigValue, 0x73},   {1, ConfigValue, 0x90},
+    {1, ConfigValue, 0x91},   {0, LogGroup, 0x04},      {1, LogGroup, 0x05},      {1, LogGroup, 0x10},
+    {3, LogGroup, 0x15},
+};
+
+TEST(OidMapRules, EveryTargetIsTranslatedThroughItsOwnCountKey) {
+    // In cabinet 3, key k has k + 1 objects on module A and 8 on module B: global index k + 1 is
+    // B's object 0 for that key only, so a target tied to another key lands elsewhere.
+    COidMapTable t;
+    for (uint32_t k = 0; k < 7; ++k) {
+        AddModule(t, kKeys[k].first, kKeys[k].second, 3, kModA, k + 1);
+        AddModule(t, kKeys[k].first, kKeys[k].second, 3, kModB, 8);
+    }
+    int n = 0;
+    for (const Target& x : kTargets) {
+        SCOPED_TRACE(::testing::Message() << std::hex << x.value);
+        const uint32_t global = static_cast<uint32_t>(x.key) + 1;
+        if (x.by != Opcode) {  // opcode 0 with the value as extension finds the row as well
+            CSipRecord zero(0, x.value, global, 3, kNoStatus);
+            EXPECT_TRUE(t.TranslateOids(zero, true));
+            EXPECT_EQ(zero.Value(key::MI), kModB);
+        }
+        if (x.by == LogGroup) {
+            CSipRecord log = LogReply({Entry(static_cast<uint8_t>(x.value), 1, 0)}, kModB, 3);
+            EXPECT_TRUE(t.TranslateOids(log, true));
+            EXPECT_EQ(OidAt(log, 0), global);
+            continue;
+        }
+        const uint32_t oc = x.by == Opcode ? x.value : x.by == ConfigValue ? 0xE001 + n % 2 : 0x0C00 + n % 2;
+        ++n;
+        CSipRecord r(oc, x.by == Opcode ? 0 : x.value, global, 3, kNoStatus);
+        EXPECT_TRUE(t.TranslateOids(r, true));
+        EXPECT_EQ(r.Value(key::MI), kModB);
+        EXPECT_FALSE(r.CurrentCommand().HasMember(key::OI));  // B's object 0: OI removed
+        r.SetReplyUInt(1, 0);
+        EXPECT_TRUE(t.TranslateOids(r, true));
+        EXPECT_EQ(r.Value(key::OI), global);
+    }
+    // Each way of matching looks at its own rows only.
+    for (auto [oc, oe] : {std::pair<uint32_t, uint32_t>{0xE001, 0}, {0xE001, 0x0011}, {0xE002, 0x0508},
+                          {0x0C00, 0}, {0x0C01, 0x0509}, {0x0C00, 0x71}, {0x0306, 0}, {0x0301, 1},
+                          {0x0C00, 0x1C05}, {0x0C00, 0x1C07}, {0x0C01, 0x0C06}}) {  // 0x1C06 stands twice
+        CSipRecord r(oc, oe, 1, 3, kNoStatus);
+        EXPECT_FALSE(t.TranslateOids(r, true)) << std::hex << oc << " " << oe;
+    }
+    for (uint8_t group : {0x00, 0x01, 0x06, 0x11, 0x14}) {
+        CSipRecord log = LogReply({Entry(group, 1, 0)}, kModB, 3);
+        EXPECT_FALSE(t.TranslateOids(log, true)) << int{group};
+    }
 }
 
 // The example server: 2 + 3 objects of kind 0x0300 in cabinet 0.
@@ -32,30 +132,26 @@ TEST_F(OidMapTest, RequestGoesDownToTheOwningModuleAndReplyComesBackGlobal) {
     EXPECT_TRUE(t.TranslateOids(req, true));
     EXPECT_EQ(req.Value(key::MI), kModB);
     EXPECT_EQ(req.Value(key::OI), 1u);
-
-    req.SetReplyUInt(99, 0);  // the module answers with its own numbering
+    req.SetReplyUInt(99, 0);
     EXPECT_TRUE(t.TranslateOids(req, true));
     EXPECT_EQ(req.Value(key::OI), 3u);
     EXPECT_EQ(req.Value(key::MI), kModB);
 
-    // Global index 0 maps to instance 0 of module A: OI is then removed, not stored as 0.
-    CSipRecord first(0x0301, 0, 0, 0, kNoStatus);
-    EXPECT_TRUE(t.TranslateOids(first, true));
-    EXPECT_EQ(first.Value(key::MI), kModA);
-    EXPECT_FALSE(first.CurrentCommand().HasMember(key::OI));
-
+    // Beyond the count, another cabinet, an unknown reply: left as they are.
     CSipRecord beyond(0x0302, 0, 5, 0, kNoStatus);
     EXPECT_FALSE(t.TranslateOids(beyond, true));
     EXPECT_FALSE(beyond.CurrentCommand().HasMember(key::MI));
     CSipRecord otherCabinet(0x0302, 0, 1, 4, kNoStatus);
     EXPECT_FALSE(t.TranslateOids(otherCabinet, true));
-    CSipRecord unknownReply(0x0302, 0, 7, 0, 0);
-    unknownReply.SetModuleId(kModB);
-    EXPECT_FALSE(t.TranslateOids(unknownReply, true));
-    EXPECT_EQ(unknownReply.Value(key::OI), 7u);
+    for (auto [oi, mi] : {std::pair<uint32_t, uint32_t>{7, kModB}, {1, 0x00038001}, {1, 0x00020001}}) {
+        CSipRecord reply(0x0302, 0, oi, 0, 0);
+        reply.SetModuleId(mi);
+        EXPECT_FALSE(t.TranslateOids(reply, true));
+        EXPECT_EQ(reply.Value(key::OI), oi);
+    }
 }
 
-TEST_F(OidMapTest, CountRequestsAreAnsweredWithTheTotal) {
+TEST_F(OidMapTest, CountRequestsAreAnsweredWithTheLowByteOfTheTotal) {
     CSipRecord count(0x0300, 0, 0, 0, kNoStatus);
     EXPECT_TRUE(t.TranslateOids(count, true));
     EXPECT_EQ(count.Value(key::ST), 0u);
@@ -69,127 +165,93 @@ TEST_F(OidMapTest, CountRequestsAreAnsweredWithTheTotal) {
     EXPECT_FALSE(off.CurrentCommand().HasMember(key::ST));
 
     AddModule(t, 0x0400, 0, 0, kModA, 200);
-    AddModule(t, 0x0400, 0, 0, kModB, 100);
+    AddModule(t, 0x0400, 0, 0, kModB, 191);
     CSipRecord big(0x0400, 0, 0, 0, kNoStatus);
     EXPECT_TRUE(t.TranslateOids(big, true));
     EXPECT_TRUE(big.GetDataUInt(0, v));
-    EXPECT_EQ(v, 300u & 0xFF);
-    EXPECT_EQ(t.EntryAt(1)->capacity, 512u);  // 16 doubled until 300 fit
+    EXPECT_EQ(v, 391u & 0xFF);
+    EXPECT_EQ(t.EntryAt(1)->capacity, 512u);  // 16, doubled until the items fit
+    CSipRecord last(0x0402, 0, 390, 0, kNoStatus);  // items beyond the first slots kept their order
+    EXPECT_TRUE(t.TranslateOids(last, true));
+    EXPECT_EQ(last.Value(key::OI), 190u);
+
+    CSipRecord none(0x0C21, 0x1C, 0, 0, kNoStatus);  // no such count key: not answered
+    EXPECT_FALSE(t.TranslateOids(none, true));
 }
 
-TEST_F(OidMapTest, ConfigurationValueAndExtensionGroupRules) {
-    AddModule(t, 0x0400, 0, 0, kModA, 1);
-    AddModule(t, 0x0400, 0, 0, kModB, 1);
-    CSipRecord cfg(0xE001, 0x0091, 1, 0, kNoStatus);
-    EXPECT_TRUE(t.TranslateOids(cfg, true));
-    EXPECT_EQ(cfg.Value(key::MI), kModB);
-    CSipRecord noRule(0xE001, 0x0011, 1, 0, kNoStatus);
-    EXPECT_FALSE(t.TranslateOids(noRule, true));
-
-    // 0x0C00 with extension 0x0508 uses the count key (0x0C21, 0x05).
-    AddModule(t, 0x0C21, 0x05, 0, kModA, 1);
-    AddModule(t, 0x0C21, 0x05, 0, kModB, 2);
-    CSipRecord grp(0x0C00, 0x0508, 2, 0, kNoStatus);
-    EXPECT_TRUE(t.TranslateOids(grp, true));
-    EXPECT_EQ(grp.Value(key::MI), kModB);
-    EXPECT_EQ(grp.Value(key::OI), 1u);
-    CSipRecord grpNone(0x0C01, 0x0509, 0, 0, kNoStatus);
-    EXPECT_FALSE(t.TranslateOids(grpNone, true));
-    // 0x0C21 is only ever answered as a count.
-    CSipRecord cnt(0x0C21, 0x05, 0, 0, kNoStatus);
-    EXPECT_TRUE(t.TranslateOids(cnt, true));
-    uint32_t v = 0;
-    EXPECT_TRUE(cnt.GetDataUInt(0, v));
-    EXPECT_EQ(v, 3u);
-    CSipRecord cntNone(0x0C21, 0x1C, 0, 0, kNoStatus);
-    EXPECT_FALSE(t.TranslateOids(cntNone, true));
-}
-
-TEST(OidMapRules, TableShape) {
-    EXPECT_EQ(MappingRules[42].kind, 0xFFFFFFFFu);
-    EXPECT_EQ(MappingRules[41].kind, static_cast<uint32_t>(RuleByLogErrorGroup));
-    EXPECT_EQ(MappingRules[41].targetOpcodeExt, 0x15u);
-    EXPECT_EQ(MappingRules[19].targetOpcode, 0x0527u);
-    EXPECT_EQ(MappingRules[27].targetOpcodeExt, 0x1C06u);
-    EXPECT_EQ(MappingRules[26].targetOpcodeExt, 0x1C06u);
-    size_t distinct = 0;
-    for (size_t i = 0; i < kMappingRuleCount; ++i) {
-        bool seen = false;
-        for (size_t j = 0; j < i; ++j)
-            seen |= MappingRules[j].countOpcode == MappingRules[i].countOpcode &&
-                    MappingRules[j].countOpcodeExt == MappingRules[i].countOpcodeExt;
-        distinct += !seen;
-    }
-    EXPECT_EQ(distinct, 7u);
-}
-
-// An old-style entry: group, word count, object index.
-std::vector<uint8_t> Entry(uint8_t group, uint8_t words, uint16_t oid, uint8_t flags = 0x80) {
-    std::vector<uint8_t> e(12, 0);
-    e[0] = flags;
-    e[1] = group;
-    e[3] = words;
-    e[10] = static_cast<uint8_t>(oid);
-    e[11] = static_cast<uint8_t>(oid >> 8);
-    if (words >= 1 && words <= 16) e.resize(12 + 4 * (words - 1), 0xEE);
-    return e;
-}
-
-CSipRecord LogReply(const std::vector<std::vector<uint8_t>>& entries, uint32_t mi, size_t cut = 0) {
-    std::vector<uint8_t> all;
-    for (const auto& e : entries) all.insert(all.end(), e.begin(), e.end());
-    all.resize(all.size() - cut);
-    CSipRecord r(0x0B02, 0, 0, 0, kNoStatus);
-    r.SetModuleId(mi);
-    r.SetReplyRaw(all, 0);
-    return r;
-}
-
-uint16_t OidAt(const CSipRecord& r, size_t offset) {
-    std::vector<uint8_t> b;
-    r.GetDataBytes(0, b);
-    return static_cast<uint16_t>(b[offset + 10] | (b[offset + 11] << 8));
-}
-
-TEST_F(OidMapTest, LogEntriesArePatchedByErrorGroup) {
+TEST_F(OidMapTest, LogEntriesArePatchedByErrorGroupAndWalkedByTheirLength) {
     // Group 0x04 maps through count opcode 0x0300: module B's instance 2 is global 4.
-    CSipRecord r = LogReply({Entry(0x04, 3, 2), Entry(0x3F, 2, 2, 0), Entry(0x04, 0, 1), Entry(0x09, 1, 2)}, kModB);
+    CSipRecord r = LogReply({Entry(0x04, 3, 2), Entry(0x3F, 2, 2, 0), Entry(0x04, 0, 1), Entry(0x04, 17, 0),
+                             Entry(0x09, 1, 2), Entry(0x04, 1, 1)}, kModB);
     EXPECT_TRUE(t.TranslateOids(r, true));
     EXPECT_EQ(OidAt(r, 0), 4u);
     EXPECT_EQ(OidAt(r, 20), 2u);  // text entry of 16 bytes: never patched
     EXPECT_EQ(OidAt(r, 36), 3u);  // word count 0 occupies 12 bytes
-    EXPECT_EQ(OidAt(r, 48), 2u);  // group without a rule
+    EXPECT_EQ(OidAt(r, 48), 2u);  // word count 17 occupies 12 bytes as well
+    EXPECT_EQ(OidAt(r, 60), 2u);  // group without a rule
+    EXPECT_EQ(OidAt(r, 72), 3u);
+    EXPECT_EQ(r.Value(key::ST), 0u);
 
-    CSipRecord noRule = LogReply({Entry(0x09, 1, 0)}, kModB);
-    EXPECT_FALSE(t.PatchLogEntryOids(noRule));
-    CSipRecord shortData = LogReply({Entry(0x04, 1, 1)}, kModB, 1);
-    EXPECT_FALSE(t.PatchLogEntryOids(shortData));  // fewer than 12 bytes answered
+    CSipRecord headOnly = LogReply({Entry(0x04, 3, 1)}, kModB, 0, 4);  // the head is there: patched
+    EXPECT_TRUE(t.PatchLogEntryOids(headOnly));
+    EXPECT_EQ(OidAt(headOnly, 0), 3u);
+    // A cut last entry ends the walk unpatched; the rest is patched and the length kept.
+    CSipRecord cut = LogReply({Entry(0x04, 2, 1), Entry(0x04, 1, 1)}, kModB, 0, 4);
+    EXPECT_TRUE(t.PatchLogEntryOids(cut));
+    EXPECT_EQ(OidAt(cut, 0), 3u);
+    std::vector<uint8_t> b;
+    cut.GetDataBytes(0, b);
+    EXPECT_EQ(std::vector<uint8_t>(b.begin() + 16, b.end()), (std::vector<uint8_t>{0x80, 0x04, 0, 1, 0, 0, 0, 0}));
+
+    // A rule that matches without finding an item still counts. Group 0x3F with byte 0 clear may
+    // run past 16 words; with byte 0 set it is walked by the ordinary length.
+    CSipRecord otherCabinet = LogReply({Entry(0x04, 1, 1)}, kModB, 5);
+    EXPECT_TRUE(t.PatchLogEntryOids(otherCabinet));
+    EXPECT_EQ(OidAt(otherCabinet, 0), 1u);
+    CSipRecord text17 = LogReply({Entry(0x3F, 17, 0, 0), Entry(0x3F, 17, 0), Entry(0x04, 1, 1)}, kModB);
+    EXPECT_TRUE(t.PatchLogEntryOids(text17));
+    EXPECT_EQ(OidAt(text17, 88), 3u);
+
+    for (CSipRecord bad : {LogReply({Entry(0x09, 1, 0)}, kModB), LogReply({Entry(0x04, 1, 1)}, kModB, 0, 1)})
+        EXPECT_FALSE(t.PatchLogEntryOids(bad));
     CSipRecord unanswered = LogReply({Entry(0x04, 1, 1)}, kModB);
     unanswered.SetStatus(22);
     EXPECT_FALSE(t.PatchLogEntryOids(unanswered));
-}
-
-TEST_F(OidMapTest, TruncatedTailAndOversizedWordCountsEndSafely) {
-    // Word count 17 occupies 12 bytes; a cut last entry ends the walk unpatched.
-    CSipRecord r = LogReply({Entry(0x04, 17, 1), Entry(0x04, 2, 1), Entry(0x04, 1, 1)}, kModB, 4);
-    EXPECT_TRUE(t.PatchLogEntryOids(r));
-    EXPECT_EQ(OidAt(r, 0), 3u);
-    EXPECT_EQ(OidAt(r, 12), 3u);
-    std::vector<uint8_t> b;
-    r.GetDataBytes(0, b);
-    EXPECT_EQ(b.size(), 12u + 16u + 8u);
-    EXPECT_EQ(std::vector<uint8_t>(b.begin() + 28, b.end()), (std::vector<uint8_t>{0x80, 0x04, 0, 1, 0, 0, 0, 0}));
+    EXPECT_EQ(OidAt(unanswered, 0), 1u);
 }
 
 TEST_F(OidMapTest, PatchTracesEachComparison) {
     test::TraceCapture trace(3);
-    CSipRecord r = LogReply({Entry(0x04, 1, 1)}, kModB);
+    CSipRecord r = LogReply({Entry(0x04, 1, 1), Entry(0x04, 1, 0), Entry(0x04, 1, 7)}, kModB);
     EXPECT_TRUE(t.PatchLogEntryOids(r));
-    EXPECT_EQ(trace.Count("OID map table entry for CABID 0x0000 OC 0x0300 found!"), 1u);
-    EXPECT_EQ(trace.Count("Compare map table values:"), 4u);  // A0, A1, B0, B1
-    EXPECT_TRUE(trace.Contains("  SIP MID 0x00020001 <-> MAP MID 0x0000000200000001"));
+    EXPECT_EQ(trace.Count("OID map table entry for CABID 0x0000 OC 0x0300 found!"), 3u);
+    EXPECT_EQ(trace.Count("Compare map table values:"), 4u + 3u + 5u);  // up to the hit, or all five
+    EXPECT_TRUE(trace.Contains("  MsgLog OID 0x0001 <-> MAP OID 0x0000"));
+    EXPECT_TRUE(trace.Contains("  SIP MID 0x00028001 <-> MAP MID 0x0000000200008001"));
     EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Messag log reply OID patched from 0x0001 to 0x0003"));
     EXPECT_EQ(OidAt(r, 0), 3u);
+    EXPECT_EQ(OidAt(r, 12), 2u);
+    EXPECT_EQ(OidAt(r, 24), 7u);
+    CSipRecord add(0x0300, 0, 0, 0, 0);
+    add.SetModuleId(0x00038001);
+    t.AddInstanceMapping(add, 9);
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Counter OC 0x0300: Map instance id 0x0009 to to MID 0x00038001"));
+}
+
+TEST(OidMapItems, EveryModuleIdAndInstanceIsItsOwnItem) {
+    COidMapTable t;
+    const std::pair<uint32_t, uint32_t> items[] = {{0, 0x80000000}, {1, 0}, {0x80000001, 0}, {0xFFFF0000, 0xFFFFFFFF}};
+    for (auto [mi, instance] : items) {
+        CSipRecord reply(0x0400, 0, 0, 2, 0);
+        reply.SetModuleId(mi);
+        ASSERT_TRUE(t.AddInstanceMapping(reply, instance));
+    }
+    for (uint32_t position = 0; position < 4; ++position) {
+        CSipRecord r(0x0403, 0, items[position].second, 2, 0);
+        r.SetModuleId(items[position].first);
+        EXPECT_TRUE(t.TranslateOids(r, true)) << position;
+        EXPECT_EQ(r.Value(key::OI), position);
+    }
 }
 
 }  // namespace

@@ -50,14 +50,7 @@ public:
     platform::Event entered[2], gate[2];
 };
 
-bool Entered(platform::Event& e) { return e.Wait(10000) == platform::WaitResult::Signalled; }
-
-CSipRecord Request(CTarnelModule& m, uint32_t oc, uint32_t ca, uint32_t da) {
-    CSipRecord r(oc, 0x409, 0, ca, kNoStatus);
-    r.SetDataUInt(r.CurrentCommand(), da);
-    m.OnRequest(&r);
-    return r;
-}
+bool Entered(platform::Event& e) { return e.Wait(20000) == platform::WaitResult::Signalled; }
 
 TEST(ScanBacklog, EveryCabinetIsScannedInOrderAndTextsKeepTheirRoom) {
     test::TraceCapture trace(2);
@@ -73,26 +66,31 @@ TEST(ScanBacklog, EveryCabinetIsScannedInOrderAndTextsKeepTheirRoom) {
     std::deque<uint32_t> backlog = m.ScanBacklog();
     ASSERT_GE(backlog.size(), kCabinets - 20);
     for (size_t i = 0; i < backlog.size(); ++i) EXPECT_EQ(backlog[i], kCabinets - backlog.size() + i);
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : " + std::to_string(backlog.size()) +
+                               " cabinet scan(s) wait for room in the task queue"));
 
     // While a scan from the backlog runs, no other scan holds a slot: a text request is queued.
     m.gate[0].Set();
     ASSERT_TRUE(Entered(m.entered[1]));
     EXPECT_EQ(m.ScanBacklog().front(), 51u);
-    EXPECT_EQ(Request(m, 0x0B23, 0, 0x100).Value(key::ST), 22u);
+    CSipRecord text(0x0B23, 0x409, 0, 0, kNoStatus);
+    text.SetDataUInt(text.CurrentCommand(), 0x100);
+    m.OnRequest(&text);
+    EXPECT_EQ(text.Value(key::ST), 22u);
     m.gate[1].Set();
 
-    CSipRecord count = Request(m, 0x0B13, kCabinets - 1, 0);
+    CSipRecord count(0x0B13, 0x409, 0, kCabinets - 1, kNoStatus);  // waits for the last scan
+    m.OnRequest(&count);
     EXPECT_EQ(count.Value(key::ST), 0u);
-    uint32_t n = 0;
-    EXPECT_TRUE(count.GetDataUInt(count.Cur(), n));
-    EXPECT_EQ(n, 1u);
+    EXPECT_EQ(count.Value(key::DA), 1u);
     for (uint32_t c = 0; c < kCabinets; ++c) EXPECT_TRUE(m.MsgLogCache().WaitCacheReady(c, 0)) << c;
     EXPECT_TRUE(m.ScanBacklog().empty());
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Scan of cabinet 99 queued (0 cabinet scan(s) still waiting)"));
 
     // Down went one scan broadcast per cabinet, in cabinet order, and the queued text request.
-    std::vector<std::string> scans = host.Down({"OC=0x0B16"}), expected;
+    std::vector<std::string> expected;
     for (uint32_t c = 0; c < kCabinets; ++c) expected.push_back("CA=" + std::to_string(c) + " OC=0x0B16 MI=0xFFFFFFFF");
-    EXPECT_EQ(scans, expected);
+    EXPECT_EQ(host.Down({"OC=0x0B16"}), expected);
     m.Stop();
     EXPECT_EQ(host.Down({"OC=0x0B23"}), std::vector<std::string>{"CA=0 OC=0x0B23 OE=0x0409 ST=0 DA=256 (0x100)"});
     EXPECT_EQ(host.Delivered("OC=0x0B23").size(), 1u);

@@ -1,4 +1,5 @@
-// Task serializer: order of service, full queues, failing tasks, stopping with work pending.
+// Task serializer (order of service, full queues, failing tasks, stopping with work pending), the
+// thread wrapper and the platform's thread, event and lock primitives.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,26 +11,27 @@
 #include "module/sip_record.h"
 #include "platform/sync.h"
 #include "tasks/task_serializer.h"
+#include "tasks/thread.h"
 #include "tests/support/trace_capture.h"
 
 namespace em {
 namespace {
 
-constexpr uint32_t kThrow = 0xDEAD;
-constexpr uint32_t kBlock = 0xB10C;
+constexpr uint32_t kThrow = 0xDEAD, kBlock = 0xB10C;
+using Ran = std::vector<std::pair<uint32_t, int>>;
 
 CSipRecord Task(uint32_t opcode) { return CSipRecord(opcode, 0, 0, 1, status::kPending); }
 
+// Records the tasks it runs; kBlock holds the worker until gate opens, kThrow fails.
 class TestSerializer : public CTaskSerializer {
 public:
     explicit TestSerializer(uint32_t levels = 1) : CTaskSerializer(levels) {}
     ~TestSerializer() override { EndSerialization(); }
-
     void OnTaskExecution(CSipRecord& request, int level) override {
-        const uint32_t oc = request.GetCommandValue(0, key::OC, 0);
+        const uint32_t oc = request.Value(key::OC);
         if (oc == kBlock) {
             entered.Set();
-            (outer_gate ? *outer_gate : gate).Wait(platform::kInfinite);
+            gate->Wait(platform::kInfinite);
         }
         {
             std::lock_guard<std::mutex> g(mutex);
@@ -37,51 +39,64 @@ public:
         }
         if (oc == kThrow) throw std::runtime_error("task failed");
     }
-    void OnQueueFull(const CSipRecord& request, int level) override {
-        full_calls++;
-        full_opcode = request.GetCommandValue(0, key::OC, 0);
+    void OnQueueFull(const CSipRecord& request, int) override { full.push_back(request.Value(key::OC)); }
+    void OnThreadStart() override { hooks += 1; }
+    void OnThreadExit() override { hooks += 10; }
+    void OnQueueEmpty(int level) override {
+        std::lock_guard<std::mutex> g(mutex);
+        emptied.push_back(level);
     }
-    void OnQueueEmpty(int level) override { empty_calls++; }
-
-    std::vector<std::pair<uint32_t, int>> Ran() {
+    Ran Done() {
         std::lock_guard<std::mutex> g(mutex);
         return ran;
     }
-
-    platform::Event entered, gate;
-    platform::Event* outer_gate = nullptr;  // used instead of gate when set
-    std::atomic<int> full_calls{0}, empty_calls{0};
-    std::atomic<uint32_t> full_opcode{0};
+    std::vector<int> Emptied() {
+        std::lock_guard<std::mutex> g(mutex);
+        return emptied;
+    }
+    platform::Event entered, own_gate;
+    platform::Event* gate = &own_gate;
+    std::vector<uint32_t> full;  // host thread only
+    std::atomic<int> hooks{0};
 
 private:
     std::mutex mutex;
-    std::vector<std::pair<uint32_t, int>> ran;
+    Ran ran;
+    std::vector<int> emptied;
 };
 
-bool Wait(platform::Event& e) { return e.Wait(5000) == platform::WaitResult::Signalled; }
+bool Wait(platform::Event& e) { return e.Wait(10000) == platform::WaitResult::Signalled; }
 
-TEST(TaskSerializer, HigherLevelFirstThenOldestFirst) {
+TEST(TaskSerializer, HigherLevelFirstThenOldestFirstAndFailuresDoNotStopTheWorker) {
     test::TraceCapture trace;
-    platform::Event done;
-    platform::Event* done_handle = &done;
+    platform::Event done, after_throw;
+    platform::Event *done_handle = &done, *throw_handle = &after_throw, *null_handle = nullptr;
     TestSerializer s(2);
-    ASSERT_EQ(s.LevelCount(), 2u);
     // Queued before any worker exists: the tasks wait and run once it starts.
-    EXPECT_TRUE(s.InsertTask(Task(1), 0, nullptr));
+    for (auto [oc, level] : Ran{{1, 0}, {kThrow, 0}, {3, 1}, {4, 1}})
+        EXPECT_TRUE(s.InsertTask(Task(oc), level, oc == kThrow ? &throw_handle : oc == 3 ? &null_handle : nullptr));
     EXPECT_TRUE(s.InsertTask(Task(2), 0, &done_handle));
-    EXPECT_TRUE(s.InsertTask(Task(3), 1, nullptr));
-    EXPECT_TRUE(s.InsertTask(Task(4), 1, nullptr));
     ASSERT_TRUE(s.StartSerialization());
     ASSERT_TRUE(Wait(done));
-    EXPECT_EQ(s.Ran(), (std::vector<std::pair<uint32_t, int>>{{3, 1}, {4, 1}, {1, 0}, {2, 0}}));
+    EXPECT_TRUE(after_throw.IsSignalled());
     EXPECT_TRUE(s.TerminateSerialization());
-    EXPECT_EQ(s.empty_calls.load(), 2);  // once per level, when its last task finished
-    EXPECT_EQ(trace.Count("Task with priority 1 inserted into task queue!"), 2u);
-    EXPECT_EQ(trace.Count("CTaskSerializer     : Process Task (Record 0x"), 4u);
-    EXPECT_TRUE(trace.Contains(") at level 1 completed"));
-    EXPECT_TRUE(trace.Contains("CTaskSerializer     : External event object 0x"));
-    EXPECT_EQ(trace.Count("START THREAD TaskHandler()!"), 1u);
-    EXPECT_EQ(trace.Count("EXIT THREAD TaskHandler()!"), 1u);
+    EXPECT_EQ(s.Done(), (Ran{{3, 1}, {4, 1}, {1, 0}, {kThrow, 0}, {2, 0}}));
+    EXPECT_EQ(s.Emptied(), (std::vector<int>{1, 0}));  // once per level, when its last task finished
+    EXPECT_EQ(s.hooks.load(), 11);  // the worker's first and last call
+    EXPECT_EQ(trace.Count("\n\nCTaskSerializer     : ## EXCEPTION in OnTaskExecution()! ##"), 1u);
+    EXPECT_EQ(trace.Count("CTaskSerializer     : ERROR setting external event object 0x"), 1u);
+    EXPECT_EQ(trace.Count("CTaskSerializer     : External event object 0x"), 2u);
+}
+
+TEST(TaskSerializer, EveryLevelIsOpenAndServedFromTheTop) {
+    platform::Event done;
+    platform::Event* done_handle = &done;
+    TestSerializer s(6);
+    for (int level = 0; level < 6; ++level)
+        EXPECT_TRUE(s.InsertTask(Task(10 + level), level, level ? nullptr : &done_handle));
+    ASSERT_TRUE(s.StartSerialization());
+    ASSERT_TRUE(Wait(done));
+    EXPECT_EQ(s.Done(), (Ran{{15, 5}, {14, 4}, {13, 3}, {12, 2}, {11, 1}, {10, 0}}));
 }
 
 TEST(TaskSerializer, NineteenFitTwentiethIsRefusedUntilTheWorkerTakesOne) {
@@ -89,131 +104,221 @@ TEST(TaskSerializer, NineteenFitTwentiethIsRefusedUntilTheWorkerTakesOne) {
     platform::Event last;
     platform::Event* last_handle = &last;
     TestSerializer s;
-    EXPECT_TRUE(s.InsertTask(Task(kBlock), 0, nullptr));
-    for (uint32_t i = 1; i < 19; ++i) EXPECT_TRUE(s.InsertTask(Task(i), 0, nullptr)) << i;
+    EXPECT_FALSE(s.QueueHasRoom(1));
+    for (uint32_t i = 0; i < 19; ++i) EXPECT_TRUE(s.InsertTask(Task(i ? i : kBlock), 0, nullptr)) << i;
+    EXPECT_FALSE(s.QueueHasRoom(0));
     EXPECT_FALSE(s.InsertTask(Task(0x77), 0, nullptr));
-    EXPECT_EQ(s.full_calls.load(), 1);
-    EXPECT_EQ(s.full_opcode.load(), 0x77u);
     EXPECT_TRUE(trace.Contains("CTaskSerializer     : ## ERROR! Task queue for priority 0 is full"));
-
     // Unknown levels are refused before any queue is looked at.
     EXPECT_FALSE(s.InsertTask(Task(5), -1, nullptr));
     EXPECT_FALSE(s.InsertTask(Task(5), 1, nullptr));
-    EXPECT_EQ(s.full_calls.load(), 1);
-    EXPECT_TRUE(trace.Contains("CTaskSerializer     : Manager locked for Tasks at level -1. Task ignored!"));
-    EXPECT_TRUE(trace.Contains("CTaskSerializer     : Manager locked for Tasks at level 1. Task ignored!"));
+    EXPECT_EQ(s.full, std::vector<uint32_t>{0x77});
 
     ASSERT_TRUE(s.StartSerialization());
     ASSERT_TRUE(Wait(s.entered));  // the worker holds the first task: one slot is free again
+    EXPECT_TRUE(s.QueueHasRoom(0));
     EXPECT_TRUE(s.InsertTask(Task(19), 0, &last_handle));
     EXPECT_FALSE(s.InsertTask(Task(20), 0, nullptr));
-    s.gate.Set();
+    s.gate->Set();
     ASSERT_TRUE(Wait(last));
-    auto ran = s.Ran();
+    Ran ran = s.Done();
     ASSERT_EQ(ran.size(), 20u);
-    EXPECT_EQ(ran.front().first, kBlock);
     for (uint32_t i = 1; i < 20; ++i) EXPECT_EQ(ran[i].first, i);
 }
 
-TEST(TaskSerializer, FailingTaskStillCompletesAndTheNextOneRuns) {
-    test::TraceCapture trace;
-    platform::Event after_throw, last;
-    platform::Event* after_throw_handle = &after_throw;
-    platform::Event* last_handle = &last;
-    platform::Event* null_handle = nullptr;
-    TestSerializer s;
-    ASSERT_TRUE(s.StartSerialization());
-    EXPECT_TRUE(s.InsertTask(Task(kThrow), 0, &after_throw_handle));
-    EXPECT_TRUE(s.InsertTask(Task(2), 0, &null_handle));
-    EXPECT_TRUE(s.InsertTask(Task(3), 0, &last_handle));
-    ASSERT_TRUE(Wait(after_throw));
-    ASSERT_TRUE(Wait(last));
-    EXPECT_TRUE(s.TerminateSerialization());  // the worker has traced all it does
-    EXPECT_EQ(s.Ran().size(), 3u);
-    EXPECT_EQ(trace.Count("\n\nCTaskSerializer     : ## EXCEPTION in OnTaskExecution()! ##"), 1u);
-    EXPECT_EQ(trace.Count("CTaskSerializer     : ERROR setting external event object 0x"), 1u);
-    EXPECT_EQ(trace.Count("CTaskSerializer     : External event object 0x"), 2u);
-}
-
-TEST(TaskSerializer, TerminateDiscardsPendingTasksAndLocksTheQueues) {
+TEST(TaskSerializer, TerminateDiscardsPendingTasksAndClosesTheQueuesForGood) {
     test::TraceCapture trace;
     platform::Event pending_done;
     platform::Event* pending_handle = &pending_done;
+    TestSerializer idle;  // no worker: terminate changes nothing
+    EXPECT_TRUE(idle.TerminateSerialization());
+    EXPECT_TRUE(idle.InsertTask(Task(2), 0, nullptr));
+
     TestSerializer s;
     ASSERT_TRUE(s.StartSerialization());
     EXPECT_TRUE(s.StartSerialization());  // a worker runs already
     ASSERT_TRUE(s.InsertTask(Task(kBlock), 0, nullptr));
     ASSERT_TRUE(Wait(s.entered));
     for (uint32_t i = 1; i <= 3; ++i) ASSERT_TRUE(s.InsertTask(Task(i), 0, &pending_handle));
-
     // The running task is let go only once the pending ones have been discarded.
     std::thread release([&] {
-        while (!trace.Contains("All pending tasks removed from queues!")) platform::Sleep(1);
-        s.gate.Set();
+        while (!trace.Contains("All pending tasks removed from queues!")) std::this_thread::yield();
+        s.gate->Set();
     });
     EXPECT_TRUE(s.TerminateSerialization());
     release.join();
-    EXPECT_EQ(s.Ran().size(), 1u);
+    EXPECT_EQ(s.Done().size(), 1u);
     EXPECT_FALSE(pending_done.IsSignalled());
-    EXPECT_TRUE(trace.Contains("CTaskSerializer     : Disable all Tasks"));
-    EXPECT_EQ(trace.Count("START THREAD TaskHandler()!"), 1u);
-
-    EXPECT_FALSE(s.InsertTask(Task(9), 0, nullptr));
     // A restart runs a worker, but the levels stay closed.
+    EXPECT_FALSE(s.InsertTask(Task(9), 0, nullptr));
     ASSERT_TRUE(s.StartSerialization());
     EXPECT_FALSE(s.InsertTask(Task(9), 0, nullptr));
     EXPECT_EQ(trace.Count("Manager locked for Tasks at level 0. Task ignored!"), 2u);
     EXPECT_TRUE(s.TerminateSerialization());
-    EXPECT_EQ(s.Ran().size(), 1u);
+    EXPECT_EQ(s.Done().size(), 1u);
 }
 
-TEST(TaskSerializer, TerminateWithoutWorkerChangesNothing) {
-    test::TraceCapture trace;
-    platform::Event done;
-    platform::Event* done_handle = &done;
-    TestSerializer s;
-    ASSERT_TRUE(s.InsertTask(Task(1), 0, &done_handle));
-    EXPECT_TRUE(s.TerminateSerialization());
-    EXPECT_FALSE(trace.Contains("Disable all Tasks"));
-    EXPECT_TRUE(s.InsertTask(Task(2), 0, nullptr));
-    ASSERT_TRUE(s.StartSerialization());
-    ASSERT_TRUE(Wait(done));
-}
-
-// A task that outlives the stop wait: the object must not be freed under it.
 TEST(TaskSerializer, DestructionWaitsForATaskThatOutlivesTheStopWait) {
     test::TraceCapture trace(5);
     platform::Event gate;  // outlives the serializer and the thread that opens it
-    std::atomic<bool> task_finished{false};
+    std::atomic<bool> finished{false};
     struct Slow : TestSerializer {
-        // The class whose members the task uses ends the serialization itself.
-        ~Slow() override { EndSerialization(); }
-        Slow() { SetStuckTraceIntervalMs(20); }
-        std::atomic<bool>* finished = nullptr;
+        explicit Slow(std::atomic<bool>& f) : flag(f) { SetStuckTraceIntervalMs(20); }
+        ~Slow() override { EndSerialization(); }  // before the flag reference goes
         void OnTaskExecution(CSipRecord& request, int level) override {
             TestSerializer::OnTaskExecution(request, level);
-            finished->store(true);
+            flag.store(true);
         }
+        std::atomic<bool>& flag;
     };
-    auto s = std::make_unique<Slow>();
-    s->finished = &task_finished;
-    s->outer_gate = &gate;
+    auto s = std::make_unique<Slow>(finished);
+    s->gate = &gate;
     ASSERT_TRUE(s->StartSerialization());
     ASSERT_TRUE(s->InsertTask(Task(kBlock), 0, nullptr));
     ASSERT_TRUE(Wait(s->entered));
     EXPECT_FALSE(s->TerminateSerialization());  // gives up after the stop wait
-    EXPECT_FALSE(task_finished.load());
-    // Opened once the destruction has said twice that it waits for the task (or after 10 s).
+    // Opened once the destruction has said twice that it waits for the task.
     const char* waiting = "\nCTaskSerializer     : ## Still waiting for the task thread to end (";
     std::thread release([&] {
-        for (int i = 0; i < 10000 && trace.Count(waiting) < 2; ++i) platform::Sleep(1);
+        while (trace.Count(waiting) < 2) std::this_thread::yield();
         gate.Set();
     });
     s.reset();
-    EXPECT_GE(trace.Count(waiting), 2u);
-    EXPECT_TRUE(task_finished.load());
     release.join();
+    EXPECT_TRUE(finished.load());
     EXPECT_TRUE(trace.Contains("\n\nCTaskSerializer     : Class destroyed!"));
+}
+
+// ---- the thread wrapper and the primitives under it ----
+
+struct Gate {
+    platform::Event go;
+    std::atomic<int> runs{0};
+};
+
+unsigned WaitForGate(void* arg) {
+    auto* g = static_cast<Gate*>(arg);
+    g->runs++;
+    g->go.Wait(platform::kInfinite);
+    return 7;
+}
+
+TEST(Thread, SuspendedStartRunsOnlyAfterResumeAndWaitsTimeOutWhileRunning) {
+    test::TraceCapture trace;
+    Gate g;
+    {
+        CThread t;
+        t.bTerminateThread = 1;
+        ASSERT_TRUE(t.Start(&WaitForGate, &g, platform::kThreadPriorityHighest, true, 64 * 1024));
+        EXPECT_NE(t.ThreadId(), 0u);
+        EXPECT_EQ(t.LastError(), 0u);
+        EXPECT_TRUE(t.IsRunning());
+        EXPECT_FALSE(t.WaitForExit(10));
+        EXPECT_EQ(g.runs.load(), 0);
+        ASSERT_TRUE(t.Resume());
+        EXPECT_FALSE(t.WaitForExit(10));
+        EXPECT_EQ(t.LastError(), 0u);
+        g.go.Set();
+        EXPECT_TRUE(t.WaitForExit(10000));
+        EXPECT_EQ(g.runs.load(), 1);
+        EXPECT_FALSE(t.IsRunning());
+        EXPECT_TRUE(t.HasThread());
+        EXPECT_TRUE(t.Terminate(0));  // an ended thread: quiet
+        EXPECT_EQ(t.LastError(), 0u);
+        EXPECT_FALSE(t.HasThread());
+    }
+    EXPECT_FALSE(trace.Contains("TERMINATED"));
+    EXPECT_EQ(trace.Count("~CThread - name=\"\" (bTerminateThread=1)"), 1u);
+    CThread none;
+    EXPECT_TRUE(none.WaitForExit(100000));  // no thread: at once
+    EXPECT_FALSE(none.IsRunning());
+    EXPECT_FALSE(none.Resume());
+    EXPECT_TRUE(none.Terminate(0));
+}
+
+TEST(Thread, TerminatingARunningThreadWarns) {
+    test::TraceCapture trace;
+    // A gate of its own for every run (the test may be repeated), never freed: the abandoned
+    // thread may touch it at any time.
+    static auto* abandoned = new std::vector<Gate*>;
+    Gate& g = *abandoned->emplace_back(new Gate);
+    Gate& left = *abandoned->emplace_back(new Gate);
+    {
+        CThread running, leftRunning;  // the second one is only let go of: no warning
+        ASSERT_TRUE(leftRunning.Start(&WaitForGate, &left, 0, false, 0));
+        running.SetName(u"EM_TARNEL", u"_TaskHndlr");
+        ASSERT_TRUE(running.Start(&WaitForGate, &g, 0, false, 0));
+        while (g.runs.load() == 0) std::this_thread::yield();
+        EXPECT_TRUE(running.Terminate(0));
+        EXPECT_FALSE(running.HasThread());
+    }
+    EXPECT_EQ(trace.Count("## WARNING! RUNNING THREAD"), 1u);
+    EXPECT_TRUE(trace.Contains("(\"EM_TARNEL_TaskHndlr\") TERMINATED!  ###"));
+    g.go.Set();  // the abandoned threads finish on their own
+    left.go.Set();
+}
+
+TEST(Thread, NamesAreCutByTheLengthRule) {
+    CThread t;
+    EXPECT_FALSE(t.SetName(nullptr, u"x"));
+    EXPECT_FALSE(t.SetName(u"", u"x"));
+    EXPECT_FALSE(t.HasName());
+    const std::u16string s53(53, u'a'), s54(54, u'a'), s63(63, u'c'), s70(70, u'b');
+    const std::pair<std::u16string, std::u16string> cases[] = {
+        {s53, s53 + u"_TaskHndlr"}, {s54, s54}, {s63, s63.substr(0, 62)}, {s70, s70.substr(0, 62)}};
+    for (const auto& [prefix, name] : cases) {
+        EXPECT_TRUE(t.SetName(prefix.c_str(), u"_TaskHndlr"));
+        EXPECT_EQ(t.Name(), name);
+    }
+    EXPECT_TRUE(t.SetName(u"x", nullptr));
+    EXPECT_EQ(t.Name(), u"x");
+}
+
+TEST(Sync, EventWakesAllWaitersAndCriticalSectionIsRecursive) {
+    platform::Event e;
+    EXPECT_EQ(e.Wait(5), platform::WaitResult::TimedOut);
+    std::atomic<int> woke{0};
+    long counter = 0;
+    platform::CriticalSection cs;
+    // Re-entry is beyond what the lock analysis models.
+    auto work = [&]() EM_NO_THREAD_SAFETY_ANALYSIS {
+        woke += e.Wait(10000) == platform::WaitResult::Signalled;
+        for (int i = 0; i < 10000; ++i) {
+            platform::CsLock outer(cs);
+            platform::CsLock inner(cs);
+            ++counter;
+        }
+    };
+    std::vector<std::thread> waiters;
+    for (int i = 0; i < 4; ++i) waiters.emplace_back(work);
+    e.Set();
+    for (auto& w : waiters) w.join();
+    EXPECT_EQ(woke.load(), 4);
+    EXPECT_EQ(counter, 40000);
+    EXPECT_EQ(e.Wait(0), platform::WaitResult::Signalled);  // manual reset: stays set
+    e.Reset();
+    EXPECT_EQ(e.Wait(0), platform::WaitResult::TimedOut);
+}
+
+TEST(Sync, LastErrorIsPerThread) {
+    // Both threads hold their values at the same time; no system call in between (a yield may
+    // set the last error as well).
+    std::atomic<int> step{0};
+    uint32_t seen = 1;
+    std::thread other([&] {
+        while (step.load() != 1) {
+        }
+        seen = platform::GetLastError();
+        platform::SetLastError(9);
+        step.store(2);
+    });
+    platform::SetLastError(5);
+    step.store(1);
+    while (step.load() != 2) {
+    }
+    EXPECT_EQ(platform::GetLastError(), 5u);
+    other.join();
+    EXPECT_NE(seen, 5u);
 }
 
 }  // namespace
