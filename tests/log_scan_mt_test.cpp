@@ -8,6 +8,7 @@
 
 #include "module/tarnel_module.h"
 #include "tests/log_scan_data.h"
+#include "tests/support/down_host.h"
 
 namespace em {
 namespace {
@@ -31,10 +32,8 @@ CSipRecord Event(uint32_t module, uint32_t round) {
 }
 
 TEST(LogScanMt, FillsOnTwoThreadsNumberEveryEntryOnce) {
-    CountingHost host(Parse(Scenario({
-        Mod(0x10001, {Ans(0x0B00, Raw(Cat({Sel(0x0400, 5, 1), Sel(0x0400, 6, 2)})), 0, 0), Ans(0x0307, "1"),
-                      Ans(0x0304, R"("Fan")")}),
-    })));
+    DownHost host(Scenario({Mod(0x10001, {Ans(0x0B00, Raw(Cat({Sel(0x0400, 5, 1), Sel(0x0400, 6, 2)})), 0, 0),
+                                          Ans(0x0307, "1"), Ans(0x0304, R"("Fan")")})}));
     CTarnelModule m;
     m.Attach(&host, 0x00FE0001);
     m.MsgLogCache().InitCabinet(0);
@@ -76,7 +75,7 @@ TEST(LogScanMt, FillsOnTwoThreadsNumberEveryEntryOnce) {
     EXPECT_EQ(m.ScanCaches().CssCount(), 4u);
     EXPECT_EQ(m.ScanCaches().DesignationCount(), 4u);
     // Racing fills may ask for a new key at the same time, but never once it is cached.
-    EXPECT_LE(host.Sent(0x0307), 4u * 3);
+    EXPECT_LE(host.Down({"OC=0x0307"}).size(), 4u * 3);
     EXPECT_TRUE(m.MsgLogCache().WaitCacheReady(0, 0));
 }
 
