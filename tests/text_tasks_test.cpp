@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "host/lib/scenario.h"
 #include "module/tarnel_module.h"
+#include "tests/log_scan_data.h"
 #include "tests/support/down_host.h"
 #include "tests/support/trace_capture.h"
 
@@ -21,14 +21,8 @@ constexpr uint32_t kCode = 0x123456, kGerman = 0x0407;
 
 // A started module; Run hands a task to it as the worker thread does.
 struct Fixture {
-    explicit Fixture(const std::string& modules = kTexts) : host(Parse(modules)) { m.Start(&host, 0x00FE0001); }
+    explicit Fixture(const std::string& modules = kTexts) : host(test::Scenario({modules})) { m.Start(&host, 0x00FE0001); }
     ~Fixture() { m.Stop(); }
-    static host::Scenario Parse(const std::string& modules) {
-        host::Scenario s;
-        std::string error;
-        EXPECT_TRUE(host::ParseScenario(R"({"modules":[)" + modules + "]}", s, error)) << error;
-        return s;
-    }
     // What the task handed up ("" when nothing); sent holds what it sent down.
     std::string Run(uint32_t oc, uint32_t oi, uint32_t da, uint32_t mi = 0) {
         const size_t down = host.Down().size(), up = host.Delivered("").size();
@@ -59,7 +53,7 @@ std::string Head(uint32_t oc, uint32_t oi) {
 }
 
 TEST(TextTasks, AskTheLowerModulesOnceAndAnswerLaterFromTheCache) {
-    struct Case {
+    const struct {
         uint32_t oc, oi, sent_oc;
         std::string answer;
     } cases[] = {
@@ -71,8 +65,9 @@ TEST(TextTasks, AskTheLowerModulesOnceAndAnswerLaterFromTheCache) {
         {0x0B25, 2, 0x0B17, R"(ST=0 DA="Desk 7" [C])"},
     };
     Fixture f;
+    test::TraceCapture trace(3);
     uint32_t code = kCode;
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         char da[40];
         ++code;
         std::snprintf(da, sizeof da, " ST=0 DA=%u (0x%X)", code, code);
@@ -82,12 +77,15 @@ TEST(TextTasks, AskTheLowerModulesOnceAndAnswerLaterFromTheCache) {
         EXPECT_EQ(f.Ask(c.oc, c.oi, code), Head(c.oc, c.oi) + " " + c.answer);
         EXPECT_EQ(f.host.Down().size(), down);
     }
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : request message text for error code 0x123457 langId 1031..."));
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           :     message [2] = \"c2\""));
+    EXPECT_EQ(trace.Count("     message ["), 12u);  // the paragraphs of four lists
 }
 
 TEST(TextTasks, FailuresAreCachedAsEmptyResults) {
     Fixture f(R"({"id":1,"answers":[{"oc":"0x0B17","st":25},{"oc":"0x0B21","st":15},{"oc":"0x0B23","da":""},
                  {"oc":"0x0B1A","da":["Call %HD% now","Reboot"]}]})");
-    struct Case {
+    const struct {
         uint32_t oc, oi;
         const char *first, *later;  // the task's answer, then the cache's
     } cases[] = {
@@ -104,31 +102,9 @@ TEST(TextTasks, FailuresAreCachedAsEmptyResults) {
             EXPECT_EQ(f.Ask(c.oc, c.oi), Head(c.oc, c.oi) + " " + c.later + code);
         }
     }
-    std::u16string text = u"unchanged";
-    EXPECT_TRUE(f.m.TextCaches().longText.Get({kCode, kGerman, 0}, text));
-    EXPECT_EQ(text, u"");
     // Without a help-desk text the resolutions holding the parameter become empty.
     Fixture g(R"({"id":1,"answers":[{"oc":"0x0B17","da":["Call %HD% now","Reboot"]}]})");
     EXPECT_EQ(g.Run(0x0B17, 0, 5), Head(0x0B17, 0) + R"( ST=0 DA=["", "Reboot"] [C])");
-}
-
-TEST(TextTasks, TraceOfAFetchedList) {
-    Fixture f;
-    test::TraceCapture trace(4);
-    f.Run(0x0B1A, 0, kCode);
-    const std::vector<std::string> want = {
-        "\nEM_TARNEL           : request message text for error code 0x123456 langId 1031...",
-        "\nEM_TARNEL           :   3 messages:",
-        "\nEM_TARNEL           :     message [0] = \"c0\"",
-        "\nEM_TARNEL           :     message [1] = \"c1\"",
-        "\nEM_TARNEL           :     message [2] = \"c2\"",
-        "\nEM_TARNEL           :   put \"causes\" message(s) into cache",
-        "\nEM_TARNEL           :    -> reply complete multistring message",
-    };
-    std::vector<std::string> lines;
-    for (const auto& l : trace.Utf8Lines())
-        if (l.find("(REPLY)") == std::string::npos && l.find("(OnTaskX)") == std::string::npos) lines.push_back(l);
-    EXPECT_EQ(lines, want);
 }
 
 TEST(RawSel, AskedOfTheEntrysModuleByPlatform) {
@@ -176,19 +152,16 @@ TEST(RawSel, AskedOfTheEntrysModuleByPlatform) {
     };
     EXPECT_EQ(f.Run(0x0B19, 0, kFirst + 2), failed(15, kFirst + 2));
 
-    struct Refused {
-        uint32_t sequence;
-        const char* trace;
-    } refused[] = {
+    const std::pair<uint32_t, const char*> refused[] = {
         {1, "log item with sequence number 1 for cabinet NOT found"},  // trimmed away
         {kFirst + 3, "## ERROR! Invalid SEL record ID 0xFFFFFFFF!"},
         {kFirst + 4, "## ERROR! Invalid SEL record ID 0x0!"},
         {kFirst + 5, "## ERROR! Read SEL raw data not supported for BIOS platform (ID 1)!"},
         {kFirst + 6, "## ERROR! Invalid platform ID 0x9!"},
     };
-    for (const Refused& r : refused) {
-        EXPECT_EQ(f.Run(0x0B19, 0, r.sequence), failed(19, r.sequence)) << r.trace;
-        EXPECT_TRUE(f.sent.empty() && trace.Contains(r.trace)) << r.trace;
+    for (const auto& [sequence, line] : refused) {
+        EXPECT_EQ(f.Run(0x0B19, 0, sequence), failed(19, sequence)) << line;
+        EXPECT_TRUE(f.sent.empty() && trace.Contains(line)) << line;
     }
 }
 
