@@ -76,6 +76,7 @@ TEST(FormatSelMessage, PlaceholdersNumberStylesLiteralsAndDesignation) {
         const std::u16string* designation;
         uint32_t unified;
         const char* want;
+        bool packed = false;
     } cases[] = {
         {"Fan %2 (0x%1) failed", {1, 3}, &kFan, 0, "Fan \"FAN1\" (0x1) failed"},
         {"Fan %2 (0x%1) failed", {1, 3}, nullptr, 0, "Fan 3 (0x1) failed"},
@@ -97,28 +98,19 @@ TEST(FormatSelMessage, PlaceholdersNumberStylesLiteralsAndDesignation) {
         {"%1 %2 %3", {1, 2, 3}, &kFan, 1, "\"FAN1\" 2 3"},
         {"%2", {}, &kFan, 0, "\"FAN1\""},
         {"$%2", {1, 0x00420041}, &kFan, 0, "AB"},  // a dollar placeholder reads the word
+        // Packed texts start in the second word and end at the first empty text; an unterminated
+        // tail is dropped; with two arguments or fewer nothing is packed.
+        {"%1: %2 [%3] $%1", Pack(0xCCCC, std::string("BIOS\0Memory test passed\0", 25)), &kFan, 1,
+         "BIOS: Memory test passed [] BIOS", true},
+        {"%1|%2", Pack(0xCCCC, std::string("A\0\0B\0", 5)), &kFan, 1, "A|", true},
+        {"%1|%2", Pack(0xCCCC, std::string("one\0tail", 8)), &kFan, 1, "one|", true},
+        {"<%1>", {0xCCCC, 0x41}, &kFan, 1, "<>", true},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(U8(CLogMsgDecoder::FormatSelMessage(platform::Utf8ToUtf16(c.format), c.args, c.designation, false,
+        EXPECT_EQ(U8(CLogMsgDecoder::FormatSelMessage(platform::Utf8ToUtf16(c.format), c.args, c.designation, c.packed,
                                                       c.unified)),
                   c.want)
             << c.format;
-}
-
-TEST(FormatSelMessage, PackedTextsStartInTheSecondWord) {
-    // They end at the first empty text, and an unterminated tail is dropped; with two arguments
-    // or fewer nothing is packed.
-    const struct {
-        std::vector<uint32_t> args;
-        const char *format, *want;
-    } cases[] = {
-        {Pack(0xCCCC, std::string("BIOS\0Memory test passed\0", 25)), "%1: %2 [%3] $%1", "BIOS: Memory test passed [] BIOS"},
-        {Pack(0xCCCC, std::string("A\0\0B\0", 5)), "%1|%2", "A|"},
-        {Pack(0xCCCC, std::string("one\0tail", 8)), "%1|%2", "one|"},
-        {{0xCCCC, 0x41}, "<%1>", "<>"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(U8(CLogMsgDecoder::FormatSelMessage(platform::Utf8ToUtf16(c.format), c.args, &kFan, true, 1)), c.want);
 }
 
 TEST(DecodeEntry, LinesFromTheMessageFile) {
@@ -158,12 +150,6 @@ TEST(DecodeEntry, LinesFromTheMessageFile) {
 }
 
 TEST(DecodeEntry, ErrorLineTextEntriesAndBadInput) {
-    TestDecoder old(0), uni(1);
-    EXPECT_EQ(old.Decode(Entry(0x0105, 2, 0, 3, {7})), "ERROR 0x0105 (0x0, 0x3, 0x7)");
-    EXPECT_EQ(old.Decode(Entry(0x0105, 0, 0xCCCC, 0xFFFF)), "ERROR 0x0105 (0xCCCC, 0xFFFF)");
-    EXPECT_EQ(uni.Decode(Entry(0x0105, 3, 0, 3, {7, 0xABCDEF01})), "ERROR 0x010005 (0x3, 0x7, 0xABCDEF01)");
-    EXPECT_EQ(uni.Decode(Entry(0x0105, 0, 0, 3)), "ERROR 0x010005 (0x3)");
-
     // Text entries: UTF-8 up to the first zero byte within 4 * n bytes from offset 8; an empty
     // text, like an entry too short for its head, appends nothing.
     auto text_entry = [](const std::string& text, uint8_t n) {
@@ -173,20 +159,26 @@ TEST(DecodeEntry, ErrorLineTextEntriesAndBadInput) {
         return e;
     };
     const struct {
+        uint32_t unified;
         std::vector<uint8_t> entry;
         const char* want;
     } cases[] = {
-        {text_entry(std::string("Boot ok \xE2\x9C\x93\0junk", 16), 4), "Boot ok \xE2\x9C\x93"},
-        {text_entry("no terminator", 2), "no termi"},
-        {text_entry("abcdef", 200), "abcdef"},  // the area ends with the bytes
-        {text_entry(std::string("\0abc", 4), 1), ""},
-        {text_entry("abcd", 0), ""},
-        {{}, ""},
-        {{0x00, 0x04, 0, 1, 0, 0, 0, 0, 1, 0, 3}, ""},
+        {0, Entry(0x0105, 2, 0, 3, {7}), "ERROR 0x0105 (0x0, 0x3, 0x7)"},
+        {0, Entry(0x0105, 0, 0xCCCC, 0xFFFF), "ERROR 0x0105 (0xCCCC, 0xFFFF)"},
+        {1, Entry(0x0105, 3, 0, 3, {7, 0xABCDEF01}), "ERROR 0x010005 (0x3, 0x7, 0xABCDEF01)"},
+        {1, Entry(0x0105, 0, 0, 3), "ERROR 0x010005 (0x3)"},
+        {0, text_entry(std::string("Boot ok \xE2\x9C\x93\0junk", 16), 4), "Boot ok \xE2\x9C\x93"},
+        {1, text_entry("no terminator", 2), "no termi"},
+        {0, text_entry("abcdef", 200), "abcdef"},  // the area ends with the bytes
+        {0, text_entry(std::string("\0abc", 4), 1), ""},
+        {0, text_entry("abcd", 0), ""},
+        {0, {}, ""},
+        {0, {0x00, 0x04, 0, 1, 0, 0, 0, 0, 1, 0, 3}, ""},
     };
+    TestDecoder decoders[] = {TestDecoder(0), TestDecoder(1)};
     for (const auto& c : cases) {
         bool appended = false;
-        EXPECT_EQ(old.Decode(c.entry, nullptr, nullptr, &appended), c.want);
+        EXPECT_EQ(decoders[c.unified].Decode(c.entry, nullptr, nullptr, &appended), c.want);
         EXPECT_EQ(appended, *c.want != 0) << c.want;
     }
 }
