@@ -231,15 +231,15 @@ TEST(LogScan, CssAndDesignationAskedOncePerObjectUnlessTheyFail) {
     // Group 0x04 asks both; group 0x05 only the designation (which fails here); 0x36/0x0B neither.
     // The CSS flag is the low byte of the answer.
     Bytes data = Cat({Sel(0x0400, 1, 1), Sel(0x0400, 2, 1), Sel(0x0400, 3, 2), Sel(0x0400, 4, 3), Sel(0x0400, 5, 4),
-                      Sel(0x0400, 6, 4), Sel(0x0500, 7, 1), Sel(0x0500, 8, 1), Sel(0x360B, 9, 1)});
+                      Sel(0x0400, 6, 4), Sel(0x0500, 7, 1), Sel(0x0500, 8, 1), Sel(0x360B, 9, 1), Sel(0x0400, 10, 5)});
     ScanFixture f(Scenario({Mod(kA, {Ans(kLogEntry, Raw(data), 0, 0), Ans(0x0307, "128", 0, 1), Ans(0x0307, "1", 0, 2),
-                                     Ans(0x0307, "256", 0, 3), Ans(0x0307, "1", 15, 4), Ans(0x0304, R"("Fan")"),
+                                     Ans(0x0307, "256", 0, 3), Ans(0x0307, "1", 15, 4), Ans(0x0307, "", 0, 5), Ans(0x0304, R"("Fan")"),
                                      Ans(0x0404, R"("Slot")", 1)})}));
     f.m.RunLogScan(0);
-    EXPECT_EQ(f.Field(&CMsgLogEntry::flags), (U{1, 1, 1, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(f.Field(&CMsgLogEntry::flags), (U{1, 1, 1, 0, 0, 0, 0, 0, 0, 0}));
     std::vector<std::u16string> designations;
     for (const auto& e : f.Entries()) designations.push_back(e.stringArgs.count(0) ? e.stringArgs.at(0) : u"-");
-    EXPECT_EQ(designations, (std::vector<std::u16string>{u"Fan", u"Fan", u"Fan", u"Fan", u"Fan", u"Fan", u"-", u"-", u"-"}));
+    EXPECT_EQ(designations, (std::vector<std::u16string>{u"Fan", u"Fan", u"Fan", u"Fan", u"Fan", u"Fan", u"-", u"-", u"-", u"Fan"}));
     std::vector<std::string> lookups;
     for (const auto& d : f.host.Down()) if (d.find("OC=0x0B") == std::string::npos) lookups.push_back(d);
     EXPECT_EQ(lookups, (std::vector<std::string>{
@@ -248,9 +248,10 @@ TEST(LogScan, CssAndDesignationAskedOncePerObjectUnlessTheyFail) {
         "CA=0 OC=0x0307 OI=3 ST=22", "CA=0 OC=0x0304 OI=3 ST=22",
         "CA=0 OC=0x0307 OI=4 ST=22", "CA=0 OC=0x0304 OI=4 ST=22",
         "CA=0 OC=0x0307 OI=4 ST=22",
-        "CA=0 OC=0x0404 OI=1 ST=22", "CA=0 OC=0x0404 OI=1 ST=22"}));
-    EXPECT_EQ(f.m.ScanCaches().CssCount(), 3u);
-    EXPECT_EQ(f.m.ScanCaches().DesignationCount(), 4u);
+        "CA=0 OC=0x0404 OI=1 ST=22", "CA=0 OC=0x0404 OI=1 ST=22",
+        "CA=0 OC=0x0307 OI=5 ST=22", "CA=0 OC=0x0304 OI=5 ST=22"}));
+    EXPECT_EQ(f.m.ScanCaches().CssCount(), 4u);  // an answer without data is "no"
+    EXPECT_EQ(f.m.ScanCaches().DesignationCount(), 5u);
 }
 
 TEST(LogScan, MappedObjectsArePatchedAndLookedUpThroughTheMap) {
