@@ -1,12 +1,14 @@
 // Message log scans and fills against simulated lower modules.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "module/sip_record.h"
 #include "module/tarnel_module.h"
+#include "msglog/log_merge.h"
 #include "msglog/log_scan_records.h"
 #include "tests/log_scan_data.h"
 #include "tests/support/down_host.h"
@@ -41,6 +43,28 @@ struct ScanFixture {
 constexpr uint32_t kA = 0x10001, kB = 0x20001, kC = 0x30001, kD = 0x40001;
 constexpr uint32_t kLogEntry = 0x0B00, kArgsRead = 0x0B16;
 using U = std::vector<uint32_t>;
+
+TEST(LogMerge, TimelessEntriesTravelWithTheNextTimedOne) {
+    using V = std::vector<int32_t>;
+    const struct {
+        V merged, source, want;
+    } cases[] = {
+        {{5, 9}, {7, 0, 8}, {5, 7, 0, 8, 9}},
+        {{0, 10}, {4}, {4, 0, 10}},  // a merged element without time: its next timed one decides
+        {{0}, {4}, {0, 4}},
+        {{0, 10}, {0, 2}, {0, 2, 0, 10}},  // neither has a time: the next timed ones on both sides
+        {{0, 10}, {0, 12}, {0, 10, 0, 12}},
+        {{7}, {0}, {7, 0}},
+        {{}, {3}, {3}},
+        {{3}, {}, {3}},
+        {{1}, {INT32_MIN}, {INT32_MIN, 1}},  // times compare as signed numbers
+    };
+    for (const auto& c : cases) {
+        V merged = c.merged, source = c.source;
+        EXPECT_EQ(MergeByTime(std::move(merged), std::move(source), [](int32_t t) { return static_cast<uint32_t>(t); }),
+                  c.want);
+    }
+}
 
 TEST(LogScan, UnifiedFirstThenErrorLogThenEventLog) {
     // A speaks the unified form; B and C answer the old-style logs. B's error log comes just in
