@@ -251,6 +251,7 @@ TEST(DecodeEntry, ArgumentsInTheTrace) {
                              ":     Arg[3]: 0x9 (9)", "Unified SEL error code: 0x40001 (Lang: \"\")",
                              ":     Arg[0]: 0x00000003 (3)", ":     Arg[1]: 0x00000005 (5)"})
         EXPECT_EQ(cap.Count(line), 1u) << line;
+    EXPECT_EQ(cap.Count(":     Arg["), 12u);  // four and two arguments, each listed when read and when formatted
 }
 
 TEST(SubstituteStringArgs, Placeholders) {
