@@ -49,7 +49,6 @@ TEST(LogMerge, TimelessEntriesTravelWithTheNextTimedOne) {
     const struct {
         V merged, source, want;
     } cases[] = {
-        {{5, 9}, {7, 0, 8}, {5, 7, 0, 8, 9}},
         {{0, 10}, {4}, {4, 0, 10}},  // a merged element without time: its next timed one decides
         {{0}, {4}, {0, 4}},
         {{0, 10}, {0, 2}, {0, 2, 0, 10}},  // neither has a time: the next timed ones on both sides
