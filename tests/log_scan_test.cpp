@@ -180,6 +180,8 @@ TEST(LogScan, LyingLogData) {
     } cases[] = {
         {"old-style entry cut", old(Raw(cut_old)), {1}, "MID 0x00010001: log entry cut off at offset 12 (17 bytes left)"},
         {"fewer than 12 bytes", old(Raw(Bytes(11, 1))), {}, nullptr},
+        {"tail shorter than an entry", old(Raw(Cat({Sel(0x0101, 1), Bytes(5, 1)}))), {1},
+         "log entry cut off at offset 12 (5 bytes left)"},
         {"length 0", unified(zero_len), {1}, "MID 0x00010001: bad log record length at offset 28 (52 bytes left)"},
         {"length past the data", unified(past_end), {1}, "bad log record length at offset 26"},
         {"length below the head", unified(below_head), {1}, "bad log record length at offset 26"},
