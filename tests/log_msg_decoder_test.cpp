@@ -146,7 +146,7 @@ TEST(FormatSelMessage, PlaceholdersNumberStylesLiteralsAndDesignation) {
         {"10%% sure, a $ b $$c", {}, nullptr, 0, "10%% sure, a  b $c"},  // "0%" keeps both signs
         {"ratio %% $", {}, nullptr, 0, "ratio % "},
         {"[$%1][$%2][$%3][$%%]", {0x0042FF21, 0x41, 0x00430000}, nullptr, 0, "[\xEF\xBC\xA1" "B][A][][%]"},
-        {"$%4", {1, 2}, nullptr, 0, ""},
+        {"$%4|$%3", {1, 0x41}, nullptr, 0, "|"},
         // The designation replaces argument 2 (old style) or 1 (unified), quoted, in any style.
         {"%1 0x%2 %3", {1, 2, 3}, &kFan, 0, "1 0x\"FAN1\" 3"},
         {"%1 %2 %3", {1, 2, 3}, &kFan, 1, "\"FAN1\" 2 3"},
