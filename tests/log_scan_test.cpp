@@ -298,15 +298,15 @@ TEST(LogScan, FillCacheTakesAnsweredCommandsOnly) {
     CSipRecord r(kLogEntry, 0, 0, 6, kNoStatus);
     auto& cmds = r.Document()[key::SIP][key::CMD];
     cmds.Clear();
-    auto add = [&](uint32_t mi, uint32_t st, const Bytes& b) {
+    auto add = [&](uint32_t mi, uint32_t st, const Bytes& b, uint32_t ca = 6) {
         SipValue c(rapidjson::kObjectType);
-        r.SetCommandAddress(c, kLogEntry, 0, 0, 6, st);
+        r.SetCommandAddress(c, kLogEntry, 0, 0, ca, st);
         r.SetUIntValue(c, key::MI, mi, false);
         r.SetDataRaw(c, b.data(), b.size());
         cmds.PushBack(c, r.Allocator());
     };
     add(kA, 0xFF, Cat({Sel(0x0101, 10), Sel(0x0101, 30)}));
-    add(kB, 22, Sel(0x0101, 15));  // not answered
+    add(kB, 22, Sel(0x0101, 15), 7);  // not answered; the first command names the cabinet
     add(kC, 0, Sel(0x0101, 20));
     EXPECT_EQ(m.FillCache(r), 1u);
     EXPECT_EQ(m.FillCache(r), 4u);  // numbering goes on
