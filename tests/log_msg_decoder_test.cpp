@@ -1,26 +1,31 @@
-// The log message decoder: the placeholder scanner, entries to lines, and the two text
-// operations on message texts from lower modules.
+// The log message decoder (the placeholder scanner, entries to lines, the text operations on
+// message texts from lower modules) and the message files it reads: where they are searched, the
+// language table, the message search with its first-match rules and the English fallback.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "msglog/log_msg_decoder.h"
 #include "msglog/log_msg_file.h"
 #include "platform/codepage.h"
+#include "platform/library.h"
+#include "platform/sysinfo.h"
+#include "tests/diag_test_util.h"
+#include "tests/support/platform_util.h"
 #include "tests/support/trace_capture.h"
 
 using namespace em;
+namespace fs = std::filesystem;
 
 namespace {
 
 std::string U8(std::u16string_view s) { return platform::Utf16ToUtf8(s); }
-std::u16string W(const std::string& s) { return platform::Utf8ToUtf16(s); }
-
-std::string Fmt(const std::string& format, const std::vector<uint32_t>& args, const std::u16string* designation = nullptr,
-                uint32_t unified = 0, bool packed = false) {
-    return U8(CLogMsgDecoder::FormatSelMessage(W(format), args, designation, packed, unified));
-}
 
 // An old-style entry: code (group << 8 | low byte), n, cabinet, OID, further words.
 std::vector<uint8_t> Entry(uint32_t code, uint8_t n, uint16_t cabinet, uint16_t oid, const std::vector<uint32_t>& words = {}) {
@@ -33,10 +38,11 @@ std::vector<uint8_t> Entry(uint32_t code, uint8_t n, uint16_t cabinet, uint16_t 
     return e;
 }
 
-// Words holding bytes back to back, little-endian (packed texts).
-std::vector<uint32_t> Pack(const std::string& bytes) {
+// Words holding bytes back to back, little-endian (packed texts), after a first word.
+std::vector<uint32_t> Pack(uint32_t first, const std::string& bytes) {
     std::vector<uint32_t> words((bytes.size() + 3) / 4, 0);
     for (size_t i = 0; i < bytes.size(); ++i) words[i / 4] |= static_cast<uint32_t>(static_cast<uint8_t>(bytes[i])) << (8 * (i % 4));
+    words.insert(words.begin(), first);
     return words;
 }
 
@@ -67,195 +73,368 @@ struct TestDecoder {
     CLogMsgDecoder decoder;
 };
 
+const std::u16string kFan = u"FAN1";
+
+// The current directory changed for the lifetime of the object.
+struct ScopedCwd {
+    explicit ScopedCwd(const fs::path& dir) : old(fs::current_path()) { fs::current_path(dir); }
+    ~ScopedCwd() {
+        std::error_code ec;
+        fs::current_path(old, ec);
+    }
+    fs::path old;
+};
+
+std::string Ev(const std::string& code, const std::string& text) {
+    return "<Event ErrorCode=\"" + code + "\"><Messages lang=\"en\"><LongMsg>" + text + "</LongMsg></Messages></Event>";
+}
+std::string File(const std::string& events) { return "<EventMsg><Events>" + events + "</Events></EventMsg>"; }
+
+// A file exercising the lookup rules: duplicates, letter case, digit counts, foreign elements.
+const char16_t* kRulesFile = uR"(<?xml version="1.0"?>
+<EventMsg>
+  <Other/>
+  <LanguageTable>
+    <Language locale="0x407" lang="de"/>
+    <Language locale="0X409" lang="en-first"/>
+    <Language locale="0x409" lang="en-second"/>
+    <Language locale="0x411"/>
+  </LanguageTable>
+  <Events>
+    <Event ErrorCode="0x0101">
+      <Messages lang="EN"><ShortMsg>s0</ShortMsg><LongMsg>first en</LongMsg><Note/><LongMsg>first en, second text</LongMsg></Messages>
+      <Messages lang="en"><LongMsg>never reached</LongMsg></Messages>
+    </Event>
+    <Event ErrorCode="0x0101">
+      <Messages lang="de"><LongMsg>second event de</LongMsg></Messages>
+    </Event>
+    <Event ErrorCode="0x0abc">
+      <Messages lang="en"><LongMsg>lower-case code</LongMsg></Messages>
+      <Messages lang="de"><LongMsg>Kleinbuchstaben</LongMsg></Messages>
+      <Messages lang="zh"><LongMsg>zh text</LongMsg></Messages>
+      <Messages lang=""><LongMsg>no language</LongMsg></Messages>
+    </Event>
+    <Event ErrorCode="0x102">
+      <Messages lang="en"><LongMsg>three digits</LongMsg></Messages>
+    </Event>
+    <Event ErrorCode="0x040001">
+      <Messages lang="en"><LongMsg>unified fan</LongMsg></Messages>
+    </Event>
+  </Events>
+</EventMsg>)";
+
 }  // namespace
 
-TEST(FormatSelMessage, NumberStyleAndPlaceholders) {
-    const std::u16string fan1 = u"FAN1";
-    EXPECT_EQ(Fmt("Fan %2 (0x%1) failed", {1, 3}, &fan1), "Fan \"FAN1\" (0x1) failed");
-    EXPECT_EQ(Fmt("Fan %2 (0x%1) failed", {1, 3}), "Fan 3 (0x1) failed");
-    EXPECT_EQ(Fmt("10%1", {7}), "10%1");                     // '%' right after '0' is copied
-    EXPECT_EQ(Fmt("0x%1", {255}), "0xFF");
-    EXPECT_EQ(Fmt("0X%1", {255}), "0XFF");
-    EXPECT_EQ(Fmt("%1 0x%2 %1", {255, 255}), "255 0xFF 255");  // the style lasts one placeholder
-    EXPECT_EQ(Fmt("0x12 %1", {255}), "0x12 FF");              // ... and waits for it
-    EXPECT_EQ(Fmt("00x%1", {255}), "00x255");                 // second '0' leaves the after-zero state
-    EXPECT_EQ(Fmt("%1%2", {4, 5}), "45");
-    EXPECT_EQ(Fmt("%10|%01|%0x", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}), "10|1|%x");
-    EXPECT_EQ(Fmt("%1", {4294967295u}), "4294967295");
-    EXPECT_EQ(Fmt("%3|%99999999999|%", {1, 2}), "||%");      // no such argument: nothing
-}
-
-TEST(FormatSelMessage, LiteralsDollarsAndDesignation) {
-    EXPECT_EQ(Fmt("10%% sure, a $ b $$c", {}), "10%% sure, a  b $c");  // "0%" keeps both signs
-    EXPECT_EQ(Fmt("ratio %% $", {}), "ratio % ");
-    EXPECT_EQ(Fmt("[$%1][$%2][$%3][$%%]", {0x00420041, 0x41, 0x00430000}), "[AB][A][][%]");
-    EXPECT_EQ(Fmt("$%4", {1, 2}), "");
-
-    // The designation replaces argument 2 (old style) or 1 (unified), quoted, in any number style.
-    const std::u16string d = u"PSU 2";
-    EXPECT_EQ(Fmt("%1 0x%2 %3", {1, 2, 3}, &d, 0), "1 0x\"PSU 2\" 3");
-    EXPECT_EQ(Fmt("%1 %2 %3", {1, 2, 3}, &d, 1), "\"PSU 2\" 2 3");
-    EXPECT_EQ(Fmt("%2", {}, &d, 0), "\"PSU 2\"");
-    EXPECT_EQ(Fmt("$%2", {1, 0x00420041}, &d, 0), "AB");  // a dollar placeholder reads the word
-}
-
-TEST(FormatSelMessage, PackedTexts) {
-    // Texts start in the second argument word; they end at the first empty text, and an
-    // unterminated tail is dropped.
-    std::vector<uint32_t> args = {0xCCCC};
-    for (uint32_t w : Pack(std::string("BIOS\0Memory test passed\0", 25))) args.push_back(w);
-    EXPECT_EQ(Fmt("%1: %2 [%3] $%1", args, nullptr, 1, true), "BIOS: Memory test passed [] BIOS");
-    args = {0xCCCC};
-    for (uint32_t w : Pack(std::string("A\0\0B\0", 5))) args.push_back(w);
-    EXPECT_EQ(Fmt("%1|%2", args, nullptr, 1, true), "A|");
-    args = {0xCCCC};
-    for (uint32_t w : Pack(std::string("one\0tail", 8))) args.push_back(w);
-    EXPECT_EQ(Fmt("%1|%2", args, nullptr, 1, true), "one|");
-    // Two arguments or fewer: nothing is packed.
-    EXPECT_EQ(Fmt("<%1>", {0xCCCC, 0x41}, nullptr, 1, true), "<>");
+TEST(FormatSelMessage, PlaceholdersNumberStylesLiteralsAndDesignation) {
+    const struct {
+        const char* format;
+        std::vector<uint32_t> args;
+        const std::u16string* designation;
+        uint32_t unified;
+        const char* want;
+        bool packed = false;
+    } cases[] = {
+        {"10%1", {7}, nullptr, 0, "10%1"},  // '%' right after '0' is copied
+        {"0x%1|0X%1", {255}, nullptr, 0, "0xFF|0XFF"},
+        {"%1 0x%2 %1", {255, 255}, nullptr, 0, "255 0xFF 255"},  // the style lasts one placeholder
+        {"0x12 %1", {255}, nullptr, 0, "0x12 FF"},                // ... and waits for it
+        {"00x%1", {255}, nullptr, 0, "00x255"},                   // second '0' leaves the after-zero state
+        {"%1%2", {4, 5}, nullptr, 0, "45"},
+        {"%10|%01|%0x", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, nullptr, 0, "10|1|%x"},
+        {"%1", {4294967295u}, nullptr, 0, "4294967295"},
+        {"%3|%99999999999|%", {1, 2}, nullptr, 0, "||%"},  // no such argument: nothing
+        {"10%% sure, a $ b $$c", {}, nullptr, 0, "10%% sure, a  b $c"},  // "0%" keeps both signs
+        {"ratio %% $", {}, nullptr, 0, "ratio % "},
+        {"[$%1][$%2][$%3][$%%]", {0x0042FF21, 0x41, 0x00430000}, nullptr, 0, "[\xEF\xBC\xA1" "B][A][][%]"},
+        {"$%4|$%3", {1, 0x41}, nullptr, 0, "|"},
+        // The designation replaces argument 2 (old style) or 1 (unified), quoted, in any style.
+        {"%1 0x%2 %3", {1, 2, 3}, &kFan, 0, "1 0x\"FAN1\" 3"},
+        {"%1 %2 %3", {1, 2, 3}, &kFan, 1, "\"FAN1\" 2 3"},
+        {"%2", {}, &kFan, 0, "\"FAN1\""},
+        {"$%2", {1, 0x00420041}, &kFan, 0, "AB"},  // a dollar placeholder reads the word
+        // Packed texts start in the second word and end at the first empty text; an unterminated
+        // tail is dropped; with two arguments or fewer nothing is packed.
+        {"%1: %2 [%3] $%1", Pack(0xCCCC, std::string("BIOS\0Memory test passed\0", 25)), &kFan, 1,
+         "BIOS: Memory test passed [] BIOS", true},
+        {"%1|%2", Pack(0xCCCC, std::string("A\0\0B\0", 5)), &kFan, 1, "A|", true},
+        {"%1|%2", Pack(0xCCCC, std::string("one\0tail", 8)), &kFan, 1, "one|", true},
+        {"<%1>", {0xCCCC, 0x41}, &kFan, 1, "<>", true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(U8(CLogMsgDecoder::FormatSelMessage(platform::Utf8ToUtf16(c.format), c.args, c.designation, c.packed,
+                                                      c.unified)),
+                  c.want)
+            << c.format;
 }
 
 TEST(DecodeEntry, LinesFromTheMessageFile) {
-    TestDecoder old(0);
-    const std::u16string fan = u"FAN1", de = u"de", fr = u"fr";
+    TestDecoder old(0), uni(1);
+    const std::u16string de = u"de";
     EXPECT_EQ(old.decoder.SetLanguage(0), u"en");
     EXPECT_EQ(old.decoder.SetLanguage(0x407), u"de");
     EXPECT_EQ(old.decoder.SetLanguage(0x411), u"");
 
-    EXPECT_EQ(old.Decode(Entry(0x0400, 1, 1, 3), &fan, &de), "Lüfter \"FAN1\" (0x1) ausgefallen");
-    EXPECT_EQ(old.Decode(Entry(0x0400, 1, 1, 3), &fan, &fr), "Fan \"FAN1\" (0x1) failed");
+    EXPECT_EQ(old.Decode(Entry(0x0400, 1, 1, 3), &kFan, &de), "Lüfter \"FAN1\" (0x1) ausgefallen");
     EXPECT_EQ(old.Decode(Entry(0x0400, 1, 1, 3)), "Fan 3 (0x1) failed");
-    // Further words: n - 1 of them; n = 0 and n > 16 give none.
+    // Further words: n - 1 of them; n = 0 and n > 16 give none; words the bytes lack are not read.
     EXPECT_EQ(old.Decode(Entry(0x0401, 4, 1, 2, {10, 0xAB, 12})), "1/2 words 10 0xAB 12");
     EXPECT_EQ(old.Decode(Entry(0x0401, 3, 1, 2, {10, 0xAB, 12})), "1/2 words 10 0xAB ");
     EXPECT_EQ(old.Decode(Entry(0x0401, 0, 1, 2, {10})), "1/2 words  0x ");
     EXPECT_EQ(old.Decode(Entry(0x0401, 17, 1, 2, std::vector<uint32_t>(16, 9))), "1/2 words  0x ");
-    // Words the bytes do not hold are not read.
     std::vector<uint8_t> cut = Entry(0x0401, 4, 1, 2, {10, 11, 12});
     cut.resize(cut.size() - 3);
     EXPECT_EQ(old.Decode(cut), "1/2 words 10 0xB ");
-
     // Packed texts under the old-style flag start with the OID word itself.
-    std::vector<uint32_t> words = Pack(std::string("X\0", 2));
-    EXPECT_EQ(old.Decode(Entry(0x3601, 3, 0xCCCC, 0xCCCC, {words[0], 0x41})), "[\xEF\xBF\xBD\xEF\xBF\xBD][][]");
-
-    // The text is appended to what the caller already has.
+    EXPECT_EQ(old.Decode(Entry(0x3601, 3, 0xCCCC, 0xCCCC, {0x0058, 0x41})), "[\xEF\xBF\xBD\xEF\xBF\xBD][][]");
+    // The line is appended to what the caller already has.
     std::u16string out = u"> ";
     EXPECT_TRUE(old.decoder.DecodeEntry(out, Entry(0x0400, 1, 0, 1), nullptr, nullptr));
     EXPECT_EQ(out, u"> Fan 1 (0x0) failed");
-}
 
-TEST(DecodeEntry, UnifiedCodesAndPackedTexts) {
-    TestDecoder uni(1);
-    const std::u16string fan = u"FAN1";
-    EXPECT_EQ(uni.Decode(Entry(0x0401, 2, 7, 3, {1800}), &fan), "Fan \"FAN1\": 1800 RPM");
+    // Unified codes: group * 0x10000 + low byte, the OID word first; packed only when both words
+    // are 0xCCCC.
+    EXPECT_EQ(uni.Decode(Entry(0x0401, 2, 7, 3, {1800}), &kFan), "Fan \"FAN1\": 1800 RPM");
     EXPECT_EQ(uni.Decode(Entry(0x0401, 2, 7, 3, {1800})), "Fan 3: 1800 RPM");
-    std::vector<uint32_t> words = Pack(std::string("BMC\0Update done\0", 16));
-    EXPECT_EQ(uni.Decode(Entry(0x3601, static_cast<uint8_t>(words.size() + 1), 0xCCCC, 0xCCCC, words)),
+    const std::vector<uint32_t> words = Pack(0x0, std::string("BMC\0Update done\0", 16));
+    EXPECT_EQ(uni.Decode(Entry(0x3601, 5, 0xCCCC, 0xCCCC, {words.begin() + 1, words.end()})),
               "Firmware BMC reports: Update done");
-    // Only both words at 0xCCCC make a packed entry.
     EXPECT_EQ(uni.Decode(Entry(0x3601, 2, 0xCCCC, 5, {0x41})), "Firmware 5 reports: 65");
+    EXPECT_EQ(uni.Decode(Entry(0x3601, 2, 5, 0xCCCC, {0x41})), "Firmware 52428 reports: 65");
 }
 
 TEST(DecodeEntry, ErrorLineTextEntriesAndBadInput) {
-    TestDecoder old(0), uni(1);
-    EXPECT_EQ(old.Decode(Entry(0x0105, 2, 0, 3, {7})), "ERROR 0x0105 (0x0, 0x3, 0x7)");
-    EXPECT_EQ(old.Decode(Entry(0x0105, 0, 0xCCCC, 0xFFFF)), "ERROR 0x0105 (0xCCCC, 0xFFFF)");
-    EXPECT_EQ(uni.Decode(Entry(0x0105, 3, 0, 3, {7, 0xABCDEF01})), "ERROR 0x010005 (0x3, 0x7, 0xABCDEF01)");
-    EXPECT_EQ(uni.Decode(Entry(0x0105, 0, 0, 3)), "ERROR 0x010005 (0x3)");
-
-    // Text entries: UTF-8 up to the first zero byte within 4 * n bytes from offset 8.
+    // Text entries: UTF-8 up to the first zero byte within 4 * n bytes from offset 8; an empty
+    // text, like an entry too short for its head, appends nothing.
     auto text_entry = [](const std::string& text, uint8_t n) {
         std::vector<uint8_t> e = Entry(0x3F00, n, 0, 0);
         e.resize(8);
         e.insert(e.end(), text.begin(), text.end());
         return e;
     };
-    bool appended = false;
-    EXPECT_EQ(old.Decode(text_entry(std::string("Boot ok \xE2\x9C\x93\0junk", 16), 4), nullptr, nullptr, &appended),
-              "Boot ok \xE2\x9C\x93");
-    EXPECT_TRUE(appended);
-    EXPECT_EQ(uni.Decode(text_entry("no terminator", 2)), "no termi");
-    EXPECT_EQ(old.Decode(text_entry(std::string("\0abc", 4), 1), nullptr, nullptr, &appended), "");
-    EXPECT_FALSE(appended);
-    EXPECT_EQ(old.Decode(text_entry("abcd", 0), nullptr, nullptr, &appended), "");
-    EXPECT_FALSE(appended);
-    EXPECT_EQ(old.Decode(text_entry("abcdef", 200)), "abcdef");  // the area ends with the bytes
-
-    // Entries too short for their head append nothing.
-    EXPECT_EQ(old.Decode({}, nullptr, nullptr, &appended), "");
-    EXPECT_FALSE(appended);
-    EXPECT_EQ(old.Decode({0x00, 0x04, 0, 1, 0, 0, 0, 0, 1, 0, 3}, nullptr, nullptr, &appended), "");
-    EXPECT_FALSE(appended);
+    const struct {
+        uint32_t unified;
+        std::vector<uint8_t> entry;
+        const char* want;
+    } cases[] = {
+        {0, Entry(0x0105, 2, 0, 3, {7}), "ERROR 0x0105 (0x0, 0x3, 0x7)"},
+        {0, Entry(0x0105, 0, 0xCCCC, 0xFFFF), "ERROR 0x0105 (0xCCCC, 0xFFFF)"},
+        {1, Entry(0x0105, 3, 0, 3, {7, 0xABCDEF01}), "ERROR 0x010005 (0x3, 0x7, 0xABCDEF01)"},
+        {1, Entry(0x0105, 0, 0, 3), "ERROR 0x010005 (0x3)"},
+        {0, text_entry(std::string("Boot ok \xE2\x9C\x93\0junk", 16), 4), "Boot ok \xE2\x9C\x93"},
+        {1, text_entry("no terminator", 2), "no termi"},
+        {0, text_entry("abcdef", 200), "abcdef"},  // the area ends with the bytes
+        {0, text_entry(std::string("\0abc", 4), 1), ""},
+        {0, text_entry("abcd", 0), ""},
+        {0, {}, ""},
+        {0, {0x00, 0x04, 0, 1, 0, 0, 0, 0, 1, 0, 3}, ""},
+    };
+    TestDecoder decoders[] = {TestDecoder(0), TestDecoder(1)};
+    for (const auto& c : cases) {
+        bool appended = false;
+        EXPECT_EQ(decoders[c.unified].Decode(c.entry, nullptr, nullptr, &appended), c.want);
+        EXPECT_EQ(appended, *c.want != 0) << c.want;
+    }
 }
 
-TEST(DecodeEntry, Traces) {
-    TestDecoder old(0);
-    const std::u16string fan = u"FAN1", de = u"de";
+TEST(DecodeEntry, ArgumentsInTheTrace) {
+    TestDecoder old(0), uni(1);
+    const std::u16string de = u"de";
     test::TraceCapture cap(5);
-    old.Decode(Entry(0x0400, 2, 1, 3, {0xFFFFFFFF}), &fan, &de);
-    const std::vector<std::string> want = {
-        "\nCLogMsgDecoder      :     Number Args (pLogEntry): 2",
-        "\nCLogMsgDecoder      : Old SEL error code: 0x400 (Lang: \"de\")",
-        "\nCLogMsgDecoder      : Old SEL args:",
-        "\nCLogMsgDecoder      :     Arg[0]: 0x00000001 (1)",
-        "\nCLogMsgDecoder      :     Arg[1]: 0x00000003 (3)",
-        "\nCLogMsgDecoder      :     Arg[2]: 0xFFFFFFFF (-1)",
-        "\nCLogMsgXmlFileImpl  : Search message for error code 0x0400 (Key: \"LongMsg\" Lang: \"de\" Index 0)",
-        "\nCLogMsgDecoder      :  Long Message: \"Lüfter %2 (0x%1) ausgefallen\"",
-        "\nCLogMsgDecoder      : Format old SEL message:",
-        "\nCLogMsgDecoder      :   Message format string: \"Lüfter %2 (0x%1) ausgefallen\"",
-        "\nCLogMsgDecoder      :   Message arguments (3):",
-        "\nCLogMsgDecoder      :     Arg[0]: 0x1 (1)",
-        "\nCLogMsgDecoder      :     Arg[1]: 3 (\"FAN1\")",
-        "\nCLogMsgDecoder      :     Arg[2]: 0xFFFFFFFF (-1)",
-    };
-    EXPECT_EQ(cap.Utf8Lines(), want);
-
-    TestDecoder uni(1);
-    cap.Clear();
-    uni.Decode(Entry(0x0401, 1, 1, 3));
-    const auto lines = cap.Utf8Lines();
-    ASSERT_GE(lines.size(), 4u);
-    EXPECT_EQ(lines[1], "\nCLogMsgDecoder      : Unified SEL error code: 0x40001 (Lang: \"\")");
-    EXPECT_EQ(lines[2], "\nCLogMsgDecoder      : Unified SEL arg(s):");
-    EXPECT_EQ(lines[3], "\nCLogMsgDecoder      :     Arg[0]: 0x00000003 (3)");
-    EXPECT_EQ(lines[4], "\nCLogMsgXmlFileImpl  : Search message for error code 0x040001 (Key: \"LongMsg\" Lang: \"en\" Index 0)");
+    old.Decode(Entry(0x0400, 3, 1, 3, {0xABCDEF, 9}), &kFan, &de);
+    uni.Decode(Entry(0x0401, 2, 1, 3, {5}));
+    for (const char* line : {"Number Args (pLogEntry): 3", "Old SEL error code: 0x400 (Lang: \"de\")",
+                             ":     Arg[0]: 0x00000001 (1)", ":     Arg[1]: 0x00000003 (3)", ":     Arg[2]: 0x00ABCDEF (11259375)",
+                             ":     Arg[3]: 0x00000009 (9)", "Message arguments (4):", ":     Arg[1]: 3 (\"FAN1\")",
+                             ":     Arg[3]: 0x9 (9)", "Unified SEL error code: 0x40001 (Lang: \"\")",
+                             ":     Arg[0]: 0x00000003 (3)", ":     Arg[1]: 0x00000005 (5)"})
+        EXPECT_EQ(cap.Count(line), 1u) << line;
+    EXPECT_EQ(cap.Count(":     Arg["), 12u);  // four and two arguments, each listed when read and when formatted
 }
 
 TEST(SubstituteStringArgs, Placeholders) {
-    auto sub = [](const std::string& text, const std::map<uint32_t, std::u16string>& args) {
-        return U8(CLogMsgDecoder::SubstituteStringArgs(W(text), args));
+    const std::map<uint32_t, std::u16string> args = {{1, u"a"}, {2, u"b"}, {12, u"twelve"}};
+    const std::pair<const char16_t*, const char16_t*> cases[] = {
+        {u"Slot %3 of %1", u"Slot %3 of a"},          // no such argument: written back
+        {u"%1%2|%%|%x|%0|100%", u"ab|%|%x|%|100%"},
+        {u"%12 %012 end %1", u"twelve twelve end a"},
+        {u"0x%1", u"0xa"},  // no number styles here
+        {u"", u""},
     };
-    EXPECT_EQ(sub("Slot %2 of %1", {{1, u"A"}}), "Slot %2 of A");
-    EXPECT_EQ(sub("%1%2|%%|%x|%0|100%", {{1, u"a"}, {2, u"b"}}), "ab|%|%x|%|100%");
-    EXPECT_EQ(sub("%12 %012 end %1", {{12, u"twelve"}, {1, u"one"}}), "twelve twelve end one");
-    EXPECT_EQ(sub("0x%1", {{1, u"ff"}}), "0xff");  // no number styles here
-    EXPECT_EQ(sub("", {{1, u"a"}}), "");
+    for (const auto& [text, want] : cases) EXPECT_EQ(CLogMsgDecoder::SubstituteStringArgs(text, args), want);
 }
 
-TEST(ReplaceMultiStringParam, ReplacesOrEmpties) {
+TEST(ReplaceMultiStringParam, ReplacesTheFirstOccurrenceOrEmpties) {
     const std::u16string hd = u"%HD%", desk = u"555-0100", empty;
     std::vector<std::u16string> texts = {u"Call %HD%.", u"Check the fan.", u"%HD% or %HD%"};
     EXPECT_TRUE(CLogMsgDecoder::ReplaceMultiStringParam(texts, &hd, &desk, 0));
     EXPECT_EQ(texts, (std::vector<std::u16string>{u"Call 555-0100.", u"Check the fan.", u"555-0100 or %HD%"}));
 
     texts = {u"Call %HD%.", u"Check the fan.", u"%HD%"};
-    test::TraceCapture cap(5);
     EXPECT_TRUE(CLogMsgDecoder::ReplaceMultiStringParam(texts, &hd, &empty, 1));
     EXPECT_EQ(texts, (std::vector<std::u16string>{u"Call %HD%.", u"Check the fan.", u""}));
-    const std::vector<std::string> want = {
-        "\nEM_TARNEL           : search param \"%HD%\" in multi string message: [1]: Check the fan.",
-        "\nEM_TARNEL           : search param \"%HD%\" in multi string message: [2]: %HD%",
-        "\nEM_TARNEL           :   found message param \"%HD%\" in [2]: %HD%",
-        "\nEM_TARNEL           :   -> param \"%HD%\" is empty - remove message from multi string",
-    };
-    EXPECT_EQ(cap.Utf8Lines(), want);
-
-    EXPECT_FALSE(CLogMsgDecoder::ReplaceMultiStringParam(texts, &hd, &desk, 1));
-    EXPECT_FALSE(CLogMsgDecoder::ReplaceMultiStringParam(texts, &hd, &desk, 3));
-    EXPECT_FALSE(CLogMsgDecoder::ReplaceMultiStringParam(texts, &empty, &desk, 0));
-    EXPECT_FALSE(CLogMsgDecoder::ReplaceMultiStringParam(texts, nullptr, &desk, 0));
-    EXPECT_FALSE(CLogMsgDecoder::ReplaceMultiStringParam(texts, &hd, nullptr, 0));
+    for (const auto& [param, replacement, first] : {std::tuple{&hd, &desk, 1}, {&hd, &desk, 3}, {&empty, &desk, 0},
+                                                     {nullptr, &desk, 0}, {&hd, nullptr, 0}})
+        EXPECT_FALSE(CLogMsgDecoder::ReplaceMultiStringParam(texts, param, replacement, first));
     EXPECT_EQ(texts[0], u"Call %HD%.");
+}
+
+TEST(LogMsgFile, LanguageTable) {
+    CLogMsgXmlFileImpl doc;
+    ASSERT_TRUE(doc.SetDocument(kRulesFile));
+    // "0X409" matches and only the first counts; 0x411 has no lang; "0x7" is not "0x407".
+    const std::pair<uint16_t, const char16_t*> cases[] = {
+        {0x407, u"de"}, {0x409, u"en-first"}, {0x411, u""}, {0x40C, u""}, {0x0007, u""}, {0x407, u"de"}};
+    for (const auto& [id, lang] : cases) EXPECT_EQ(doc.FindLanguageName(id), lang) << id;
+
+    ASSERT_TRUE(doc.SetDocument(u"<EventMsg><Events/></EventMsg>"));
+    EXPECT_EQ(doc.FindLanguageName(0x407), u"");
+    ASSERT_FALSE(doc.SetDocument(u""));
+    EXPECT_EQ(doc.FindLanguageName(0x407), u"");
+}
+
+TEST(LogMsgFile, FirstMatchAtEveryLevelAndEnglishFallback) {
+    CLogMsgFile file;
+    ASSERT_TRUE(file.Document().SetDocument(kRulesFile));
+    const std::u16string de = u"de", en = u"en", empty, fr = u"fr", zh = u"ZH";
+    const struct {
+        const char16_t* code;  // null: the code number formatted by the file
+        uint32_t number;
+        const std::u16string* lang;
+        uint32_t index;
+        const char16_t* key;
+        const char16_t* want;
+    } cases[] = {
+        // The first Event with the code is the only one searched, also for the language that only
+        // the second one has; the first Messages of a language ("EN" matches "en"), the index-th key.
+        {u"0x0101", 0, nullptr, 0, u"LongMsg", u"first en"},
+        {u"0x0101", 0, &en, 1, u"LongMsg", u"first en, second text"},
+        {u"0x0101", 0, &en, 2, u"LongMsg", u""},
+        {u"0x0101", 0, &en, 0, u"ShortMsg", u"s0"},
+        {u"0x0101", 0, &de, 0, u"LongMsg", u""},
+        {nullptr, 0x0101, &de, 0, u"LongMsg", u"first en"},
+        // Codes: letter case does not matter, digit count does.
+        {nullptr, 0x0ABC, &de, 0, u"LongMsg", u"Kleinbuchstaben"},
+        {nullptr, 0x0ABC, &zh, 0, u"LongMsg", u"zh text"},
+        {u"0X0ABC", 0, nullptr, 0, u"LongMsg", u"lower-case code"},
+        {nullptr, 0x0102, nullptr, 0, u"LongMsg", u""},
+        {u"0x102", 0, nullptr, 0, u"LongMsg", u"three digits"},
+        {nullptr, 0x0999, nullptr, 0, u"LongMsg", u""},
+        // A language without Messages gets English; an empty language matches lang="" only.
+        {nullptr, 0x0ABC, &fr, 0, u"LongMsg", u"lower-case code"},
+        {nullptr, 0x0ABC, &empty, 0, u"LongMsg", u"no language"},
+        {nullptr, 0x0101, &empty, 0, u"LongMsg", u""},
+    };
+    for (const auto& c : cases) {
+        const std::u16string got = c.code ? file.FindMessage(c.code, c.key, c.lang, c.index)
+                                           : file.GetMessageText(c.number, c.key, c.lang, c.index);
+        EXPECT_EQ(got, c.want) << U8(c.want);
+        EXPECT_FALSE(file.Document().OutOfElement());  // the search leaves every level it entered
+    }
+    // The code's width follows the flag; English is searched again only for another language.
+    EXPECT_EQ(CLogMsgFile::CodeText(0x40001, 1), u"0x040001");
+    EXPECT_EQ(CLogMsgFile::CodeText(0x40001, 0), u"0x40001");
+    test::TraceCapture cap(4);
+    file.GetMessageText(0x0101, u"LongMsg", &fr, 3);
+    file.GetMessageText(0x0999, u"LongMsg", &en, 0);
+    EXPECT_EQ(cap.Utf8Lines(), (std::vector<std::string>{
+        "\nCLogMsgXmlFileImpl  : Search message for error code 0x0101 (Key: \"LongMsg\" Lang: \"fr\" Index 3)",
+        "\nCLogMsgXmlFileImpl  : Search message for error code 0x0101 (Key: \"LongMsg\" Lang: \"en\" Index 3)",
+        "\nCLogMsgXmlFileImpl  : Search message for error code 0x0999 (Key: \"LongMsg\" Lang: \"en\" Index 0)"}));
+}
+
+TEST(LogMsgFile, EveryWayOfReloadingSearchesTheNewText) {
+    // Both texts hold the same elements with the two codes swapped; between them a lookup of
+    // the first text. Events without ErrorCode and elements of other names are passed over.
+    const std::string before = File(Ev("0x0001", "old one") + Ev("0x0002", "old two"));
+    const std::string after = File("<X ErrorCode=\"0x0002\"/><Event/>" + Ev("0x0002", "new two") + Ev("0x0001", "new one"));
+    test::TempDir dir;
+    const std::string path = dir.File("EVENTMSG.XML");
+    test::WriteBytes(path, after);
+    CLogMsgXmlFileImpl other;
+    ASSERT_TRUE(other.SetDocument(platform::Utf8ToUtf16(after)));
+    const std::u16string wafter = platform::Utf8ToUtf16(after), wpath = platform::Utf8ToUtf16(path);
+
+    const std::function<bool(CLogMsgXmlFileImpl&)> ways[] = {
+        [&](CLogMsgXmlFileImpl& d) { return d.SetDocument(wafter); },
+        [&](CLogMsgXmlFileImpl& d) { return d.LoadFile(wpath); },
+        [&](CLogMsgXmlFileImpl& d) { return d.LoadBytes(after); },
+        [&](xml::CXmlDocument& d) { return d.SetDocument(std::u16string_view(wafter)); },
+        [&](xml::CXmlDocument& d) { return d.LoadFile(wpath.c_str()); },
+        [&](xml::CXmlDocument& d) { return (d = static_cast<const xml::CXmlDocument&>(other), true); },
+    };
+    for (size_t i = 0; i < std::size(ways); ++i) {
+        CLogMsgXmlFileImpl doc;
+        ASSERT_TRUE(doc.SetDocument(platform::Utf8ToUtf16(before)));
+        EXPECT_EQ(doc.FindMessage(u"0x0002", u"LongMsg", nullptr, 0), u"old two");
+        ASSERT_TRUE(ways[i](doc));
+        EXPECT_EQ(doc.FindMessage(u"0x0002", u"LongMsg", nullptr, 0), u"new two") << i;
+        EXPECT_EQ(doc.FindMessage(u"0x0001", u"LongMsg", nullptr, 0), u"new one") << i;
+        EXPECT_EQ(doc.FindMessage(u"0x0003", u"LongMsg", nullptr, 0), u"") << i;
+    }
+}
+
+TEST(LogMsgFileSearch, ModuleThenCurrentThenRegisteredDirectory) {
+    test::TempDir cwd, bin, mod;
+    test::ScopedRegistry reg(bin, "Windows Registry Editor Version 5.00\n"
+                                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Osterbrink\\Management\\Kindrel\\Setup]\n"
+                                  "\"BinRoot\"=\"" + test::RegString(bin.File("")) + "\"\n");
+    ScopedCwd go(cwd.File(""));
+    std::u16string exe;
+    ASSERT_TRUE(platform::GetExecutablePath(exe));
+    const std::string exe_path = (fs::path(U8(exe)).parent_path() / "ERRMSG.XML").string();
+    const std::string cwd_path = fs::current_path().string() + test::Sep() + "ERRMSG.XML";
+    const std::string bin_path = fs::path(bin.File("")).parent_path().string() + test::Sep() + "ERRMSG.XML";
+    // A copy of the module library in a folder of its own, under a one-letter name so that the
+    // directory is cut at the right separator; an address inside it names the module.
+    const fs::path mod_dir = fs::canonical(mod.File(""));
+    fs::copy_file(EM_DEFAULT_LIBRARY, mod_dir / "m");
+    platform::Library lib;
+    ASSERT_TRUE(lib.Open((mod_dir / "m").string())) << lib.Error();
+    test::WriteBytes((mod_dir / "EVENTMSG.XML").string(), File(Ev("0x040000", "from the module directory")));
+    test::WriteBytes(cwd.File("EVENTMSG.XML"), File(Ev("0x040000", "from the current directory")));
+    {
+        test::TraceCapture cap(4);
+        CLogMsgFile file;
+        EXPECT_TRUE(file.OpenMessageFile(1, lib.Symbol("EM_GetModuleName")));
+        EXPECT_EQ(file.GetMessageText(0x040000, u"LongMsg", nullptr, 0), u"from the module directory");
+        const std::string path = (mod_dir / "EVENTMSG.XML").string();
+        EXPECT_EQ(cap.Utf8Lines().at(2), "\nCLogMsgFile         : Try to open file \"" + path + "\"");
+        EXPECT_EQ(cap.Utf8Lines().at(3), "\nCLogMsgFile         : Event messages successfully opened in \"" + path + "\"!");
+    }
+    test::TraceCapture cap(4);
+    CLogMsgFile file;
+    EXPECT_FALSE(file.OpenMessageFile(0));  // nowhere: three tries, the last path reported
+    EXPECT_EQ(file.Path(), platform::Utf8ToUtf16(bin_path));
+    for (const std::string& path : {exe_path, cwd_path, bin_path}) EXPECT_EQ(cap.Count("Try to open file \"" + path + "\""), 1u);
+    EXPECT_EQ(cap.Count("Event messages not opened in \"" + bin_path + "\"!"), 1u);
+    // A file in the current directory comes first; one that is not well-formed does not count.
+    const std::pair<const char*, const char*> steps[] = {
+        {nullptr, "registered"}, {"<EventMsg><Events>", "registered"}, {"current", "current"}};
+    test::WriteBytes(bin.File("ERRMSG.XML"), File(Ev("0x0400", "registered")));
+    for (const auto& [in_cwd, want] : steps) {
+        if (in_cwd) test::WriteBytes(cwd.File("ERRMSG.XML"), in_cwd[0] == '<' ? in_cwd : File(Ev("0x0400", in_cwd)));
+        EXPECT_TRUE(file.OpenMessageFile(0));
+        EXPECT_EQ(U8(file.GetMessageText(0x0400, u"LongMsg", nullptr, 0)), want);
+    }
+}
+
+TEST(LogMsgFileSearch, ShippedFileInThreeEncodings) {
+    // The same entry decodes alike from the shipped UTF-8 file and from its UTF-16LE and
+    // Shift_JIS copies: fan 3 of cabinet 1 too slow, 1800 RPM, 45 % of nominal.
+    const std::vector<uint8_t> fan = {0x01, 0x04, 0, 3, 0, 0, 0, 0, 1, 0, 3, 0, 0x08, 0x07, 0, 0, 45, 0, 0, 0};
+    const std::u16string designation = u"FAN3";
+    const fs::path data = fs::path(EM_TEST_DATA);
+    for (const fs::path& dir : {data / ".." / ".." / "data" / "messages", data / "messages" / "utf16le",
+                                data / "messages" / "sjis"}) {
+        ScopedCwd go(dir);
+        CLogMsgDecoder decoder(0);
+        const std::u16string ja = decoder.SetLanguage(0x411), fr = decoder.SetLanguage(0x40C);
+        std::u16string line;
+        EXPECT_TRUE(decoder.DecodeEntry(line, fan, &designation, &ja) && decoder.DecodeEntry(line, fan, nullptr, nullptr) &&
+                    decoder.DecodeEntry(line, fan, &designation, &fr));
+        EXPECT_EQ(U8(line), "キャビネット 1 のファン \"FAN3\" の回転数が低下しています: 1800 RPM (定格の 45%)。"
+                            "Fan 3 in cabinet 1 is running too slowly: 1800 RPM (45% of nominal speed)."
+                            "Fan \"FAN3\" in cabinet 1 is running too slowly: 1800 RPM (45% of nominal speed).")
+            << dir;
+    }
 }

@@ -8,60 +8,50 @@
 
 #include "module/tarnel_module.h"
 #include "tests/log_scan_data.h"
+#include "tests/support/down_host.h"
 
 namespace em {
 namespace {
 
 using namespace test;
 
-constexpr uint32_t kEntriesPerFill = 8;
-constexpr uint32_t kFills = 15;
-
-// A new-entries event of one module: entries of group 0x04 for objects 0-3 (shared keys).
-CSipRecord Event(uint32_t module, uint32_t round) {
-    Bytes data;
-    for (uint32_t i = 0; i < kEntriesPerFill; ++i) {
-        Bytes e = Sel(0x0400, round * 100 + i + 1, static_cast<uint16_t>(i % 4));
-        data.insert(data.end(), e.begin(), e.end());
-    }
-    CSipRecord r(0x0B00, 0, 0, 0, 0xFF);
-    r.SetModuleId(module);
-    r.SetReplyRaw(data, 0xFF);
-    return r;
-}
-
 TEST(LogScanMt, FillsOnTwoThreadsNumberEveryEntryOnce) {
-    CountingHost host(Parse(Scenario({
-        Mod(0x10001, {Ans(0x0B00, Raw(Cat({Sel(0x0400, 5, 1), Sel(0x0400, 6, 2)})), 0, 0), Ans(0x0307, "1"),
-                      Ans(0x0304, R"("Fan")")}),
-    })));
+    constexpr uint32_t kPerFill = 8, kFills = 15;
+    DownHost host(Scenario({Mod(0x10001, {Ans(0x0B00, Raw(Cat({Sel(0x0400, 5, 1), Sel(0x0400, 6, 2)})), 0, 0),
+                                          Ans(0x0307, "1"), Ans(0x0304, R"("Fan")")})}));
     CTarnelModule m;
     m.Attach(&host, 0x00FE0001);
     m.MsgLogCache().InitCabinet(0);
 
     std::vector<uint32_t> firsts[2];
-    std::thread scan([&] {
+    std::vector<std::thread> threads;
+    threads.emplace_back([&] {
         for (int i = 0; i < 3; ++i) m.RunLogScan(0);
     });
-    std::vector<std::thread> fillers;
     for (uint32_t t = 0; t < 2; ++t)
-        fillers.emplace_back([&, t] {
+        threads.emplace_back([&, t] {
+            // New-entries events of one module: entries of group 0x04 for objects 0-3 (shared keys).
             for (uint32_t round = 0; round < kFills; ++round) {
-                CSipRecord r = Event(0x10001 + t, round);
+                Bytes data;
+                for (uint32_t i = 0; i < kPerFill; ++i) {
+                    const Bytes e = Sel(0x0400, round * 100 + i + 1, static_cast<uint16_t>(i % 4));
+                    data.insert(data.end(), e.begin(), e.end());
+                }
+                CSipRecord r(0x0B00, 0, 0, 0, 0xFF);
+                r.SetModuleId(0x10001 + t);
+                r.SetReplyRaw(data, 0xFF);
                 firsts[t].push_back(m.FillCache(r));
             }
         });
-    scan.join();
-    for (auto& f : fillers) f.join();
+    for (auto& t : threads) t.join();
 
     // Each fill got a block of numbers of its own; with the scans' 3 x 2 entries the numbers run
     // from 1 without a gap.
-    const uint32_t total = 2 * kFills * kEntriesPerFill + 6;
+    const uint32_t total = 2 * kFills * kPerFill + 6;
     ASSERT_EQ(m.MsgLogCache().GetEntryCount(0), total);
     std::set<uint32_t> seen;
-    CCabinetLogCache* cab = m.MsgLogCache().GetCabinet(0, false);
     CMsgLogEntry e;
-    for (uint32_t i = 0; cab->CopyEntryAt(i, e); ++i) {
+    for (uint32_t i = 0; m.MsgLogCache().GetCabinet(0, false)->CopyEntryAt(i, e); ++i) {
         EXPECT_TRUE(seen.insert(e.sequenceNumber).second);
         EXPECT_EQ(e.flags, 1u);
         EXPECT_EQ(e.stringArgs.at(0), u"Fan");
@@ -70,13 +60,13 @@ TEST(LogScanMt, FillsOnTwoThreadsNumberEveryEntryOnce) {
     EXPECT_EQ(*seen.rbegin(), total);
     for (const auto& list : firsts)
         for (uint32_t first : list) {
-            ASSERT_TRUE(m.MsgLogCache().FindEntryBySequence(0, first + kEntriesPerFill - 1, e));
-            EXPECT_EQ(e.timestamp % 100, kEntriesPerFill);  // the fill's last entry closes its block
+            ASSERT_TRUE(m.MsgLogCache().FindEntryBySequence(0, first + kPerFill - 1, e));
+            EXPECT_EQ(e.timestamp % 100, kPerFill);  // the fill's last entry closes its block
         }
     EXPECT_EQ(m.ScanCaches().CssCount(), 4u);
     EXPECT_EQ(m.ScanCaches().DesignationCount(), 4u);
     // Racing fills may ask for a new key at the same time, but never once it is cached.
-    EXPECT_LE(host.Sent(0x0307), 4u * 3);
+    EXPECT_LE(host.Down({"OC=0x0307"}).size(), 4u * 3);
     EXPECT_TRUE(m.MsgLogCache().WaitCacheReady(0, 0));
 }
 

@@ -1,17 +1,17 @@
 // Message log scans and fills against simulated lower modules.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "host/lib/scenario.h"
-#include "host/lib/substitute_host.h"
 #include "module/sip_record.h"
 #include "module/tarnel_module.h"
+#include "msglog/log_merge.h"
 #include "msglog/log_scan_records.h"
 #include "tests/log_scan_data.h"
+#include "tests/support/down_host.h"
 #include "tests/support/trace_capture.h"
 
 namespace em {
@@ -20,121 +20,127 @@ namespace {
 using namespace test;
 
 struct ScanFixture {
-    explicit ScanFixture(const std::string& json) : host(Parse(json)) {
+    explicit ScanFixture(host::Scenario s) : host(std::move(s)) {
         m.Attach(&host, 0x00FE0001);
         m.MsgLogCache().InitCabinet(0);
     }
     std::vector<CMsgLogEntry> Entries() {
         std::vector<CMsgLogEntry> out;
-        CCabinetLogCache* c = m.MsgLogCache().GetCabinet(0, false);
-        CMsgLogEntry e;
-        for (uint32_t i = 0; c && c->CopyEntryAt(i, e); ++i) out.push_back(e);
+        for (CMsgLogEntry e; m.MsgLogCache().GetCabinet(0)->CopyEntryAt(static_cast<uint32_t>(out.size()), e);) out.push_back(e);
         return out;
     }
-    std::vector<uint32_t> Times() {
-        std::vector<uint32_t> t;
-        for (const auto& e : Entries()) t.push_back(e.timestamp);
-        return t;
+    template <class T>
+    std::vector<uint32_t> Field(T CMsgLogEntry::*field) {
+        std::vector<uint32_t> out;
+        for (const auto& e : Entries()) out.push_back(static_cast<uint32_t>(e.*field));
+        return out;
     }
     bool Ready() { return m.MsgLogCache().WaitCacheReady(0, 0); }
-    CountingHost host;
+    DownHost host;
     CTarnelModule m;
 };
 
-constexpr uint32_t kA = 0x10001, kB = 0x20001, kC = 0x30001;
+constexpr uint32_t kA = 0x10001, kB = 0x20001, kC = 0x30001, kD = 0x40001;
 constexpr uint32_t kLogEntry = 0x0B00, kArgsRead = 0x0B16;
+using U = std::vector<uint32_t>;
 
-// ---- scans ----
+TEST(LogMerge, TimelessEntriesTravelWithTheNextTimedOne) {
+    using V = std::vector<int32_t>;
+    const struct {
+        V merged, source, want;
+    } cases[] = {
+        {{0, 10}, {4}, {4, 0, 10}},  // a merged element without time: its next timed one decides
+        {{0}, {4}, {0, 4}},
+        {{0, 10}, {0, 2}, {0, 2, 0, 10}},  // neither has a time: the next timed ones on both sides
+        {{0, 10}, {0, 12}, {0, 10, 0, 12}},
+        {{7}, {0}, {7, 0}},
+        {{}, {3}, {3}},
+        {{3}, {}, {3}},
+        {{1}, {INT32_MIN}, {INT32_MIN, 1}},  // times compare as signed numbers
+    };
+    for (const auto& c : cases) {
+        V merged = c.merged, source = c.source;
+        EXPECT_EQ(MergeByTime(std::move(merged), std::move(source), [](int32_t t) { return static_cast<uint32_t>(t); }),
+                  c.want);
+    }
+}
 
-TEST(LogScan, UnifiedBeforeErrorLogBeforeEventLog) {
-    // A speaks the unified form; B and C answer the old-style logs. The event log holds the
-    // oldest entries, yet numbering follows the reading order.
+TEST(LogScan, UnifiedFirstThenErrorLogThenEventLog) {
+    // A speaks the unified form; B and C answer the old-style logs. B's error log comes just in
+    // time, C's event log too late. Numbering follows the reading order, not the times.
     ScanFixture f(Scenario({
         Mod(kA, {Ans(kArgsRead, Raw(Cat({Unified(0x123456, 500, {"x"}), Unified(0x1, 400, {})})))}),
-        Mod(kB, {Ans(kLogEntry, Raw(Cat({Sel(0x0101, 5), Sel(0x0101, 9)})), 0, 0),
+        Mod(kB, {Ans(kLogEntry, Raw(Cat({Sel(0x0101, 5), Sel(0x0101, 9)})), 0, 0, 150000),
                  Ans(kLogEntry, Raw(Sel(0x0102, 2)), 0, 1)}),
-        Mod(kC, {Ans(kLogEntry, Raw(Cat({Sel(0x0101, 7), Sel(0x0101, 0), Sel(0x0101, 8)})), 0, 0),
-                 Ans(kLogEntry, Raw(Sel(0x0102, 1)), 0, 1)}),
+        Mod(kC, {Ans(kLogEntry, Raw(Cat({Sel(0x0101, 7), Sel(0x0101, 0), Sel(0x0101, 8), Sel(0x0101, 9)})), 0, 0),
+                 Ans(kLogEntry, Raw(Sel(0x0102, 1)), 0, 1, 150001)}),
     }));
     EXPECT_FALSE(f.m.MsgLogAvailable());
     f.m.RunLogScan(0);
     EXPECT_TRUE(f.Ready());
     EXPECT_TRUE(f.m.MsgLogAvailable());
-    // Unified as sent (one reply keeps its order); error log of B and C merged (5,9 / 7,0,8);
-    // event log 2 / 1 merged.
-    EXPECT_EQ(f.Times(), (std::vector<uint32_t>{500, 400, 5, 7, 0, 8, 9, 1, 2}));
-    auto e = f.Entries();
-    ASSERT_EQ(e.size(), 9u);
-    for (uint32_t i = 0; i < e.size(); ++i) EXPECT_EQ(e[i].sequenceNumber, i + 1);
-    EXPECT_EQ(e[0].oldStyle, 0u);
-    EXPECT_EQ(e[2].moduleId, kB);
-    EXPECT_EQ(e[3].moduleId, kC);
-    EXPECT_EQ(e[8].moduleId, kB);
-    // A answered the unified read and is not asked the old way.
-    EXPECT_EQ(f.host.Sent(kLogEntry), 4u);
-}
-
-TEST(LogScan, EqualTimesKeepReplyOrder) {
-    ScanFixture f(Scenario({
-        Mod(kC, {Ans(kLogEntry, Raw(Cat({Sel(0x0101, 3, 1), Sel(0x0101, 4, 1)})), 0, 0)}),
-        Mod(kB, {Ans(kLogEntry, Raw(Cat({Sel(0x0101, 3, 2), Sel(0x0101, 4, 2)})), 0, 0)}),
-    }));
-    f.m.RunLogScan(0);
-    std::vector<uint32_t> modules;
-    for (const auto& e : f.Entries()) modules.push_back(e.moduleId);
-    EXPECT_EQ(modules, (std::vector<uint32_t>{kC, kB, kC, kB}));
+    // One reply keeps its order; the logs of several modules merge by time, equal times in
+    // reply order, a timeless entry with the next timed one.
+    EXPECT_EQ(f.Field(&CMsgLogEntry::timestamp), (U{500, 400, 5, 7, 0, 8, 9, 9, 2}));
+    EXPECT_EQ(f.Field(&CMsgLogEntry::moduleId), (U{kA, kA, kB, kC, kC, kC, kB, kC, kB}));
+    EXPECT_EQ(f.Field(&CMsgLogEntry::sequenceNumber), (U{1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    EXPECT_EQ(f.host.Down({"OC=0x0B"}), (std::vector<std::string>{
+                                            "CA=0 OC=0x0B16 MI=0xFFFFFFFF",
+                                            "CA=0 OC=0x0B00 MI=0x00020001",
+                                            "CA=0 OC=0x0B00 MI=0x00030001",
+                                            "CA=0 OC=0x0B00 OI=1 MI=0x00020001",
+                                            "CA=0 OC=0x0B00 OI=1 MI=0x00030001",
+                                        }));
 }
 
 TEST(LogScan, FailuresAreTracedAndSkipped) {
-    test::TraceCapture trace(2);
+    test::TraceCapture trace(3);
     ScanFixture f(Scenario({
-        Mod(kA, {Ans(kLogEntry, "", 15, 0), Ans(kLogEntry, "", 0, 1)}),  // error log times out, event log empty
-        Mod(kB, {Ans(kLogEntry, Raw(Sel(0x0101, 1)), 0, 0), Ans(kLogEntry, "", 0x13, 1)}),
+        Mod(kA, {Ans(kLogEntry, "", 15, 0), Ans(kLogEntry, "", 0x0C, 1)}),
+        Mod(kB, {Ans(kLogEntry, "", 0x15, 0), Ans(kLogEntry, "", 15, 1)}),
+        Mod(kC, {Ans(kLogEntry, Raw(Sel(0x0101, 1)), 0, 0), Ans(kLogEntry, "", 0x13, 1)}),
+        Mod(kD, {Ans(kLogEntry, "", 0x13, 0), Ans(kLogEntry, Raw(Sel(0x0101, 2, 0, 2)), 0x0C, 1)}),
+        Mod(0x50001, {Ans(kLogEntry, Raw({}), 0, 0)}),
     }));
     f.m.RunLogScan(0);
-    EXPECT_EQ(f.Entries().size(), 1u);
-    EXPECT_TRUE(trace.Contains("MID 0x00010001: ## CM_LogEntry (CMOID_CriticalErrorLog) - TIMEOUT!! ##"));
-    EXPECT_TRUE(trace.Contains("MID 0x00010001: CM_LogEntry (CMOID_NonCriticalMessageLog) - no data"));
-    EXPECT_TRUE(trace.Contains("MID 0x00020001: CM_LogEntry (CMOID_CriticalErrorLog) - 12 data bytes"));
-    EXPECT_TRUE(trace.Contains("MID 0x00020001: CM_LogEntry (CMOID_NonCriticalMessageLog) - not supported"));
+    EXPECT_EQ(f.Field(&CMsgLogEntry::timestamp), (U{1, 2}));
+    for (const char* line : {"MID 0x00010001: ## CM_LogEntry (CMOID_CriticalErrorLog) - TIMEOUT!! ##",
+                             "MID 0x00010001: CM_LogEntry (CMOID_NonCriticalMessageLog) - no data",
+                             "MID 0x00020001: CM_LogEntry (CMOID_CriticalErrorLog) - no data (Status: 0x15)",
+                             "MID 0x00020001: ## CM_LogEntry (CMOID_NonCriticalMessageLog) - TIMEOUT!! ##",
+                             "MID 0x00030001: CM_LogEntry (CMOID_CriticalErrorLog) - 12 data bytes",
+                             "MID 0x00030001: CM_LogEntry (CMOID_NonCriticalMessageLog) - not supported",
+                             "MID 0x00040001: CM_LogEntry (CMOID_CriticalErrorLog) - not supported (Status: 0x13)",
+                             "MID 0x00040001: CM_LogEntry (CMOID_NonCriticalMessageLog) - 16 data bytes",
+                             "MID 0x00050001: CM_LogEntry (CMOID_CriticalErrorLog) - 0 data bytes",
+                             "RESET event for message log cache cabinet 0"})
+        EXPECT_EQ(trace.Count(line), 1u) << line;
     EXPECT_TRUE(f.m.MsgLogAvailable());
 }
 
-TEST(LogScan, NoHostOrNoModulesLeavesAReadyEmptyCache) {
-    CTarnelModule m;
+TEST(LogScan, EveryScanEndsWithTheCacheReady) {
+    test::TraceCapture trace(1);
+    CTarnelModule m;  // no host
     m.MsgLogCache().InitCabinet(4);
-    m.RunLogScan(4);
+    CSipRecord task(kArgsRead, 0, 0, 4, kNoStatus);  // the scan task of cabinet 4
+    m.OnTaskExecution(task, 0);
     EXPECT_TRUE(m.MsgLogCache().WaitCacheReady(4, 0));
     EXPECT_EQ(m.MsgLogCache().GetEntryCount(4), 0u);
     EXPECT_FALSE(m.MsgLogAvailable());
+    m.RunLogScan(9);  // never initialised: no event to set
+    EXPECT_TRUE(trace.Contains("ERROR! FAILED to set \"Cache Ready\" event for cabinet number 9"));
 
-    ScanFixture f(Scenario({Mod(kA, {}, R"(,"cabinet":1)")}));  // cabinet 0 has no module: 0 replies
-    f.m.RunLogScan(0);
-    EXPECT_TRUE(f.Ready());
-    EXPECT_EQ(f.host.Sent(kLogEntry), 0u);
-    EXPECT_FALSE(f.m.MsgLogAvailable());
-}
+    ScanFixture none(Scenario({Mod(kA, {}, R"(,"cabinet":1)")}));  // cabinet 0 has no module: 0 replies
+    none.m.RunLogScan(0);
+    EXPECT_TRUE(none.Ready() && none.host.Down({"OC=0x0B00"}).empty() && !none.m.MsgLogAvailable());
 
-TEST(LogScan, ExceptionEndsTheScanButKeepsEntriesAndSetsReady) {
-    test::TraceCapture trace(1);
-    ScanFixture f(Scenario({
-        Mod(kA, {Ans(kArgsRead, Raw(Unified(0x10, 5, {})))}),
-        Mod(kB, {R"({"oc":2816,"throw":true})"}),
-    }));
+    // An exception ends the scan; what was stored stays.
+    ScanFixture f(Scenario({Mod(kA, {Ans(kArgsRead, Raw(Unified(0x10, 5, {})))}), Mod(kB, {R"({"oc":2816,"throw":true})"})}));
     f.m.RunLogScan(0);
     EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : EXCEPTION during message log scan"));
     EXPECT_TRUE(f.Ready());
     EXPECT_EQ(f.Entries().size(), 1u);
 }
-
-TEST(LogScan, SetReadyFailureIsTraced) {
-    test::TraceCapture trace(1);
-    CTarnelModule m;  // cabinet 9 never initialised: nothing to set
-    m.RunLogScan(9);
-    EXPECT_TRUE(trace.Contains("ERROR! FAILED to set \"Cache Ready\" event for cabinet number 9"));
-}
-
-// ---- bad log data ----
 
 TEST(LogScan, LyingLogData) {
     // A length that cannot be trusted ends the reply's parse; a record whose own length is sound
@@ -163,32 +169,32 @@ TEST(LogScan, LyingLogData) {
     Bytes long_text = Cat({Sel(0x0101, 1), Sel(0x3F00, 2, 0, 255)});
     long_text.resize(112);
     std::vector<std::string> letters(255, "z");
+    auto unified = [](const Bytes& b) { return Scenario({Mod(kA, {Ans(kArgsRead, Raw(b))})}); };
+    auto old = [](const std::string& da) { return Scenario({Mod(kA, {Ans(kLogEntry, da, 0, 0)})}); };
 
     struct Case {
         const char* what;
-        std::string scenario;
-        std::vector<uint32_t> kept;  // times of the entries stored
-        const char* warning;         // the level-1 line, or none
+        host::Scenario scenario;
+        U kept;               // times of the entries stored
+        const char* warning;  // the level-1 line, or none
     } cases[] = {
-        {"old-style entry cut", Scenario({Mod(kA, {Ans(kLogEntry, Raw(cut_old), 0, 0)})}), {1},
-         "MID 0x00010001: log entry cut off at offset 12 (17 bytes left)"},
-        {"fewer than 12 bytes", Scenario({Mod(kA, {Ans(kLogEntry, Raw(Bytes(11, 1)), 0, 0)})}), {}, nullptr},
-        {"length 0", Scenario({Mod(kA, {Ans(kArgsRead, Raw(zero_len))})}), {1},
-         "MID 0x00010001: bad log record length at offset 28 (52 bytes left)"},
-        {"length past the data", Scenario({Mod(kA, {Ans(kArgsRead, Raw(past_end))})}), {1}, "bad log record length at offset 26"},
-        {"length below the head", Scenario({Mod(kA, {Ans(kArgsRead, Raw(below_head))})}), {1}, "bad log record length at offset 26"},
-        {"record head cut", Scenario({Mod(kA, {Ans(kArgsRead, Raw(head_cut))})}), {1}, "bad log record length at offset 26 (20 bytes left)"},
-        {"argument without terminator", Scenario({Mod(kA, {Ans(kArgsRead, Raw(four(unterminated)))})}), {1, 3, 4},
+        {"old-style entry cut", old(Raw(cut_old)), {1}, "MID 0x00010001: log entry cut off at offset 12 (17 bytes left)"},
+        {"fewer than 12 bytes", old(Raw(Bytes(11, 1))), {}, nullptr},
+        {"tail shorter than an entry", old(Raw(Cat({Sel(0x0101, 1), Bytes(5, 1)}))), {1},
+         "log entry cut off at offset 12 (5 bytes left)"},
+        {"length 0", unified(zero_len), {1}, "MID 0x00010001: bad log record length at offset 28 (52 bytes left)"},
+        {"length past the data", unified(past_end), {1}, "bad log record length at offset 26"},
+        {"length below the head", unified(below_head), {1}, "bad log record length at offset 26"},
+        {"record head cut", unified(head_cut), {1}, "bad log record length at offset 26 (20 bytes left)"},
+        {"argument without terminator", unified(four(unterminated)), {1, 3, 4},
          "MID 0x00010001: log record 0x000041 at offset 28 skipped: its strings run past its 34 bytes"},
-        {"argument count too high", Scenario({Mod(kA, {Ans(kArgsRead, Raw(four(count_high)))})}), {1, 3, 4}, "skipped"},
-        {"last record bad inside", Scenario({Mod(kA, {Ans(kArgsRead, Raw(bad_last))})}), {1}, "skipped"},
-        {"255 words in 100 bytes", Scenario({Mod(kA, {Ans(kLogEntry, Raw(long_text), 0, 0)})}), {1},
-         "log entry cut off at offset 12 (100 bytes left)"},
-        {"255 arguments", Scenario({Mod(kA, {Ans(kArgsRead, Raw(four(Unified(0x41, 2, letters))))})}), {1, 2, 3, 4},
-         nullptr},
-        {"fewer than 26 bytes", Scenario({Mod(kA, {Ans(kArgsRead, Raw(Bytes(25, 30)))})}), {}, nullptr},
+        {"argument count too high", unified(four(count_high)), {1, 3, 4}, "skipped"},
+        {"last record bad inside", unified(bad_last), {1}, "skipped"},
+        {"255 words in 100 bytes", old(Raw(long_text)), {1}, "log entry cut off at offset 12 (100 bytes left)"},
+        {"255 arguments", unified(four(Unified(0x41, 2, letters))), {1, 2, 3, 4}, nullptr},
+        {"fewer than 26 bytes", unified(Bytes(25, 30)), {}, nullptr},
         {"number instead of bytes", Scenario({Mod(kA, {Ans(kArgsRead, "4000000000")})}), {}, nullptr},
-        {"text instead of bytes", Scenario({Mod(kA, {Ans(kLogEntry, R"("short text")", 0, 0)})}), {}, nullptr},
+        {"text instead of bytes", old(R"("short text")"), {}, nullptr},
         {"broadcast answered without data", Scenario({Mod(kA, {Ans(kArgsRead, "")})}), {}, nullptr},
     };
     for (const Case& c : cases) {
@@ -197,100 +203,87 @@ TEST(LogScan, LyingLogData) {
         test::TraceCapture trace(1);
         f.m.RunLogScan(0);
         EXPECT_TRUE(f.Ready());
-        EXPECT_EQ(f.Times(), c.kept);
+        EXPECT_EQ(f.Field(&CMsgLogEntry::timestamp), c.kept);
         EXPECT_EQ(trace.Count("WARNING!"), c.warning ? 1u : 0u);
-        if (c.warning) {
-            EXPECT_TRUE(trace.Contains(c.warning));
-        }
+        EXPECT_TRUE(!c.warning || trace.Contains(c.warning));
         EXPECT_TRUE(f.m.MsgLogAvailable());
     }
 }
 
-TEST(LogScan, EmptyArgumentEndsTheList) {
-    ScanFixture f(Scenario({Mod(kA, {Ans(kArgsRead, Raw(Unified(0xABCDEF, 77, {"one", "", "three"}, 0x3)))})}));
+TEST(LogScan, EntryFieldsOfBothForms) {
+    // n = 0 and n = 17 take 12 bytes, 0x3F00 with n = 20 takes 88; an empty argument ends the list.
+    Bytes old = Cat({Sel(0x0101, 1, 0, 0), Sel(0x3142, 2, 0, 17, 0, 2), Sel(0x3F00, 3, 0, 20), Sel(0x0101, 4, 0, 3)});
+    ScanFixture f(Scenario({Mod(kA, {Ans(kArgsRead, Raw(Unified(0xABCDEF, 77, {"one", "", "three"}, 0x3)))}),
+                            Mod(kB, {Ans(kLogEntry, Raw(old), 0, 0)})}));
     f.m.RunLogScan(0);
-    auto e = f.Entries();
-    ASSERT_EQ(e.size(), 1u);
+    const auto e = f.Entries();
+    ASSERT_EQ(e.size(), 5u);
     EXPECT_EQ(e[0].stringArgs, (std::map<uint32_t, std::u16string>{{1, u"one"}}));
-    EXPECT_EQ(e[0].errorCode, 0xABCDEFu);
-    EXPECT_EQ(e[0].flags, 3u);
-    EXPECT_EQ(e[0].selRecordId, 0x1000u + 77);
-    EXPECT_EQ(e[0].platformId, 2u);
-    EXPECT_EQ(e[0].entryClass, 3u);
-    EXPECT_EQ(e[0].moduleId, kA);
-    EXPECT_FALSE(e[0].HasRawSel());
-}
-
-TEST(LogScan, OldStyleEntryLengths) {
-    // n = 0 and n = 17 take 12 bytes; 0x3F00 with n = 20 takes 88.
-    Bytes data = Cat({Sel(0x0101, 1, 0, 0), Sel(0x0101, 2, 0, 17), Sel(0x3F00, 3, 0, 20), Sel(0x0101, 4, 0, 3)});
-    ASSERT_EQ(data.size(), 12u + 12 + 88 + 20);
-    ScanFixture f(Scenario({Mod(kA, {Ans(kLogEntry, Raw(data), 0, 0)})}));
-    f.m.RunLogScan(0);
+    EXPECT_EQ(f.Field(&CMsgLogEntry::errorCode), (U{0xABCDEF, 0x0101, 0x3142, 0x3F00, 0x0101}));
+    EXPECT_EQ(f.Field(&CMsgLogEntry::flags), (U{3, 0, 0, 0, 0}));
+    EXPECT_EQ(f.Field(&CMsgLogEntry::entryClass), (U{3, 0, 2, 0, 0}));
+    EXPECT_EQ(f.Field(&CMsgLogEntry::platformId), (U{2, 0, 0, 0, 0}));
+    EXPECT_EQ(f.Field(&CMsgLogEntry::selRecordId), (U{0x1000 + 77, ~0u, ~0u, ~0u, ~0u}));
+    EXPECT_EQ(f.Field(&CMsgLogEntry::oldStyle), (U{0, 1, 1, 1, 1}));
+    EXPECT_EQ(f.Field(&CMsgLogEntry::moduleId), (U{kA, kB, kB, kB, kB}));
     std::vector<size_t> sizes;
-    for (const auto& e : f.Entries()) sizes.push_back(e.rawSel.size());
-    EXPECT_EQ(sizes, (std::vector<size_t>{12, 12, 88, 20}));
-    auto e = Sel(0x0101, 4, 0, 3, 7, 2);
-    EXPECT_EQ(OldStyleEntryAt(e, 0), 20u);
-    CMsgLogEntry out;
-    FillOldStyleEntry(e.data(), e.size(), 5, out);
-    EXPECT_EQ(out.errorCode, 0x0101u);
-    EXPECT_EQ(out.entryClass, 2u);
-    EXPECT_EQ(out.selRecordId, 0xFFFFFFFFu);
-    EXPECT_EQ(ObjectKey(OldStyleKeyOf(e.data())), u"0101000007");
+    for (const auto& entry : e) sizes.push_back(entry.rawSel.size());
+    EXPECT_EQ(sizes, (std::vector<size_t>{0, 12, 12, 88, 20}));
+    EXPECT_EQ(e[4].rawSel, Sel(0x0101, 4, 0, 3));
 }
 
-// ---- CSS and designation lookups ----
-
-TEST(LogScan, LookupTables) {
-    EXPECT_EQ(CssRequestOpcode(0x04), 0x0307u);
-    EXPECT_EQ(CssRequestOpcode(0x1C), 0x2114u);
-    EXPECT_EQ(CssRequestOpcode(0x05), 0u);
-    EXPECT_EQ(DesignationOpcode(0x19, 0x28), 0x0752u);
-    EXPECT_EQ(DesignationOpcode(0x19, 0x77), 0x0702u);   // group alone: its first row
-    EXPECT_EQ(DesignationOpcode(0x36, 0x05), 0xF042u);
-    EXPECT_EQ(DesignationOpcode(0x36, 0x0B), kNoRequestOpcode);
-    EXPECT_EQ(DesignationOpcode(0x3E, 0x00), kNoRequestOpcode);
+TEST(LogScan, RequestOpcodesOfEveryGroup) {
+    const std::pair<uint8_t, uint32_t> css[] = {{0x04, 0x0307}, {0x07, 0x0505}, {0x0C, 0x060C}, {0x15, 0x0529},
+                                                {0x19, 0x0708}, {0x1B, 0x2113}, {0x1C, 0x2114}, {0x05, 0},
+                                                {0x36, 0}};
+    for (const auto& [group, oc] : css) EXPECT_EQ(CssRequestOpcode(group), oc) << int(group);
+    const struct {
+        uint8_t group, low;
+        uint32_t oc;
+    } designation[] = {
+        {0x04, 0x00, 0x0304}, {0x05, 0x00, 0x0404}, {0x10, 0x00, 0x0404}, {0x07, 0x00, 0x0504}, {0x0C, 0x00, 0x0602},
+        {0x15, 0x00, 0x0522}, {0x19, 0x00, 0x0702}, {0x19, 0x04, 0x0742}, {0x19, 0x05, 0x0742}, {0x19, 0x22, 0x0752},
+        {0x19, 0x23, 0x0752}, {0x19, 0x24, 0x0752}, {0x19, 0x28, 0x0752}, {0x19, 0x25, 0x0752}, {0x36, 0x00, 0xF042},
+        {0x36, 0x0A, kNoRequestOpcode}, {0x36, 0x0B, kNoRequestOpcode}, {0x36, 0x0C, kNoRequestOpcode},
+        // Rows for the group alone: its first row.
+        {0x19, 0x77, 0x0702}, {0x36, 0x05, 0xF042}, {0x04, 0x01, 0x0304}, {0x3E, 0x00, kNoRequestOpcode},
+    };
+    for (const auto& d : designation)
+        EXPECT_EQ(DesignationOpcode(d.group, d.low), d.oc) << int(d.group) << "/" << int(d.low);
 }
 
-TEST(LogScan, CssAndDesignationAskedOncePerObjectKeyWhenAnswered) {
-    // Two entries for object 3 of group 0x04, one for object 4; group 0x36/0x0B has no designation.
-    Bytes data = Cat({Sel(0x0400, 1, 3), Sel(0x0400, 2, 3), Sel(0x0400, 3, 4), Sel(0x360B, 4, 3)});
-    ScanFixture f(Scenario({Mod(kA, {Ans(kLogEntry, Raw(data), 0, 0), Ans(0x0307, "1"),
-                                     Ans(0x0304, R"("Fan 3")")})}));
+TEST(LogScan, CssAndDesignationAskedOncePerObjectUnlessTheyFail) {
+    // Group 0x04 asks both; group 0x05 only the designation (which fails here); 0x36/0x0B neither.
+    // The CSS flag is the low byte of the answer.
+    Bytes data = Cat({Sel(0x0400, 1, 1), Sel(0x0400, 2, 1), Sel(0x0400, 3, 2), Sel(0x0400, 4, 3), Sel(0x0400, 5, 4),
+                      Sel(0x0400, 6, 4), Sel(0x0500, 7, 1), Sel(0x0500, 8, 1), Sel(0x360B, 9, 1), Sel(0x0400, 10, 5)});
+    ScanFixture f(Scenario({Mod(kA, {Ans(kLogEntry, Raw(data), 0, 0), Ans(0x0307, "128", 0, 1), Ans(0x0307, "1", 0, 2),
+                                     Ans(0x0307, "256", 0, 3), Ans(0x0307, "1", 15, 4), Ans(0x0307, "", 0, 5), Ans(0x0304, R"("Fan")"),
+                                     Ans(0x0404, R"("Slot")", 1)})}));
     f.m.RunLogScan(0);
-    EXPECT_EQ(f.host.Sent(0x0307), 2u);
-    EXPECT_EQ(f.host.Sent(0x0304), 2u);
-    EXPECT_EQ(f.host.Sent(0xF042), 0u);
-    auto e = f.Entries();
-    ASSERT_EQ(e.size(), 4u);
-    EXPECT_EQ(e[1].flags, 1u);
-    EXPECT_EQ(e[1].stringArgs.at(0), u"Fan 3");
-    EXPECT_EQ(e[3].flags, 0u);
-    EXPECT_TRUE(e[3].stringArgs.empty());
-    EXPECT_EQ(f.m.ScanCaches().CssCount(), 2u);
-}
-
-TEST(LogScan, FailedLookupsAreAskedAgainAndLeaveNoValue) {
-    Bytes data = Cat({Sel(0x0400, 1, 3), Sel(0x0400, 2, 3)});
-    ScanFixture f(Scenario({Mod(kA, {Ans(kLogEntry, Raw(data), 0, 0), Ans(0x0307, "1", 15), Ans(0x0304, "", 1)})}));
-    f.m.RunLogScan(0);
-    EXPECT_EQ(f.host.Sent(0x0307), 2u);
-    EXPECT_EQ(f.host.Sent(0x0304), 2u);
-    for (const auto& e : f.Entries()) {
-        EXPECT_EQ(e.flags, 0u);
-        EXPECT_TRUE(e.stringArgs.empty());
-    }
-    EXPECT_EQ(f.m.ScanCaches().CssCount(), 0u);
-    EXPECT_EQ(f.m.ScanCaches().DesignationCount(), 0u);
+    EXPECT_EQ(f.Field(&CMsgLogEntry::flags), (U{1, 1, 1, 0, 0, 0, 0, 0, 0, 0}));
+    std::vector<std::u16string> designations;
+    for (const auto& e : f.Entries()) designations.push_back(e.stringArgs.count(0) ? e.stringArgs.at(0) : u"-");
+    EXPECT_EQ(designations, (std::vector<std::u16string>{u"Fan", u"Fan", u"Fan", u"Fan", u"Fan", u"Fan", u"-", u"-", u"-", u"Fan"}));
+    std::vector<std::string> lookups;
+    for (const auto& d : f.host.Down()) if (d.find("OC=0x0B") == std::string::npos) lookups.push_back(d);
+    EXPECT_EQ(lookups, (std::vector<std::string>{
+        "CA=0 OC=0x0307 OI=1 ST=22", "CA=0 OC=0x0304 OI=1 ST=22",
+        "CA=0 OC=0x0307 OI=2 ST=22", "CA=0 OC=0x0304 OI=2 ST=22",
+        "CA=0 OC=0x0307 OI=3 ST=22", "CA=0 OC=0x0304 OI=3 ST=22",
+        "CA=0 OC=0x0307 OI=4 ST=22", "CA=0 OC=0x0304 OI=4 ST=22",
+        "CA=0 OC=0x0307 OI=4 ST=22",
+        "CA=0 OC=0x0404 OI=1 ST=22", "CA=0 OC=0x0404 OI=1 ST=22",
+        "CA=0 OC=0x0307 OI=5 ST=22", "CA=0 OC=0x0304 OI=5 ST=22"}));
+    EXPECT_EQ(f.m.ScanCaches().CssCount(), 4u);  // an answer without data is "no"
+    EXPECT_EQ(f.m.ScanCaches().DesignationCount(), 5u);
 }
 
 TEST(LogScan, MappedObjectsArePatchedAndLookedUpThroughTheMap) {
     // A serves objects 0-1 and B objects 2-4 of kind 0x0300; B's entry names its own object 1.
-    ScanFixture f(R"({"modules":[
-        {"id":65537,"name":"BMC-A","objects":{"0x0300":2}},
-        {"id":131073,"name":"BMC-B","objects":{"0x0300":3},"answers":[)" +
-                  Ans(kLogEntry, Raw(Sel(0x0400, 1, 1)), 0, 0) + "]}]}");
+    ScanFixture f(Scenario({Mod(kA, {}, R"(,"name":"BMC-A","objects":{"0x0300":2})"),
+                            Mod(kB, {Ans(kLogEntry, Raw(Sel(0x0400, 1, 1)), 0, 0)},
+                                R"(,"name":"BMC-B","objects":{"0x0300":3})")}));
     f.m.BuildCabinetMapping(0);
     ASSERT_TRUE(f.m.OidMappingNeeded());
     f.m.RunLogScan(0);
@@ -300,99 +293,29 @@ TEST(LogScan, MappedObjectsArePatchedAndLookedUpThroughTheMap) {
     EXPECT_EQ(e[0].stringArgs.at(0), u"BMC-B object 1");
 }
 
-// ---- fills from event replies ----
-
 TEST(LogScan, FillCacheTakesAnsweredCommandsOnly) {
     CTarnelModule m;
     CSipRecord r(kLogEntry, 0, 0, 6, kNoStatus);
     auto& cmds = r.Document()[key::SIP][key::CMD];
     cmds.Clear();
-    auto add = [&](uint32_t mi, uint32_t st, const Bytes& b) {
+    auto add = [&](uint32_t mi, uint32_t st, const Bytes& b, uint32_t ca = 6) {
         SipValue c(rapidjson::kObjectType);
-        r.SetCommandAddress(c, kLogEntry, 0, 0, 6, st);
+        r.SetCommandAddress(c, kLogEntry, 0, 0, ca, st);
         r.SetUIntValue(c, key::MI, mi, false);
         r.SetDataRaw(c, b.data(), b.size());
         cmds.PushBack(c, r.Allocator());
     };
     add(kA, 0xFF, Cat({Sel(0x0101, 10), Sel(0x0101, 30)}));
-    add(kB, 22, Sel(0x0101, 15));  // not answered
+    add(kB, 22, Sel(0x0101, 15), 7);  // not answered; the first command names the cabinet
     add(kC, 0, Sel(0x0101, 20));
     EXPECT_EQ(m.FillCache(r), 1u);
     EXPECT_EQ(m.FillCache(r), 4u);  // numbering goes on
-    EXPECT_EQ(m.MsgLogCache().GetEntryCount(6), 6u);
     CMsgLogEntry e;
-    ASSERT_TRUE(m.MsgLogCache().FindEntryBySequence(6, 2, e));
-    EXPECT_EQ(e.moduleId, kC);
+    EXPECT_TRUE(m.MsgLogCache().FindEntryBySequence(6, 5, e) && e.moduleId == kC && e.timestamp == 20);
+    EXPECT_EQ(m.MsgLogCache().GetEntryCount(6), 6u);
 
-    CSipRecord other(0x0B03, 0, 0, 6, 0xFF);
-    EXPECT_EQ(m.FillCache(other), 0u);
-    CSipRecord none;
-    EXPECT_EQ(m.FillCache(none), 0u);
-}
-
-// ---- task dispatch and the whole scan's trace ----
-
-TEST(LogScan, TaskDispatchTracesEveryTask) {
-    test::TraceCapture trace(2);
-    CTarnelModule m;
-    CSipRecord task(0x0777, 0x0001, 0x0020, 3, kNoStatus);  // no task of this module: traced only
-    task.SetModuleId(0x00020003);
-    const uint8_t data[3] = {1, 2, 3};
-    task.SetDataRaw(task.CurrentCommand(), data, 3);
-    m.OnTaskExecution(task, 0);
-    EXPECT_EQ(trace.Utf8Lines(), (std::vector<std::string>{
-        "\nEM_TARNEL (OnTaskX) : OnTaskExecution: CABID 0003 OC 0x0777-0x0001 OID 0x0020",
-        "\nEM_TARNEL (OnTaskX) : CABID 0003: OC 0x0777-0x0001 OID 0x0020 MID 0x00020003 Stat 0x16 Len 3",
-    }));
-}
-
-TEST(LogScan, GoldenTraceOfOneScan) {
-    ScanFixture f(Scenario({
-        Mod(kA, {Ans(kArgsRead, Raw(Unified(0x00A1B2, 50, {"PSU"}, 1)))}),
-        Mod(kB, {Ans(kLogEntry, Raw(Sel(0x0400, 40, 2)), 0, 0), Ans(kLogEntry, "", 0x13, 1), Ans(0x0307, "0"),
-                 Ans(0x0304, R"("Fan 2")")}),
-    }));
-    test::TraceCapture trace(5);
-    CSipRecord task(kArgsRead, 0, 0, 0, kNoStatus);
-    f.m.OnTaskExecution(task, 0);
-    const std::vector<std::string> expected = {
-        "\nEM_TARNEL (OnTaskX) : OnTaskExecution: CABID 0000 OC 0x0B16-0x0000 OID 0x0000",
-        "\nEM_TARNEL           : RESET event for message log cache cabinet 0",
-        "\nEM_TARNEL           : Request message log using CM_LogMessageArgumentsRead broadcast...",
-        // The replies travel up through the module's own OnReply, one command after the other.
-        "\nEM_TARNEL (REPLY)   : CABID 0000: OC 0x0B16-0x0000 OID 0x0000 MID 0x00010001 Stat 0x00",
-        "\nEM_TARNEL (REPLY)   : CABID 0000: OC 0x0B16-0x0000 OID 0x0000 MID 0x00020001 Stat 0x01",
-        "\nEM_TARNEL           : ... broadcast completed",
-        "\nEM_TARNEL           : MID 0x00010001: CM_LogMessageArgumentsRead supported",
-        "\nEM_TARNEL           : MID 0x00020001: CM_LogMessageArgumentsRead not supported",
-        "\nEM_TARNEL           :  Add message log entry 0x00A1B2 (CSS: yes)",
-        "\nEM_TARNEL           :     1 message log entries in source table",
-        "\nEM_TARNEL           :     1 message log entries were left after table merge",
-        "\nEM_TARNEL           :     1 entries stored to messag log cache",
-        "\nEM_TARNEL           : Request error log messages from all modules:",
-        "\nEM_TARNEL           : MID 0x00020001: Request message log using CM_LogEntry (CMOID_CriticalErrorLog)...",
-        "\nEM_TARNEL (REPLY)   : CABID 0000: OC 0x0B00-0x0000 OID 0x0000 MID 0x00020001 Stat 0x00",
-        "\nEM_TARNEL           : ... MID 0x00020001: Request completed",
-        "\nEM_TARNEL           : MID 0x00020001: CM_LogEntry (CMOID_CriticalErrorLog) - 12 data bytes",
-        "\nEM_TARNEL           : Add message log entry 0x0400 OID 2",
-        "\nEM_TARNEL           :     Request CSS support CAB 0 OC 0x0307 OID 0x0002",
-        "\nEM_TARNEL (REPLY)   : CABID 0000: OC 0x0307-0x0000 OID 0x0002 MID 0x00000000 Stat 0x00",
-        "\nEM_TARNEL           :     CSS: no",
-        "\nEM_TARNEL           :     Request designation string CAB 0 OC 0x0304 OID 0x0002",
-        "\nEM_TARNEL (REPLY)   : CABID 0000: OC 0x0304-0x0000 OID 0x0002 MID 0x00000000 Stat 0x00",
-        "\nEM_TARNEL           :     Designation string: \"Fan 2\"",
-        "\nEM_TARNEL           :     1 message log entries in source table",
-        "\nEM_TARNEL           :     1 message log entries were left after table merge",
-        "\nEM_TARNEL           :     2 entries stored to messag log cache",
-        "\nEM_TARNEL           : Request event log messages from all modules:",
-        "\nEM_TARNEL           : MID 0x00020001: Request message log using CM_LogEntry (CMOID_NonCriticalMessageLog)...",
-        "\nEM_TARNEL (REPLY)   : CABID 0000: OC 0x0B00-0x0000 OID 0x0001 MID 0x00020001 Stat 0x13",
-        "\nEM_TARNEL           : ... MID 0x00020001: Request completed",
-        "\nEM_TARNEL           : MID 0x00020001: CM_LogEntry (CMOID_NonCriticalMessageLog) - not supported",
-        "\nEM_TARNEL           : SET event for message log cache cabinet 0",
-        "\nEM_TARNEL (OnTaskX) : CABID 0000: OC 0x0B16-0x0000 OID 0x0000 MID 0x00000000 Stat 0x16 Len 0",
-    };
-    EXPECT_EQ(trace.Utf8Lines(), expected);
+    CSipRecord other(0x0B03, 0, 0, 6, 0xFF), none;
+    EXPECT_EQ(m.FillCache(other) + m.FillCache(none), 0u);
 }
 
 }  // namespace

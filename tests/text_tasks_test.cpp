@@ -1,143 +1,168 @@
-// Message texts and raw SEL data fetched on the worker thread and handed up with DeliverRecord.
+// Message texts and raw SEL data fetched on the worker thread: what goes down, what is handed up
+// and what the text caches keep.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "host/lib/scenario.h"
-#include "host/lib/substitute_host.h"
 #include "module/tarnel_module.h"
-#include "platform/sync.h"
+#include "tests/log_scan_data.h"
+#include "tests/support/down_host.h"
 #include "tests/support/trace_capture.h"
 
 namespace em {
 namespace {
 
-using host::HostEvent;
-
-host::Scenario Parse(const std::string& modules) {
-    host::Scenario s;
-    std::string error;
-    EXPECT_TRUE(host::ParseScenario(R"({"modules":[)" + modules + "]}", s, error)) << error;
-    return s;
-}
-
-const char* kTexts = R"({"id":1,"answers":[{"oc":"0xE001","oe":"0x0211","da":"Desk 7"},
+const char* kTexts = R"({"id":"0x20001","answers":[{"oc":"0xE001","oe":"0x0211","da":"Desk 7"},
     {"oc":"0x0B21","da":"long text"},{"oc":"0x0B23","da":"summary"},{"oc":"0x0B1A","da":["c0","c1","c2"]},
     {"oc":"0x0B17","da":["Call %HD% now","Reboot","%HD%"]}]})";
+constexpr uint32_t kCode = 0x123456, kGerman = 0x0407;
 
-// A started module; Ask sends a request and, when it was queued, waits for its delivery.
+// A started module; Run hands a task to it as the worker thread does.
 struct Fixture {
-    explicit Fixture(const std::string& modules = kTexts) : host(Parse(modules)) { m.Start(&host, 0x00FE0001); }
+    explicit Fixture(const std::string& modules = kTexts) : host(test::Scenario({modules})) { m.Start(&host, 0x00FE0001); }
     ~Fixture() { m.Stop(); }
-    std::string Ask(uint32_t oc, uint32_t oi, uint32_t da) {
-        const size_t before = Delivered().size();
-        CSipRecord r(oc, 0x0407, oi, 0, kNoStatus);
+    // What the task handed up ("" when nothing); sent holds what it sent down.
+    std::string Run(uint32_t oc, uint32_t oi, uint32_t da, uint32_t mi = 0) {
+        const size_t down = host.Down().size(), up = host.Delivered("").size();
+        CSipRecord r(oc, kGerman, oi, 0, kNoStatus);
+        if (mi) r.SetModuleId(mi);
         r.SetDataUInt(r.CurrentCommand(), da);
+        m.OnTaskExecution(r, 0);
+        const auto all = host.Down(), delivered = host.Delivered("");
+        sent.assign(all.begin() + static_cast<long>(down), all.end());
+        return delivered.size() > up ? delivered.back() : "";
+    }
+    // A request as the host passes it: answered at once from the caches, or queued (ST 22).
+    std::string Ask(uint32_t oc, uint32_t oi, uint32_t code = kCode) {
+        CSipRecord r(oc, kGerman, oi, 0, kNoStatus);
+        r.SetDataUInt(r.CurrentCommand(), code);
         m.OnRequest(&r);
-        queued = r.Value(key::ST) == 22;
-        if (!queued) return host::DescribeRecord(r);
-        for (int i = 0; i < 500 && Delivered().size() == before; ++i) platform::Sleep(10);
-        return Delivered().size() > before ? Delivered().back() : "(not delivered)";
+        return host::DescribeRecord(r);
     }
-    std::vector<std::string> Delivered() const {
-        std::vector<std::string> out;
-        for (const auto& e : host.Events())
-            if (e.kind == HostEvent::Kind::DeliverRecord) out.push_back(e.text);
-        return out;
-    }
-    host::SubstituteHost host;
+    test::DownHost host;
     CTarnelModule m;
-    bool queued = false;
+    std::vector<std::string> sent;
 };
 
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+std::string Head(uint32_t oc, uint32_t oi) {
+    char b[64];
+    std::snprintf(b, sizeof b, "CA=0 OC=0x%04X OE=0x0407", oc);
+    return oi ? b + std::string(" OI=") + std::to_string(oi) : b;
+}
 
-TEST(TextTasks, EachOpcodeThroughATaskThenFromTheCache) {
-    struct Case {
-        uint32_t oc, oi;
-        const char* answer;
+TEST(TextTasks, AskTheLowerModulesOnceAndAnswerLaterFromTheCache) {
+    const struct {
+        uint32_t oc, oi, sent_oc;
+        std::string answer;
     } cases[] = {
-        {0x0B21, 0, R"(ST=0 DA="long text" [C])"},
-        {0x0B23, 0, R"(ST=0 DA="summary" [C])"},
-        {0x0B1A, 0, R"(ST=0 DA=["c0", "c1", "c2"] [C])"},
-        {0x0B17, 0, R"(ST=0 DA=["Call Desk 7 now", "Reboot", "Desk 7"] [C])"},
-        {0x0B24, 1, R"(ST=0 DA="c1" [C])"},
-        {0x0B25, 2, R"(ST=0 DA="Desk 7" [C])"},
+        {0x0B21, 0, 0x0B21, R"(ST=0 DA="long text" [C])"},
+        {0x0B23, 0, 0x0B23, R"(ST=0 DA="summary" [C])"},
+        {0x0B1A, 0, 0x0B1A, R"(ST=0 DA=["c0", "c1", "c2"] [C])"},
+        {0x0B17, 0, 0x0B17, R"(ST=0 DA=["Call Desk 7 now", "Reboot", "Desk 7"] [C])"},
+        {0x0B24, 1, 0x0B1A, R"(ST=0 DA="c1" [C])"},  // paragraphs: the whole list is fetched
+        {0x0B25, 2, 0x0B17, R"(ST=0 DA="Desk 7" [C])"},
     };
-    for (const Case& c : cases) {
-        Fixture f;
-        char tag[16];
-        std::snprintf(tag, sizeof tag, "OC=0x%04X", c.oc);
-        std::string first = f.Ask(c.oc, c.oi, 0x3312);
-        EXPECT_TRUE(f.queued && Has(first, c.answer) && Has(first, tag)) << first;
-        std::string second = f.Ask(c.oc, c.oi, 0x3312);
-        EXPECT_TRUE(!f.queued && Has(second, c.answer)) << second;
-    }
-}
-
-TEST(TextTasks, ParagraphTooHighAndFailuresCached) {
-    test::TraceCapture trace(3);
     Fixture f;
-    EXPECT_TRUE(Has(f.Ask(0x0B24, 3, 0x10), "ST=2"));
-    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           :    -> paragraph number 3 too high (no more message strings)"));
-    EXPECT_TRUE(Has(f.Ask(0x0B24, 3, 0x10), "ST=19"));  // the list is cached; the cache says "not found"
-    EXPECT_FALSE(f.queued);
-
-    Fixture g(R"({"id":1,"answers":[{"oc":"0x0B17","st":25},{"oc":"0x0B21","st":15},
-                                    {"oc":"0x0B1A","da":["Call %HD% now","Reboot"]}]})");
-    EXPECT_TRUE(Has(g.Ask(0x0B17, 0, 5), "ST=25"));
-    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : ## INFO: Message log resolutions are not supported on this system!"));
-    EXPECT_TRUE(Has(g.Ask(0x0B17, 0, 5), "ST=19"));
-    EXPECT_TRUE(Has(g.Ask(0x0B21, 0, 5), "ST=19"));  // timed out below: empty result cached
-    EXPECT_TRUE(Has(g.Ask(0x0B21, 0, 5), "ST=19"));
-    EXPECT_FALSE(g.queued);
-    // Causes carry no help-desk parameter; without a help-desk text resolutions would lose it.
-    EXPECT_TRUE(Has(g.Ask(0x0B1A, 0, 5), R"(DA=["Call %HD% now", "Reboot"])"));
-    Fixture h(R"({"id":1,"answers":[{"oc":"0x0B17","da":["Call %HD% now","Reboot"]}]})");
-    EXPECT_TRUE(Has(h.Ask(0x0B17, 0, 5), R"(ST=0 DA=["", "Reboot"])"));
+    test::TraceCapture trace(3);
+    uint32_t code = kCode;
+    for (const auto& c : cases) {
+        char da[40];
+        ++code;
+        std::snprintf(da, sizeof da, " ST=0 DA=%u (0x%X)", code, code);
+        EXPECT_EQ(f.Run(c.oc, c.oi, code), Head(c.oc, c.oi) + " " + c.answer);
+        EXPECT_EQ(f.sent, std::vector<std::string>{Head(c.sent_oc, 0) + da});
+        const size_t down = f.host.Down().size();
+        EXPECT_EQ(f.Ask(c.oc, c.oi, code), Head(c.oc, c.oi) + " " + c.answer);
+        EXPECT_EQ(f.host.Down().size(), down);
+    }
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : request message text for error code 0x123457 langId 1031..."));
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           :     message [2] = \"c2\""));
+    EXPECT_EQ(trace.Count("     message ["), 12u);  // the paragraphs of four lists
 }
 
-TEST(RawSel, ByPlatformAndForEntriesThatCannotHaveIt) {
-    test::TraceCapture trace(3);
+TEST(TextTasks, FailuresAreCachedAsEmptyResults) {
+    Fixture f(R"({"id":1,"answers":[{"oc":"0x0B17","st":25},{"oc":"0x0B21","st":15},{"oc":"0x0B23","da":""},
+                 {"oc":"0x0B1A","da":["Call %HD% now","Reboot"]}]})");
+    const struct {
+        uint32_t oc, oi;
+        const char *first, *later;  // the task's answer, then the cache's
+    } cases[] = {
+        {0x0B24, 3, "ST=2", "ST=19"},  // paragraph beyond the list
+        {0x0B17, 0, "ST=25", "ST=19"},
+        {0x0B21, 0, "ST=19", "ST=19"},  // timed out below
+        {0x0B23, 0, "ST=19", "ST=19"},
+        {0x0B1A, 0, R"(ST=0 DA=["Call %HD% now", "Reboot"] [C])", nullptr},  // causes keep the parameter
+    };
+    for (const auto& c : cases) {
+        const std::string code = c.later ? " DA=1193046 (0x123456) [C]" : "";
+        EXPECT_EQ(f.Run(c.oc, c.oi, kCode), Head(c.oc, c.oi) + " " + c.first + code);
+        if (c.later) {
+            EXPECT_EQ(f.Ask(c.oc, c.oi), Head(c.oc, c.oi) + " " + c.later + code);
+        }
+    }
+    // Without a help-desk text the resolutions holding the parameter become empty.
+    Fixture g(R"({"id":1,"answers":[{"oc":"0x0B17","da":["Call %HD% now","Reboot"]}]})");
+    EXPECT_EQ(g.Run(0x0B17, 0, 5), Head(0x0B17, 0) + R"( ST=0 DA=["", "Reboot"] [C])");
+}
+
+TEST(RawSel, AskedOfTheEntrysModuleByPlatform) {
     Fixture f(R"({"id":"0x20001","answers":[{"oc":"0xF048","da":{"raw":[1,2,3]}}]},
                  {"id":"0x30001","answers":[{"oc":"0x0B19","da":{"raw":[4,5]}}]},
                  {"id":"0x40001","answers":[{"oc":"0xF048","st":15}]})");
+    // Numbers high enough to show how the trace cuts them: 0x18000 entries come first.
+    constexpr uint32_t kFirst = 0x18001;
+    CCabinetLogCache* cabinet = f.m.MsgLogCache().GetCabinet(0);
     std::vector<std::unique_ptr<CMsgLogEntry>> v;
+    for (uint32_t batch = 0; batch < (kFirst - 1) / 4096; ++batch) {
+        while (v.size() < 4096) v.push_back(std::make_unique<CMsgLogEntry>());
+        f.m.MsgLogCache().StoreEntries(cabinet, v);
+    }
     auto add = [&](uint8_t platform, uint32_t record_id, uint32_t module) {
         v.push_back(std::make_unique<CMsgLogEntry>());
         v.back()->platformId = platform;
         v.back()->selRecordId = record_id;
         v.back()->moduleId = module;
-        v.back()->oldStyle = platform == 0;
     };
-    add(0, CMsgLogEntry::kNoSelRecordId, 0x20001);  // 1: trimmed below
-    add(0, CMsgLogEntry::kNoSelRecordId, 0x20001);  // 2: old style
-    add(2, 0x12345, 0x20001);                       // 3: IPMI
-    add(3, 0x12345, 0x30001);                       // 4: SMBIOS
-    add(1, 0x10, 0x20001);                          // 5: BIOS
-    add(9, 0x10, 0x20001);                          // 6: unknown platform
-    add(2, 0x10, 0x40001);                          // 7: IPMI, the module times out
-    while (v.size() < 2001) add(0, 0, 0);
-    f.m.MsgLogCache().StoreEntries(f.m.MsgLogCache().GetCabinet(0), v);
+    add(2, 0x12345, 0x20001);                       // +0 IPMI
+    add(3, 0x12345, 0x30001);                       // +1 SMBIOS
+    add(2, 0x10, 0x40001);                          // +2 IPMI, the module times out
+    add(0, CMsgLogEntry::kNoSelRecordId, 0x20001);  // +3 old style
+    add(2, 0, 0x20001);                             // +4 no record id
+    add(1, 0x10, 0x20001);                          // +5 BIOS
+    add(9, 0x10, 0x20001);                          // +6 unknown platform
+    ASSERT_EQ(f.m.MsgLogCache().StoreEntries(cabinet, v), kFirst);
 
-    EXPECT_TRUE(Has(f.Ask(0x0B19, 0, 3), "ST=0 DA=RAW[3] 01 02 03"));
-    EXPECT_TRUE(Has(f.Ask(0x0B19, 0, 4), "ST=0 DA=RAW[2] 04 05"));
-    EXPECT_TRUE(Has(f.Ask(0x0B19, 0, 7), "ST=15"));
-    for (uint32_t refused : {1u, 2u, 5u, 6u}) {
-        std::string r = f.Ask(0x0B19, 0, refused);
-        EXPECT_TRUE(f.queued && Has(r, "OC=0x0B19") && Has(r, "ST=19") && !Has(r, "[C]")) << r;
+    constexpr uint32_t kTaskMi = 0x00038005;
+    test::TraceCapture trace(3);
+    EXPECT_EQ(f.Run(0x0B19, 0, kFirst, kTaskMi), Head(0x0B19, 0) + " MI=0x00038005 ST=0 DA=RAW[3] 01 02 03");
+    EXPECT_EQ(f.sent, std::vector<std::string>{"CA=0 OC=0xF048 MI=0x00020001 ST=0 DA=9029 (0x2345)"});
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Request raw data for IPMI SEL record 0x8001 (32769) from MID "
+                               "0x0003-0x8005 "));
+    EXPECT_EQ(f.Run(0x0B19, 0, kFirst + 1, kTaskMi), Head(0x0B19, 0) + " MI=0x00038005 ST=0 DA=RAW[2] 04 05");
+    EXPECT_EQ(f.sent, std::vector<std::string>{"CA=0 OC=0x0B19 MI=0x00030001 ST=0 DA=74565 (0x12345)"});
+    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Request raw data for SMBIOS SEL record 0x18002 (32770) from MID "
+                               "0x0003-0x8005 "));
+    EXPECT_TRUE(trace.Contains(" MID 0x00038005 Stat 0x00 Len 2"));
+    auto failed = [](uint32_t st, uint32_t sequence) {
+        char b[48];
+        std::snprintf(b, sizeof b, " ST=%u DA=%u (0x%X)", st, sequence, sequence);
+        return Head(0x0B19, 0) + b;
+    };
+    EXPECT_EQ(f.Run(0x0B19, 0, kFirst + 2), failed(15, kFirst + 2));
+
+    const std::pair<uint32_t, const char*> refused[] = {
+        {1, "log item with sequence number 1 for cabinet NOT found"},  // trimmed away
+        {kFirst + 3, "## ERROR! Invalid SEL record ID 0xFFFFFFFF!"},
+        {kFirst + 4, "## ERROR! Invalid SEL record ID 0x0!"},
+        {kFirst + 5, "## ERROR! Read SEL raw data not supported for BIOS platform (ID 1)!"},
+        {kFirst + 6, "## ERROR! Invalid platform ID 0x9!"},
+    };
+    for (const auto& [sequence, line] : refused) {
+        EXPECT_EQ(f.Run(0x0B19, 0, sequence), failed(19, sequence)) << line;
+        EXPECT_TRUE(f.sent.empty() && trace.Contains(line)) << line;
     }
-    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : ... log item with sequence number 1 for cabinet NOT found"));
-    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : ## ERROR! Invalid SEL record ID 0xFFFFFFFF!"));
-    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : ## ERROR! Read SEL raw data not supported for BIOS platform (ID 1)!"));
-    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : ## ERROR! Invalid platform ID 0x9!"));
-    size_t to_ipmi = 0;
-    for (const auto& e : f.host.Events())
-        to_ipmi += e.kind == HostEvent::Kind::SendRequest && Has(e.text, "OC=0xF048") && Has(e.text, "MI=0x00020001");
-    EXPECT_EQ(to_ipmi, 1u);  // asked of the module that delivered the entry
 }
 
 }  // namespace
