@@ -125,8 +125,7 @@ TEST(XmlData, References) {
         {u"&#x001F600;", u"\U0001F600"},     // nine characters between & and ;
         {u"&#x0001F600;", u"&#x0001F600;"},  // ten: not a reference
         {u"&nosuch; &#0; &#; &#x; &#12a; &#xg; &#:; & x &lt", u"&nosuch; &#0; &#; &#x; &#12a; &#xg; &#:; & x &lt"},
-        {u"&#x110000;&;", u"&#x110000;&;"},
-        {u"&&lt;", u"&<"},
+        {u"&#x110000;&;&&lt;", u"&#x110000;&;&<"},
     };
     for (const auto& [in, out] : cases) EXPECT_EQ(CXmlDocument::DecodeText(in), out) << U8(in);
 }
@@ -199,12 +198,12 @@ TEST(XmlSyntax, ProblemsAreLoggedAndOdditiesAccepted) {
         {u"<r/><?pi", u"<unterminated_tag_syntax type=\"processing_instruction\" offset=\"4\"/>"},
         {u"<r/><![CDATA[x", u"<unterminated_tag_syntax type=\"cdata_section\" offset=\"4\"/>"},
         {u"<r/><!DOCTYPE [ ", u"<unterminated_tag_syntax type=\"document_type\" offset=\"4\"/>"},
-        {u"<r/><!DOCTYPE [<!-", u"<unterminated_tag_syntax type=\"document_type\" offset=\"4\"/>"},
         {u"<r/><x a='>", u"<unterminated_tag_syntax type=\"start_tag\" offset=\"4\"/>"},
         {u"<r/></r", u"<unterminated_tag_syntax type=\"end_tag\" offset=\"4\"/>"},
         {u"<r/><", u"<unterminated_tag_syntax type=\"tag\" offset=\"4\"/>"},
         {u"<r/><q/>", u"<root_has_sibling offset=\"4\"/>"},
         {u"just text", u"<no_root_element/>"},
+        {u"x", u"<no_root_element/>"},
         {u"<a><b></a>", u"<unended_start_tag tagname=\"b\" offset=\"3\" offset2=\"6\"/>"},
         {u"<a></b></a>", u"<lone_end_tag tagname=\"b\" offset=\"3\"/>"},
         {u"<a></A>", u"<lone_end_tag tagname=\"A\" offset=\"3\"/><unended_start_tag tagname=\"a\" offset=\"0\" offset2=\"7\"/>"},
@@ -218,7 +217,6 @@ TEST(XmlSyntax, ProblemsAreLoggedAndOdditiesAccepted) {
          u""},
         {u"<!DOCTYPE html PUBLIC \"-//x//y>\" 'z'><r/>", u""},
         {u"\n<r>\n</r >\n<!-- after -->\n", u""},
-        {u"<_a:b-c.d/>", u""},
         {u"<\u00e9l\u00e9ment/>", u""},
     };
     for (const auto& [text, log] : cases) {

@@ -79,8 +79,7 @@ TEST(XmlLoadFile, MissingAndEmptyFiles) {
     CXmlDocument doc;
     ASSERT_TRUE(doc.SetDocument(u"<old/>"));
     EXPECT_FALSE(doc.LoadFile(W(testing::TempDir() + "no-such-file.xml")));
-    const std::u16string not_found =
-        em::test::kPosixPlatform ? u"No such file or directory" : em::platform::SystemMessageText(2);
+    const std::u16string not_found = em::test::kPosixPlatform ? u"No such file or directory" : em::platform::SystemMessageText(2);
     EXPECT_EQ(doc.GetResult(), u"<file_error msg=\"" + not_found + u"\" n=\"2\"/>");
     EXPECT_TRUE(doc.GetDoc().empty() && doc.GetIndex().size() == 1 && !doc.FindElement(nullptr));
     EXPECT_FALSE(doc.LoadFile(nullptr));
@@ -103,12 +102,16 @@ TEST(XmlLoadBytes, MarksDeclarationsAndTheUtf8Test) {
          u"<bom/><read encoding=\"UTF-16LE\" length=\"10\"/>"},
         {std::string("\xFE\xFF\0<\0r\0>\0\0\0\xE9\0<\0/\0r\0>", 20), u"\u00e9</r>",
          u"<bom/><nulls_removed count=\"1\"/><endian_swap/><read encoding=\"UTF-16BE\" length=\"8\"/>"},
-        // A UTF-8 mark wins over a declaration.
+        // A UTF-8 mark wins over a declaration; a mark alone is an empty document.
+        {"\xEF\xBB\xBF", u"", u"<bom/><read encoding=\"UTF-8\" length=\"0\"/><converted_to encoding=\"UTF-16\" length=\"0\"/>"},
         {"\xEF\xBB\xBF<?xml encoding=\"windows-1252\"?><r>\xC3\xA9</r>", u"<r>\u00e9</r>",
          u"<bom/><read encoding=\"UTF-8\" length=\"40\"/><converted_to encoding=\"UTF-16\" length=\"39\"/>"},
         // Declared names in any letter case (0x80 is U+0080 in ISO-8859-1); unknown ones: the ANSI code page.
         {"<?xml version=\"1.0\" encoding=\"Iso-8859-1\"?>\n<r>\x80\xE9</r>", u"<r>\u0080\u00e9</r>",
          u"<read encoding=\"Iso-8859-1\" length=\"53\"/><converted_to encoding=\"UTF-16\" length=\"53\"/>"},
+        // A declaration counts when it ends within the first 1024 bytes.
+        {std::string(999, ' ') + "<?xml encoding='latin1'?><r>\x80</r>", u"<r>\u0080</r>"},
+        {std::string(1000, ' ') + "<?xml encoding='latin1'?><r>\x80</r>", u"<r>\u20ac</r>"},
         {"<?xml encoding=\"x-no-such-set\"?><r>\x80</r>", u"<r>\u20ac</r>",
          u"<read encoding=\"x-no-such-set\" length=\"40\"/><converted_to encoding=\"UTF-16\" length=\"40\"/>"},
         {"<?xml encoding='UTF-8'?><a>\xE9Z</a>", u"<a>\uFFFDZ</a>",
@@ -131,7 +134,7 @@ TEST(XmlLoadBytes, MarksDeclarationsAndTheUtf8Test) {
     };
     for (const auto& c : cases) {
         CXmlDocument doc;
-        EXPECT_TRUE(doc.LoadBytes(c.bytes)) << c.bytes << U8(doc.GetResult());
+        EXPECT_EQ(doc.LoadBytes(c.bytes), *c.tail != 0) << c.bytes << U8(doc.GetResult());
         if (c.log) EXPECT_EQ(doc.GetResult(), c.log) << c.bytes;
         const std::u16string text = doc.GetDoc(), tail = c.tail;
         EXPECT_EQ(text.substr(text.size() - std::min(text.size(), tail.size())), tail) << c.bytes;
@@ -141,11 +144,11 @@ TEST(XmlLoadBytes, MarksDeclarationsAndTheUtf8Test) {
 TEST(XmlConvert, Utf32AndUnnamedEncodings) {
     // "UTF-32" in exactly this case is handled before the table; little-endian unless "UTF-32BE".
     const std::pair<const char16_t*, std::string> cases[] = {
-        {u"UTF-32", std::string("\x00\xF6\x01\x00" "A\0\0\0\x00\xD8\0\0", 12)},
+        {u"UTF-32", std::string("\x01\xF6\x01\x00" "A\0\0\0\x00\xD8\0\0", 12)},
         {u"UTF-32BE", std::string("\0\x01\xF6\x00\0\0\0A\0\x11\0\0\0\0", 14)}, {u"", "\x80"}, {u"UTF-8", "\xFF"}};
     std::u16string out[4];
     for (int i = 0; i < 4; ++i) em::xml::ConvertToUtf16(cases[i].first, cases[i].second, out[i]);
-    EXPECT_EQ(out[0] + u"|" + out[1] + u"|" + out[2] + u"|" + out[3], u"\U0001F600A\uFFFD|\U0001F600A\uFFFD\uFFFD|\u20ac|\uFFFD");
+    EXPECT_EQ(out[0] + u"|" + out[1] + u"|" + out[2] + u"|" + out[3], u"\U0001F601A\uFFFD|\U0001F600A\uFFFD\uFFFD|\u20ac|\uFFFD");
 }
 
 TEST(XmlUtf8Test, DetectionMatchesTheRules) {
@@ -173,7 +176,6 @@ TEST(XmlUtf8Test, DetectionMatchesTheRules) {
     em::xml::detail::UsePlainReading(plain);
 }
 
-// Every record of the element index.
 std::vector<std::array<uint32_t, 11>> Index(const CXmlDocument& d) {
     std::vector<std::array<uint32_t, 11>> out;
     for (const auto& r : d.GetIndex())
@@ -229,6 +231,7 @@ std::string Large(size_t at = std::string::npos, const std::string& insert = {},
 TEST(XmlReadingWays, SameDocumentEveryWay) {
     const std::pair<const char*, const char*> texts[] = {
         {"<r>\xC3\xA9</r>", "UTF-8"},
+        {"x", "one byte, UTF-8"},
         {"<r>", "UTF-8, open"},
         {"\xEF\xBB\xBF<r/>", "UTF-8 mark"},
         {"<?xml version=\"1.0\" encoding=\"windows-1252\"?><r>\xE9</r>", "windows-1252"},
