@@ -117,7 +117,7 @@ TEST(XmlData, TextRunsCDataAndIllFormedContent) {
 TEST(XmlData, References) {
     const std::pair<const char16_t*, const char16_t*> cases[] = {
         {u"&lt;&amp;&gt;&quot;&apos;", u"<&>\"'"},
-        {u"&#65;&#x41;&#X41;&#0065;&#x7a;", u"AAAAz"},
+        {u"&#65;&#x41;&#X41;&#0065;&#57;&#x7a;&#x6F;", u"AAAA9zo"},
         {u"&LT;&Amp;", u"<&"},                   // names are lowercased for matching
         {u"&agrave;&Agrave;", u"\u00C0\u00C0"},  // the capital form is stored first
         {u"&euro;&thetasym;&hearts;&zwj;", u"\u20AC\u03D1\u2665\u200D"},
@@ -197,7 +197,6 @@ TEST(XmlSyntax, ProblemsAreLoggedAndOdditiesAccepted) {
                           u"<unended_start_tag tagname=\"r\" offset=\"0\" offset2=\"12\"/>"},
         {u"<r/><?pi", u"<unterminated_tag_syntax type=\"processing_instruction\" offset=\"4\"/>"},
         {u"<r/><![CDATA[x", u"<unterminated_tag_syntax type=\"cdata_section\" offset=\"4\"/>"},
-        {u"<r/><!DOCTYPE [ ", u"<unterminated_tag_syntax type=\"document_type\" offset=\"4\"/>"},
         {u"<r/><x a='>", u"<unterminated_tag_syntax type=\"start_tag\" offset=\"4\"/>"},
         {u"<r/></r", u"<unterminated_tag_syntax type=\"end_tag\" offset=\"4\"/>"},
         {u"<r/><", u"<unterminated_tag_syntax type=\"tag\" offset=\"4\"/>"},
@@ -256,11 +255,11 @@ TEST(XmlSyntax, StrayEndTagsUnderManyOpenElements) {
 
 TEST(XmlResult, LogStopsGrowingAtItsLimitAndStreamingModesRefuse) {
     std::u16string text = u"<r>";
-    for (int i = 0; i < 200; ++i) text += u"</x&>";
+    for (int i = 0; i < 200; ++i) text += u"</x&<\">";
     CXmlDocument doc;
     EXPECT_FALSE(doc.SetDocument(text + u"<y>"));
     const std::u16string& log = doc.GetResult();
-    EXPECT_EQ(log.substr(0, 40), u"<lone_end_tag tagname=\"x&amp;\" offset=\"3");
+    EXPECT_EQ(log.substr(0, 50), u"<lone_end_tag tagname=\"x&amp;&lt;&quot;\" offset=\"3");
     EXPECT_TRUE(log.size() >= 1000 && log.size() < 1050) << "no entry after the limit is reached";
     EXPECT_TRUE(log.find(u"unended") == std::u16string::npos && doc.GetIndex().back().nFlags & CXmlDocument::kElemUnended);
     for (uint32_t mode : {em::xml::kFlagReadFile, em::xml::kFlagWriteFile}) {
