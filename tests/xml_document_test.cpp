@@ -84,15 +84,18 @@ TEST(XmlIndex, LinksAndMarks) {
     EXPECT_TRUE(ix[2].iNext == 4 && ix[4].iPrev == 2 && ix[4].iParent == 1 && ix[3].iParent == 2);
     EXPECT_EQ(ix[3].nLevel, 3u);
     EXPECT_EQ(ix[3].nFlags, CXmlDocument::kElemUnended | CXmlDocument::kElemIllFormed);
-    EXPECT_EQ(ix[3].nLength, 3u) << "c ends where </b> begins";
+    EXPECT_TRUE(ix[3].nLength == 3 && ix[3].nEndTagLen == 0) << "c ends where </b> begins";
     EXPECT_TRUE(ix[2].nLength == 10 && ix[2].nEndTagLen == 4 && ix[2].nStartTagLen == 3 && ix[2].nNameLen == 1);
     EXPECT_TRUE(ix[4].nFlags == CXmlDocument::kElemEmptyTag && ix[4].nLength == 4 && ix[1].nFlags == 0);
     EXPECT_EQ(doc.GetResult(), u"<unended_start_tag tagname=\"c\" offset=\"6\" offset2=\"9\"/>");
-    // Every parse gives the index a generation of its own, never one seen before.
+    // Every parse gives the index a generation of its own, never one seen before. A problem
+    // inside an element marks that element ill-formed.
     const uint64_t first = doc.LoadGeneration();
     CXmlDocument other;
-    doc.SetDocument(u"<a/>");
+    doc.SetDocument(u"<a><b></x></b><c><!x></c><e/></a>");
     EXPECT_TRUE(doc.LoadGeneration() != first && doc.LoadGeneration() != other.LoadGeneration());
+    EXPECT_TRUE(ix[1].nFlags == 0 && ix[2].nFlags == CXmlDocument::kElemIllFormed &&
+                ix[3].nFlags == CXmlDocument::kElemIllFormed && ix[4].nFlags == CXmlDocument::kElemEmptyTag);
 }
 
 TEST(XmlData, TextRunsCDataAndIllFormedContent) {
@@ -223,10 +226,8 @@ TEST(XmlSyntax, ProblemsAreLoggedAndOdditiesAccepted) {
         EXPECT_EQ(doc.SetDocument(text), *log == 0) << U8(text);
         EXPECT_EQ(doc.GetResult(), log) << U8(text);
     }
-    CXmlDocument empty;
-    EXPECT_FALSE(empty.SetDocument(nullptr));
-    EXPECT_EQ(empty.GetResult(), u"") << "an empty text gets no entries";
-    EXPECT_FALSE(empty.FindElement(nullptr));
+    CXmlDocument empty;  // an empty text gets no entries
+    EXPECT_TRUE(!empty.SetDocument(nullptr) && empty.GetResult().empty() && !empty.FindElement(nullptr));
 }
 
 // A corrupt file of many unclosed elements followed by as many stray end tags: every end tag is

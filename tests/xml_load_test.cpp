@@ -49,11 +49,7 @@ std::u16string Walk(CXmlDocument& doc, bool top = true) {
 }
 
 TEST(XmlLoadFile, EncodedSampleFiles) {
-    struct {
-        const char* file;
-        uint32_t flags;
-        const char16_t *lang, *text, *log;
-    } const cases[] = {
+    struct { const char* file; uint32_t flags; const char16_t *lang, *text, *log; } const cases[] = {
         {"utf16le.xml", em::xml::kFlagUtf16LeFile, u"de", u"L\u00fcfter %1 ausgefallen \U0001F525",
          u"<bom/><read encoding=\"UTF-16LE\" length=\"290\"/>"},
         {"utf16be.xml", em::xml::kFlagUtf16BeFile, u"ru", u"\u0412\u0435\u043d\u0442\u0438\u043b\u044f\u0442\u043e\u0440 %1",
