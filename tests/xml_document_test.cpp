@@ -60,7 +60,8 @@ TEST(XmlNavigation, MessageFileLookupVisitsSiblingsInOrder) {
     EXPECT_EQ(doc.GetData(), u"two b");
     ASSERT_TRUE(doc.OutOfElement() && doc.IntoElement());
     EXPECT_EQ(doc.GetData(), u"two b") << "out and in again: the remembered child is current";
-    EXPECT_FALSE(doc.FindElement(nullptr) || (doc.IntoElement() && doc.FindElement(nullptr)));
+    EXPECT_FALSE(doc.FindElement(nullptr));
+    EXPECT_TRUE(doc.IntoElement() && doc.GetTagName().empty() && !doc.FindElement(nullptr)) << "LongMsg holds none";
     for (int i = 0; i < 5; ++i) EXPECT_TRUE(doc.OutOfElement());
     EXPECT_EQ(doc.GetTagName(), u"EventMsg");
     EXPECT_FALSE(doc.OutOfElement()) << "document level";
@@ -178,6 +179,7 @@ TEST(XmlNodes, EveryKindAtItsLevel) {
     EXPECT_EQ(doc.GetAttribute(u"encoding") + doc.GetAttribute(u"version"), u"ISO-8859-11.0");
     EXPECT_EQ(next(kNodeDocType | kNodeComment), "64DOCTYPE r");
     EXPECT_EQ(next(kNodeComment), "32 c1 ");
+    EXPECT_EQ(next(kNodeText), "0 c1 ") << "the text inside r is not at this level";
     ASSERT_TRUE(doc.FindElement(u"r") && doc.IntoElement()) << "goes on after a node that is not an element";
     EXPECT_EQ(next(kNodeText), "2x");
     EXPECT_EQ(next(kNodeProcessingInstruction | kNodeCData), "16stylestyle href=\"a.css\"");
@@ -186,7 +188,8 @@ TEST(XmlNodes, EveryKindAtItsLevel) {
     EXPECT_FALSE(doc.FindElement(nullptr));
     EXPECT_EQ(next(0xFF), "8<c>");
     EXPECT_EQ(next(0xFF), "0<c>") << "the position stays";
-    EXPECT_TRUE(doc.OutOfElement() && doc.GetTagName() == u"r" && doc.FindNode(kNodeElement) == 0);
+    EXPECT_TRUE(doc.OutOfElement() && doc.GetTagName() == u"r" && doc.IntoElement() && doc.GetTagName().empty());
+    EXPECT_TRUE(doc.OutOfElement() && doc.FindNode(kNodeElement) == 0);
 }
 
 TEST(XmlSyntax, ProblemsAreLoggedAndOdditiesAccepted) {
