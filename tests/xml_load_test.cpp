@@ -79,7 +79,7 @@ TEST(XmlLoadFile, MissingAndEmptyFiles) {
     EXPECT_EQ(doc.GetResult(), u"<file_error msg=\"" + not_found + u"\" n=\"2\"/>");
     EXPECT_TRUE(doc.GetDoc().empty() && doc.GetIndex().size() == 1 && !doc.FindElement(nullptr));
 
-    const std::string path = testing::TempDir() + "xml_load_empty.xml";
+    const std::string path = testing::TempDir() + "xml_load_empty_" + std::to_string(std::random_device{}()) + ".xml";
     std::ofstream(path, std::ios::binary).close();
     EXPECT_FALSE(doc.LoadFile(W(path)));
     EXPECT_EQ(doc.GetResult(),
@@ -188,7 +188,8 @@ std::vector<std::array<uint32_t, 11>> Index(const CXmlDocument& d) {
 // document, index, log and texts each time. Text kept as UTF-8 reads as its UTF-16 conversion.
 void SameEveryWay(const std::string& bytes, const std::string& what) {
     SCOPED_TRACE(what);
-    const std::string path = testing::TempDir() + "xml_reading_ways.xml";
+    // A name of its own: test programs of other builds may run this test at the same time.
+    const std::string path = testing::TempDir() + "xml_reading_ways_" + std::to_string(std::random_device{}()) + ".xml";
     std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     for (uint32_t flags : {0u, em::xml::kFlagIgnoreCase | em::xml::kFlagCollapseWhiteSpace}) {
         CXmlDocument usual(flags), plain(flags), memory(flags), wide(flags);
