@@ -127,7 +127,7 @@ TEST(XmlLoadBytes, MarksDeclarationsAndTheUtf8Test) {
         // A meta charset counts only inside <html>, and only before </head>.
         {"<r><meta http-equiv='Content-Type' content='text/html; charset=windows-1251'/>\xC0</r>", u"/>\u00c0</r>"},
         {"<html><head></head><meta http-equiv='Content-Type' content='charset=koi8-r'/>\xC1</html>", u"/>\u00c1</html>"},
-        {"<HTML><Meta HTTP-EQUIV=\"content-type\" CONTENT=\"text/html;charset = 'koi8-r'\"/>\xC1</HTML>", u"/>\u0430</HTML>"},
+        {"<HTML><Meta HTTP-EQUIV=\"content-type\" CONTENT=\"charsets text/html;charset = 'koi8-r'\"/>\xC1</HTML>", u"/>\u0430</HTML>"},
         {"<html><meta http-equiv=Content-Type content=charset=koi8-r/>\xC1</html>", u"/>\u0430</html>"},
         {"<html><title></title><meta http-equiv=Content-Type content=charset=koi8-r></meta>\xC1</html>", u">\u0430</html>"},
     };
