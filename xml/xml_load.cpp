@@ -474,8 +474,9 @@ bool CXmlDocument::LoadFile(std::u16string_view path) {
         m_strResult.clear();
         return ReadBytes(std::move(bytes));
     }
-    // The entries the general path writes for such a file.
-    AddResult(u"read", u"encoding", u"UTF-8", u"length", bytes.size(), true);
+    // The entries the general path writes for such a file: the encoding as declared, or as found.
+    AddResult(u"read", u"encoding", encoding.empty() ? std::u16string_view(u"UTF-8") : encoding, u"length",
+              bytes.size(), true);
     if (encoding.empty()) AddResult(u"utf8_detection");
     AddResult(u"converted_to", u"encoding", u"UTF-16", u"length", utf8.Units(), true);
     m_strDoc8 = std::move(bytes);
