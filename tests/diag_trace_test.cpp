@@ -86,71 +86,54 @@ TEST(TraceConfig, ActiveOnlyWhenSomethingIsSwitchedOn) {
     }
 }
 
-TEST(TraceCompose, PrefixFieldsAndLeadingLineBreaks) {
+// The lines a facility configured by the registry text composes for the traces body runs.
+template <class Body>
+std::vector<std::u16string> Composed(const std::string& registry, uint32_t level, Body body) {
     test::TempDir dir;
-    test::ScopedRegistry reg(dir, kHeader);
+    test::ScopedRegistry reg(dir, registry);
     Captured cap;
-    {
-        CDebug d;
-        d.SetCapture(&Captured::Sink, &cap, 2);
+    CDebug d;
+    d.SetCapture(&Captured::Sink, &cap, level);
+    body(d);
+    d.SetCapture(nullptr, nullptr, 0);
+    return cap.lines;
+}
+
+TEST(TraceCompose, PrefixFieldsAfterTheLeadingLineBreaks) {
+    auto lines = Composed(kHeader, 2, [](CDebug& d) {
         EXPECT_TRUE(d.IsActive());
         diag::Trace(d, 0, u"\nCTaskSerializer     : level %d", 0);  // level 0 counts as 1
         diag::Trace(d, 2, u"\n\nEM_TARNEL           : %s=%04X", u"v", 0xBEEFu);
         diag::Trace(d, 3, u"\nnot written");
-        d.SetCapture(nullptr, nullptr, 0);
-    }
-    ASSERT_EQ(cap.lines.size(), 2u);
-    EXPECT_EQ(cap.lines[0], u"\nCTaskSerializer     : level 0");
-    EXPECT_EQ(cap.lines[1], u"\n\nEM_TARNEL           : v=BEEF");
-
-    // The application name: the name, a colon and five blanks, after both line breaks.
-    reg.Write(AppKey("\"AppNameOn\"=dword:1\n"));
-    cap.lines.clear();
-    {
-        CDebug d;
-        d.SetCapture(&Captured::Sink, &cap, 5);
-        diag::Trace(d, 1, u"\n\nhello");
-        d.SetCapture(nullptr, nullptr, 0);
-    }
-    ASSERT_EQ(cap.lines.size(), 1u);
-    EXPECT_EQ(cap.lines[0], u"\n\nEM_TARNEL:     hello");
-
+    });
+    EXPECT_EQ(lines, (std::vector<std::u16string>{u"\nCTaskSerializer     : level 0", u"\n\nEM_TARNEL           : v=BEEF"}));
+    // The application name: the name, a colon and five blanks.
+    lines = Composed(AppKey("\"AppNameOn\"=dword:1\n"), 5, [](CDebug& d) { diag::Trace(d, 1, u"\n\nhello"); });
+    EXPECT_EQ(lines, std::vector<std::u16string>{u"\n\nEM_TARNEL:     hello"});
     // Every field, in order.
-    reg.Write(AppKey("\"TimeStampOn\"=dword:1\n\"DateStampOn\"=dword:1\n\"ThreadIdOn\"=dword:1\n\"CpuIdOn\"=dword:1\n"
-                     "\"AppNameOn\"=dword:1\n\"MemUsageOn\"=dword:1\n\"HandleCountOn\"=dword:1\n"));
-    cap.lines.clear();
-    {
-        CDebug d;
-        d.SetCapture(&Captured::Sink, &cap, 5);
-        diag::Trace(d, 1, u"\nx");
-        d.SetCapture(nullptr, nullptr, 0);
-    }
-    ASSERT_EQ(cap.lines.size(), 1u);
+    lines = Composed(AppKey("\"TimeStampOn\"=dword:1\n\"DateStampOn\"=dword:1\n\"ThreadIdOn\"=dword:1\n\"CpuIdOn\"=dword:1\n"
+                            "\"AppNameOn\"=dword:1\n\"MemUsageOn\"=dword:1\n\"HandleCountOn\"=dword:1\n"),
+                     5, [](CDebug& d) { diag::Trace(d, 1, u"\nx"); });
+    ASSERT_EQ(lines.size(), 1u);
     const std::regex full(
         "\n\\[\\d{4}-\\d{2}-\\d{2}\\] \\[\\d{2}:\\d{2}:\\d{2}\\.\\d{3}\\] \\(\\d{6,}\\) #\\d{2,} "
         "\\{PB \\d{5,}kB, MU \\d{5,}kB\\} \\{\\d{3,} H\\} EM_TARNEL:     x");
-    EXPECT_TRUE(std::regex_match(U8(cap.lines[0]), full)) << U8(cap.lines[0]);
+    EXPECT_TRUE(std::regex_match(U8(lines[0]), full)) << U8(lines[0]);
 }
 
 TEST(TraceCompose, OverlongPrefixAndMessage) {
-    test::TempDir dir;
-    test::ScopedRegistry reg(dir, kHeader);
-    Captured cap;
-    CDebug d;
-    d.SetCapture(&Captured::Sink, &cap, 5);
-    // 3172 leading line breaks make the text before the message too long.
-    std::u16string breaks(3172, u'\n');
-    diag::Trace(d, 1, breaks + u"msg");
-    std::u16string almost(3171, u'\n');
-    diag::Trace(d, 1, almost + u"msg");
-    // The whole line holds at most 4195 characters.
-    std::u16string big(5000, u'a');
-    diag::Trace(d, 1, u"\n%s", big);
-    d.SetCapture(nullptr, nullptr, 0);
-    ASSERT_EQ(cap.lines.size(), 3u);
-    EXPECT_EQ(cap.lines[0], u"################# CDebug::Trace() - BUFFER TOO SMALL - FIXME! #################msg");
-    EXPECT_EQ(cap.lines[1], almost + u"msg");
-    EXPECT_EQ(cap.lines[2].size(), 4195u);
+    // 3172 leading line breaks make the text before the message too long; the whole line holds at
+    // most 4195 characters.
+    const std::u16string almost(3171, u'\n');
+    const auto lines = Composed(kHeader, 5, [&](CDebug& d) {
+        diag::Trace(d, 1, almost + u"\nmsg");
+        diag::Trace(d, 1, almost + u"msg");
+        diag::Trace(d, 1, u"\n%s", std::u16string(5000, u'a'));
+    });
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], u"################# CDebug::Trace() - BUFFER TOO SMALL - FIXME! #################msg");
+    EXPECT_EQ(lines[1], almost + u"msg");
+    EXPECT_EQ(lines[2].size(), 4195u);
 }
 
 TEST(TraceCompose, ExceptionTextAndLastError) {

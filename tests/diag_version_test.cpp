@@ -29,30 +29,22 @@ struct Node {
     std::vector<Node> children;
 };
 
-void Put16(std::vector<uint8_t>& b, uint32_t v) {
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
+void Put(std::vector<uint8_t>& b, uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) b.push_back(i < 8 ? static_cast<uint8_t>(v >> (8 * i)) : 0);
 }
-void Put32(std::vector<uint8_t>& b, uint32_t v) {
-    Put16(b, v & 0xFFFF);
-    Put16(b, v >> 16);
-}
-void Align(std::vector<uint8_t>& b) {
-    while (b.size() % 4) b.push_back(0);
-}
+void Align(std::vector<uint8_t>& b) { b.resize((b.size() + 3) & ~size_t{3}); }
 
 std::vector<uint8_t> Build(const Node& n) {
     std::vector<uint8_t> b;
-    Put16(b, 0);
-    Put16(b, n.value_len);
-    Put16(b, n.type);
-    for (char16_t c : n.key) Put16(b, c);
-    Put16(b, 0);
+    Put(b, 0, 2);
+    Put(b, n.value_len, 2);
+    Put(b, n.type, 2);
+    for (char16_t c : n.key + u'\0') Put(b, c, 2);
     Align(b);
     b.insert(b.end(), n.value.begin(), n.value.end());
     for (const Node& c : n.children) {
         Align(b);
-        auto child = Build(c);
+        const auto child = Build(c);
         b.insert(b.end(), child.begin(), child.end());
     }
     b[0] = static_cast<uint8_t>(b.size());
@@ -62,20 +54,18 @@ std::vector<uint8_t> Build(const Node& n) {
 
 Node Str(std::u16string key, std::u16string text) {
     Node n{std::move(key), 1, {}, static_cast<uint16_t>(text.size() + 1), {}};
-    for (char16_t c : text) Put16(n.value, c);
-    Put16(n.value, 0);
+    for (char16_t c : text + u'\0') Put(n.value, c, 2);
     return n;
 }
 
 std::vector<uint8_t> CraftedResource() {
     Node root{u"VS_VERSION_INFO", 0, {}, 52, {}};
     for (uint32_t v : {0xFEEF04BDu, 0x10000u, (6u << 16) | 1u, (2u << 16) | 3u, 0x10000u, 0u, 0x3Fu, 0u, 4u, 2u, 0u, 0u, 0u})
-        Put32(root.value, v);
+        Put(root.value, v, 4);
     Node us{u"040904E4", 1, {}, 0, {Str(u"CompanyName", u"Acme\tWorks\x01"), Str(u"ProductVersion", u"6.1")}};
     Node de{u"040704B0", 1, {}, 0, {Str(u"CompanyName", u"Acme DE")}};
     Node translation{u"Translation", 0, {}, 8, {}};
-    Put32(translation.value, 0x04E40409);
-    Put32(translation.value, 0x04B00407);
+    Put(translation.value, 0x04B0040704E40409, 8);
     root.children = {Node{u"StringFileInfo", 1, {}, 0, {us, de}}, Node{u"VarFileInfo", 1, {}, 0, {translation}}};
     return Build(root);
 }
@@ -83,9 +73,8 @@ std::vector<uint8_t> CraftedResource() {
 // A minimal 64-bit little-endian ELF file holding the given bytes in the version section.
 std::string CraftedElf(const std::vector<uint8_t>& resource) {
     const std::string names = std::string("\0.shstrtab\0.em_version\0", 23);
-    std::vector<uint8_t> f(64, 0);
-    const uint8_t ident[] = {0x7F, 'E', 'L', 'F', 2, 1, 1};
-    std::copy(std::begin(ident), std::end(ident), f.begin());
+    std::vector<uint8_t> f = {0x7F, 'E', 'L', 'F', 2, 1, 1};
+    f.resize(64);
     const size_t names_off = f.size();
     f.insert(f.end(), names.begin(), names.end());
     Align(f);
@@ -94,12 +83,11 @@ std::string CraftedElf(const std::vector<uint8_t>& resource) {
     Align(f);
     const size_t shoff = f.size();
     auto section = [&](uint32_t name, uint64_t off, uint64_t size) {
-        std::vector<uint8_t> sh(64, 0);
-        for (int i = 0; i < 4; ++i) sh[i] = static_cast<uint8_t>(name >> (8 * i));
-        sh[4] = 1;
-        for (int i = 0; i < 8; ++i) sh[24 + i] = static_cast<uint8_t>(off >> (8 * i));
-        for (int i = 0; i < 8; ++i) sh[32 + i] = static_cast<uint8_t>(size >> (8 * i));
-        f.insert(f.end(), sh.begin(), sh.end());
+        Put(f, name, 4);
+        Put(f, 1, 20);  // type 1, no flags, no address
+        Put(f, off, 8);
+        Put(f, size, 8);
+        Put(f, 0, 24);
     };
     section(0, 0, 0);
     section(1, names_off, names.size());

@@ -1,6 +1,6 @@
 // The byte inputs each code page is converted over, and the text form of the expected results.
-// Shared by the conversion test and by the program that records the Windows conversion's results
-// (tests/tools/cp_expect_gen.cpp), so both build the very same inputs in the same order.
+// Shared with the program that records the Windows conversion's results
+// (scripts/codepage/cp_expect_gen.cpp), so both build the very same inputs in the same order.
 #pragma once
 
 #include <cstdint>
@@ -93,30 +93,7 @@ inline std::string Hex(const std::u16string& s) {
     return h;
 }
 
-inline bool NextOf(const std::u16string& prev, const std::u16string& cur) {
-    return !prev.empty() && prev.size() == cur.size() && prev.compare(0, prev.size() - 1, cur, 0, cur.size() - 1) == 0 &&
-           static_cast<char16_t>(prev.back() + 1) == cur.back();
-}
-
-inline std::string Encode(const std::vector<std::u16string>& results) {
-    std::string text;
-    for (size_t i = 0; i < results.size();) {
-        text += Hex(results[i]);
-        text += '\n';
-        size_t j = i + 1;
-        while (j < results.size() && results[j] == results[i]) ++j;
-        if (j - i > 1) {
-            text += "=" + std::to_string(j - i - 1) + "\n";
-        } else {
-            while (j < results.size() && NextOf(results[j - 1], results[j])) ++j;
-            if (j - i > 1) text += "+" + std::to_string(j - i - 1) + "\n";
-        }
-        i = j;
-    }
-    return text;
-}
-
-// Reads the lines of Encode back; false on a malformed line.
+// Reads a result table back; false on a malformed line.
 inline bool Decode(const std::string& text, std::vector<std::u16string>& results) {
     results.clear();
     size_t pos = 0;
