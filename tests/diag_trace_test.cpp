@@ -45,44 +45,39 @@ struct FakeClock {
 
 }  // namespace
 
-TEST(TraceConfig, ActiveOnlyWhenSomethingIsSwitchedOn) {
-    test::TempDir dir;
-    {
-        test::ScopedRegistry reg(dir, kHeader);
-        CDebug d;
-        EXPECT_FALSE(d.IsActive());
-        EXPECT_STREQ(reinterpret_cast<const char*>(d.AppName()), reinterpret_cast<const char*>(u"EM_TARNEL"));
-    }
-    {
+TEST(TraceConfig, SettingsReadAndActiveOnlyWhenSomethingIsSwitchedOn) {
+    struct Case {
+        std::string registry;
+        bool active;
+        uint32_t dynamic, file_level, limit_mb, console, debugger;
+        std::string path;
+    };
+    const std::string home = std::getenv("HOME");
+    const Case cases[] = {
+        {kHeader, false, 0, 0, 0, 0, 0, ""},  // no application key: no file set
         // DynamicUpdate alone keeps the facility active although every level is 0.
-        test::ScopedRegistry reg(dir, kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug]\n\"DynamicUpdate\"=dword:5\n");
-        CDebug d;
-        EXPECT_TRUE(d.IsActive());
-        EXPECT_EQ(d.DynamicUpdate(), 5u);
-    }
-    {
+        {kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug]\n\"DynamicUpdate\"=dword:5\n", true, 5, 0, 0, 0, 0, ""},
         // A REG_SZ TraceFile is ignored: no file sink, nothing active.
-        test::ScopedRegistry reg(dir, AppKey("\"FileDebugLevel\"=dword:3\n\"TraceFile\"=\"" + dir.File("t.log") + "\"\n"));
+        {AppKey("\"FileDebugLevel\"=dword:3\n\"TraceFile\"=\"/tmp/t.log\"\n"), false, 0, 3, 10, 0, 0, ""},
+        // REG_EXPAND_SZ (also written str(2)) is expanded.
+        {AppKey("\"FileDebugLevel\"=dword:3\n\"TraceFile\"=str(2):\"%HOME%/x.log\"\n\"TraceFileLimit\"=dword:2\n"), true, 0, 3,
+         2, 0, 0, home + "/x.log"},
+        // A value longer than 4 bytes leaves the default; a shorter one is read into a zero.
+        {AppKey("\"ConDebugLevel\"=hex:01,02,03,04,05\n\"WinDebugLevel\"=hex:02\n\"FileDebugLevel\"=hex:00\n"), true, 0, 0, 10,
+         0, 2, ""},
+    };
+    test::TempDir dir;
+    for (const Case& c : cases) {
+        test::ScopedRegistry reg(dir, c.registry);
         CDebug d;
-        EXPECT_FALSE(d.IsActive());
-        EXPECT_TRUE(d.FileSink().Path().empty());
-    }
-    {
-        // REG_EXPAND_SZ (Wine's str(2) form) is expanded.
-        test::ScopedRegistry reg(dir, AppKey("\"FileDebugLevel\"=dword:3\n\"TraceFile\"=str(2):\"%HOME%/x.log\"\n"
-                                             "\"TraceFileLimit\"=dword:2\n"));
-        CDebug d;
-        EXPECT_TRUE(d.IsActive());
-        EXPECT_EQ(U8(d.FileSink().Path()), std::string(std::getenv("HOME")) + "/x.log");
-        EXPECT_EQ(d.FileSink().LimitBytes(), 2u << 20);
-    }
-    {
-        // A value of another size than 4 bytes leaves the default; a shorter one is read as is.
-        test::ScopedRegistry reg(dir, AppKey("\"ConDebugLevel\"=hex:01,02,03,04,05\n\"WinDebugLevel\"=hex:02\n"));
-        CDebug d;
-        EXPECT_EQ(d.ConsoleLevel(), 0u);
-        EXPECT_EQ(d.DebuggerLevel(), 2u);
-        EXPECT_TRUE(d.IsActive());
+        EXPECT_EQ(d.IsActive(), c.active) << c.registry;
+        EXPECT_EQ(d.DynamicUpdate(), c.dynamic) << c.registry;
+        EXPECT_EQ(d.FileLevel(), c.file_level) << c.registry;
+        EXPECT_EQ(d.FileSink().LimitBytes(), c.limit_mb << 20) << c.registry;
+        EXPECT_EQ(d.ConsoleLevel(), c.console) << c.registry;
+        EXPECT_EQ(d.DebuggerLevel(), c.debugger) << c.registry;
+        EXPECT_EQ(U8(d.FileSink().Path()), c.path) << c.registry;
+        EXPECT_EQ(U8(d.AppName()), "EM_TARNEL");
     }
 }
 
@@ -107,18 +102,21 @@ TEST(TraceCompose, PrefixFieldsAfterTheLeadingLineBreaks) {
         diag::Trace(d, 3, u"\nnot written");
     });
     EXPECT_EQ(lines, (std::vector<std::u16string>{u"\nCTaskSerializer     : level 0", u"\n\nEM_TARNEL           : v=BEEF"}));
-    // The application name: the name, a colon and five blanks.
-    lines = Composed(AppKey("\"AppNameOn\"=dword:1\n"), 5, [](CDebug& d) { diag::Trace(d, 1, u"\n\nhello"); });
-    EXPECT_EQ(lines, std::vector<std::u16string>{u"\n\nEM_TARNEL:     hello"});
-    // Every field, in order.
-    lines = Composed(AppKey("\"TimeStampOn\"=dword:1\n\"DateStampOn\"=dword:1\n\"ThreadIdOn\"=dword:1\n\"CpuIdOn\"=dword:1\n"
-                            "\"AppNameOn\"=dword:1\n\"MemUsageOn\"=dword:1\n\"HandleCountOn\"=dword:1\n"),
-                     5, [](CDebug& d) { diag::Trace(d, 1, u"\nx"); });
-    ASSERT_EQ(lines.size(), 1u);
-    const std::regex full(
-        "\n\\[\\d{4}-\\d{2}-\\d{2}\\] \\[\\d{2}:\\d{2}:\\d{2}\\.\\d{3}\\] \\(\\d{6,}\\) #\\d{2,} "
-        "\\{PB \\d{5,}kB, MU \\d{5,}kB\\} \\{\\d{3,} H\\} EM_TARNEL:     x");
-    EXPECT_TRUE(std::regex_match(U8(lines[0]), full)) << U8(lines[0]);
+    // Each field alone and all of them in order; the application name is followed by a colon and
+    // five blanks.
+    const std::pair<std::string, std::string> fields[] = {
+        {"\"AppNameOn\"=dword:1\n", "EM_TARNEL:     "},
+        {"\"DateStampOn\"=dword:1\n", "\\[\\d{4}-\\d{2}-\\d{2}\\] "},
+        {"\"TimeStampOn\"=dword:1\n", "\\[\\d{2}:\\d{2}:\\d{2}\\.\\d{3}\\] "},
+        {"\"TimeStampOn\"=dword:1\n\"DateStampOn\"=dword:1\n\"ThreadIdOn\"=dword:1\n\"CpuIdOn\"=dword:1\n\"AppNameOn\"=dword:1\n"
+         "\"MemUsageOn\"=dword:1\n\"HandleCountOn\"=dword:1\n",
+         "\\[\\d{4}-\\d{2}-\\d{2}\\] \\[\\d{2}:\\d{2}:\\d{2}\\.\\d{3}\\] \\(\\d{6,}\\) #\\d{2,} "
+         "\\{PB \\d{5,}kB, MU \\d{5,}kB\\} \\{\\d{3,} H\\} EM_TARNEL:     "}};
+    for (const auto& [values, prefix] : fields) {
+        lines = Composed(AppKey(values), 5, [](CDebug& d) { diag::Trace(d, 1, u"\n\nx"); });
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_TRUE(std::regex_match(U8(lines[0]), std::regex("\n\n" + prefix + "x"))) << U8(lines[0]);
+    }
 }
 
 TEST(TraceCompose, OverlongPrefixAndMessage) {
@@ -240,4 +238,13 @@ TEST(TraceConfig, BannerOfInit) {
     EXPECT_TRUE(std::regex_match(testing::internal::GetCapturedStderr(),
                                  std::regex("\n----- Application \\[EM_TARNEL\\] started at \\d\\d:\\d\\d:\\d\\d "
                                             "\\d\\d/\\d\\d/\\d{4} -----\n")));
+    // Without a name everything is cleared and nothing is read: no banner.
+    reg.Write(kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug]\n\"DynamicUpdate\"=dword:5\n");
+    d.ReadSettings();
+    ASSERT_EQ(d.DynamicUpdate(), 5u);
+    testing::internal::CaptureStderr();
+    d.Init(nullptr, true);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_FALSE(d.IsActive());
+    EXPECT_EQ(d.DynamicUpdate(), 0u);
 }

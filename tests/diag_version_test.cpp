@@ -232,7 +232,9 @@ TEST(Banner, LinesOfTheLoadHook) {
     EXPECT_EQ(errors, 2u);
     ASSERT_EQ(lines.size(), 8u);  // company, module path and the empty line are level 2
     EXPECT_EQ(lines[0], "\n\n *** Kindrel module EM_TARNEL loaded ***\n");
-    EXPECT_EQ(lines[1].rfind("\n      Computer name : ", 0), 0u);
+    std::u16string computer;
+    ASSERT_TRUE(platform::GetComputerName(computer));
+    EXPECT_EQ(lines[1], "\n      Computer name : " + U8(computer));
     EXPECT_EQ(lines[2].rfind("\n   Operating system : ", 0), 0u);
     if (platform::GetNativeArchitecture() == platform::kArchX64) EXPECT_EQ(lines[3], "\n        OS platform : x64");
     EXPECT_EQ(lines[4], "\n Module description : ");
