@@ -268,13 +268,7 @@ TEST(Banner, TraceFileOfALoadedAndUnloadedLibrary) {
                                                    {{"EM_TARNEL_REGISTRY", reg.Path()}});
     ASSERT_EQ(std::system(cmd.c_str()), 0);
 
-    const std::string bytes = test::ReadBytes(file);
-    ASSERT_GT(bytes.size(), 2u);
-    ASSERT_EQ(bytes.substr(0, 2), "\xFF\xFE");
-    std::u16string text;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-        text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-    const std::string log = U8(text);
+    const std::string log = test::ReadUtf16Text(file);
     CFileVersionInfo info;
     info.LoadFromFile(platform::Utf8ToUtf16(EM_DEFAULT_LIBRARY).c_str());
     for (const std::string& expected :

@@ -1,5 +1,4 @@
-// Several processes and threads writing one trace file: every line arrives whole, once, in
-// each writer's order, and the file has one byte order mark.
+// Several processes and threads writing one trace file, and the configuration re-read under them.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -78,34 +77,22 @@ TEST(TraceFileProcesses, TwoProcessesAndTheirThreadsShareOneFile) {
     children.join();
     ASSERT_EQ(status, 0);
 
-    const std::string bytes = test::ReadBytes(file);
-    ASSERT_GE(bytes.size(), 2u);
-    ASSERT_EQ(bytes.substr(0, 2), "\xFF\xFE");
-    std::u16string text;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-        text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-    ASSERT_EQ(text.find(u'\xFEFF'), std::u16string::npos) << "a second byte order mark";
-
-    const std::regex line_re("W(\\d)T(\\d) (\\d+) (x*)");
+    const std::string all = test::ReadUtf16Text(file);
+    ASSERT_FALSE(all.empty());
+    ASSERT_EQ(all.find("\xEF\xBB\xBF"), std::string::npos) << "a second byte order mark";
+    // Every line whole, once, in its writer's order.
+    const std::regex line_re("\r\nW(\\d)T(\\d) (\\d+) (x*)");
     std::map<std::pair<int, int>, int> next;
-    size_t lines = 0;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        ASSERT_EQ(text.compare(pos, 2, u"\r\n"), 0) << "line break expected at " << pos;
-        pos += 2;
-        size_t end = text.find(u"\r\n", pos);
-        if (end == std::u16string::npos) end = text.size();
-        const std::string line = platform::Utf16ToUtf8(text.substr(pos, end - pos));
-        pos = end;
-        std::smatch m;
-        ASSERT_TRUE(std::regex_match(line, m, line_re)) << line;
+    size_t lines = 0, end = 0;
+    for (std::sregex_iterator it(all.begin(), all.end(), line_re), none; it != none; ++it, ++lines) {
+        const std::smatch& m = *it;
+        ASSERT_EQ(static_cast<size_t>(m.position()), end) << "garbage before " << m.str();
+        end = m.position() + m.length();
         const int seq = std::stoi(m[3]);
-        ASSERT_EQ(m[4].length(), seq % 97) << line;
-        int& expected = next[{std::stoi(m[1]), std::stoi(m[2])}];
-        ASSERT_EQ(seq, expected) << line;
-        ++expected;
-        ++lines;
+        ASSERT_EQ(m[4].length(), seq % 97) << m.str();
+        ASSERT_EQ(seq, next[std::pair(std::stoi(m[1]), std::stoi(m[2]))]++) << m.str();
     }
+    EXPECT_EQ(end, all.size());
     EXPECT_EQ(lines, static_cast<size_t>(3 * kThreads * kLinesPerThread));
     EXPECT_EQ(next.size(), static_cast<size_t>(3 * kThreads));
 }
