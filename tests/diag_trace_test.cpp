@@ -1,8 +1,10 @@
-// The trace facility: configuration from the registry, line composition and the sinks.
+// The trace facility: configuration from the registry, line composition, the sinks and the trace
+// file with its encoding and rotation.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <regex>
 #include <stdexcept>
 #include <vector>
@@ -247,4 +249,78 @@ TEST(TraceConfig, BannerOfInit) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_FALSE(d.IsActive());
     EXPECT_EQ(d.DynamicUpdate(), 0u);
+}
+
+TEST(TraceFile, EncodingFollowsTheExistingFile) {
+    // A missing or empty file becomes UTF-16 with one byte order mark; a file without the mark (a
+    // single byte cannot hold it) goes on in the ANSI code page, '?' where that has no character.
+    // Each line is written twice.
+    struct Case {
+        std::optional<std::string> before;
+        std::u16string line;
+        std::string mark, once;
+    };
+    const Case cases[] = {
+        {std::nullopt, u"\n\nA\u00e9\u4e00", "\xFF\xFE", std::string("\r\0\n\0\r\0\n\0A\0\xE9\0\x00\x4E", 14)},
+        {"", u"x", "\xFF\xFE", std::string("x\0", 2)},
+        {"old\r\n", u"\ncaf\u00e9 \u4e00\n", "", "\r\ncaf\xE9 ?\r\n"},
+        {"Z", u"y", "", "y"},
+    };
+    test::TempDir dir;
+    for (const Case& c : cases) {
+        const std::string path = dir.File("t.log");
+        std::filesystem::remove(path);
+        if (c.before) test::WriteBytes(path, *c.before);
+        diag::CFileDebug f;
+        ASSERT_TRUE(f.SetFile(1, dir.WFile("t.log"), 10));
+        f.WriteLine(c.line);
+        f.WriteLine(c.line);
+        EXPECT_EQ(test::ReadBytes(path), c.before.value_or("") + c.mark + c.once + c.once);
+    }
+}
+
+TEST(TraceFile, RotationAtTheLimit) {
+    test::TempDir dir;
+    const std::string path = dir.File("r.log");
+    diag::CFileDebug f;
+    ASSERT_TRUE(f.SetFile(1, dir.WFile("r.log"), 1));
+    const std::string full = "\xFF\xFE" + std::string((1u << 20) - 2, 'a');
+    test::WriteBytes(path, full.substr(0, full.size() - 1));  // one byte below the limit
+    test::WriteBytes(path + ".txt", "older");
+    f.WriteLine(u"b");
+    EXPECT_EQ(test::ReadBytes(path).size(), (1u << 20) + 1);  // appended, not rotated
+    EXPECT_EQ(test::ReadBytes(path + ".txt"), "older");
+
+    f.WriteLine(u"c");  // now at or above the limit: moved aside, a new file begins
+    EXPECT_EQ(test::ReadBytes(path + ".txt").size(), (1u << 20) + 1);
+    EXPECT_EQ(test::ReadBytes(path), std::string("\xFF\xFE" "c\0", 4));
+
+    // An ANSI file stays ANSI after the rotation; limit 0 never rotates.
+    test::WriteBytes(path, std::string(1u << 20, 'x'));
+    f.WriteLine(u"d");
+    EXPECT_EQ(test::ReadBytes(path), "d");
+    ASSERT_TRUE(f.SetFile(1, dir.WFile("r.log"), 0));
+    test::WriteBytes(path, std::string(1u << 20, 'x'));
+    f.WriteLine(u"e");
+    EXPECT_EQ(test::ReadBytes(path).size(), (1u << 20) + 1);
+}
+
+TEST(TraceFile, SetFileRulesAndLostLines) {
+    test::TempDir dir;
+    diag::CFileDebug f;
+    EXPECT_FALSE(f.SetFile(0, dir.WFile("x.log"), 10));  // level 0 keeps the old path
+    EXPECT_TRUE(f.Path().empty());
+    EXPECT_FALSE(f.SetFile(2, u"", 10));
+    EXPECT_EQ(f.Level(), 2u);
+    f.WriteLine(u"nowhere");  // no path: nothing happens
+
+    // A file in a missing directory loses the line silently.
+    ASSERT_TRUE(f.SetFile(2, dir.WFile("no/such/dir.log"), 10));
+    f.WriteLine(u"lost");
+    // The limit in MB is kept in 32 bits.
+    f.SetFile(2, dir.WFile("x.log"), 4096);
+    EXPECT_EQ(f.LimitBytes(), 0u);
+
+    EXPECT_EQ(diag::CFileDebug::LockName(u"C:\\Trace\\t.log"), u"CFileDebug_C__Trace_t.log");
+    EXPECT_EQ(diag::CFileDebug::LockName(std::u16string(400, u'p')).size(), 259u);
 }

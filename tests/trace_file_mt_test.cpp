@@ -1,9 +1,11 @@
-// Several processes and threads writing one trace file, and the configuration re-read under them.
+// Several processes and threads writing one trace file, the configuration re-read under them, and
+// the capture sink installed and removed while threads trace.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <regex>
 #include <string>
 #include <thread>
@@ -149,4 +151,49 @@ TEST(TraceFileThreads, ConfigurationRereadWhileThreadsTrace) {
             if (bytes.compare(i, 4, std::string("\r\0\n\0", 4)) == 0) ++lines;
     }
     EXPECT_EQ(lines, static_cast<size_t>(kWriters * kLines));
+}
+
+namespace {
+
+struct Owner {
+    std::atomic<bool> removed{false};
+    std::atomic<unsigned> calls{0};
+};
+
+std::atomic<unsigned> g_faults{0};
+
+// Counts a call without its context, or after its removal returned.
+void Sink(void* ctx, uint32_t, std::u16string_view) {
+    auto* owner = static_cast<Owner*>(ctx);
+    if (!owner || owner->removed.load()) ++g_faults;
+    else ++owner->calls;
+}
+
+}  // namespace
+
+TEST(TraceCaptureMt, RemovalWaitsForCallsInFlight) {
+    test::TempDir dir;
+    test::ScopedRegistry reg(dir, "Windows Registry Editor Version 5.00\r\n");
+    diag::CDebug d;
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 3; ++t)
+        writers.emplace_back([&, t] {
+            while (!stop.load()) diag::Trace(d, 1, u"\nline %d", t);
+        });
+    // Owners are kept to the end, so that a late call is counted rather than a crash.
+    std::vector<std::unique_ptr<Owner>> owners;
+    unsigned calls = 0;
+    for (int i = 0; i < 1000; ++i) {
+        owners.push_back(std::make_unique<Owner>());
+        d.SetCapture(&Sink, owners.back().get(), 5);
+        std::this_thread::yield();
+        d.SetCapture(nullptr, nullptr, 0);
+        owners.back()->removed = true;
+        calls += owners.back()->calls.load();
+    }
+    stop = true;
+    for (auto& w : writers) w.join();
+    EXPECT_EQ(g_faults.load(), 0u);
+    EXPECT_GT(calls, 0u);
 }
