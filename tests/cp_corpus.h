@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -96,33 +97,21 @@ inline std::string Hex(const std::u16string& s) {
 // Reads a result table back; false on a malformed line.
 inline bool Decode(const std::string& text, std::vector<std::u16string>& results) {
     results.clear();
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(pos, end - pos);
-        pos = end + 1;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty()) return false;
+        if (line.empty() || (line.size() % 4 && line != "." && line[0] != '+' && line[0] != '=')) return false;
         if (line[0] == '+' || line[0] == '=') {
-            if (results.empty()) return false;
-            unsigned long n = std::stoul(line.substr(1));
-            for (unsigned long k = 0; k < n; ++k) {
-                std::u16string next = results.back();
-                if (line[0] == '+') {
-                    if (next.empty()) return false;
-                    ++next.back();
-                }
-                results.push_back(next);
+            if (results.empty() || (line[0] == '+' && results.back().empty())) return false;
+            for (unsigned long k = std::stoul(line.substr(1)); k > 0; --k) {
+                results.push_back(results.back());
+                if (line[0] == '+') ++results.back().back();
             }
             continue;
         }
-        std::u16string units;
-        if (line != ".") {
-            if (line.size() % 4) return false;
-            for (size_t i = 0; i < line.size(); i += 4) units.push_back(static_cast<char16_t>(std::stoul(line.substr(i, 4), nullptr, 16)));
-        }
-        results.push_back(units);
+        std::u16string& units = results.emplace_back();
+        for (size_t i = 0; line != "." && i < line.size(); i += 4)
+            units.push_back(static_cast<char16_t>(std::stoul(line.substr(i, 4), nullptr, 16)));
     }
     return true;
 }
