@@ -62,7 +62,8 @@ std::vector<uint8_t> CraftedResource() {
     Node root{u"VS_VERSION_INFO", 0, {}, 52, {}};
     for (uint32_t v : {0xFEEF04BDu, 0x10000u, (6u << 16) | 1u, (2u << 16) | 3u, 0x10000u, 0u, 0x3Fu, 0u, 4u, 2u, 0u, 0u, 0u})
         Put(root.value, v, 4);
-    Node us{u"040904E4", 1, {}, 0, {Str(u"CompanyName", u"Acme\tWorks\x01"), Str(u"ProductVersion", u"6.1")}};
+    Node us{u"040904E4", 1, {}, 0, {Str(u"CompanyName", u"Acme\tWorks\x01"), Str(u"ProductVersion", u"6.1"),
+                                     Str(u"Quiz", u"\x1F \x7E\x7F\x9F\xA0\u00e9")}};
     Node de{u"040704B0", 1, {}, 0, {Str(u"CompanyName", u"Acme DE")}};
     Node translation{u"Translation", 0, {}, 8, {}};
     Put(translation.value, 0x04B0040704E40409, 8);
@@ -119,6 +120,9 @@ TEST(VersionResource, LanguagesStringsAndFixedPart) {
     std::u16string text = u"old";
     ASSERT_TRUE(r.QueryString(text, u"companyname", 0, 0));
     EXPECT_EQ(text, u"Acme?Works?");  // control characters shown as '?'
+    ASSERT_TRUE(r.QueryString(text, u"QUIZ", 0, 0));
+    EXPECT_EQ(text, u"? ~??\u00a0\u00e9");
+    ASSERT_TRUE(r.QueryString(text, u"COMPANYNAME", 0, 0));
     ASSERT_TRUE(r.QueryString(text, u"CompanyName", 0x0407, 0));
     EXPECT_EQ(text, u"Acme DE");
     EXPECT_FALSE(r.QueryString(text, u"ProductVersion", 0x0407, 0));  // not in that table
@@ -133,13 +137,15 @@ TEST(VersionResource, LanguagesStringsAndFixedPart) {
 
 TEST(VersionResource, DamagedResourcesAreRejectedWithoutOverreads) {
     const auto good = CraftedResource();
+    // Cut anywhere: the fixed part is there once its 52 bytes are, a string once the first
+    // translation entry is (the last bytes of the resource).
     for (size_t cut = 0; cut < good.size(); ++cut) {
         CVersionResource r;
         r.Assign(std::vector<uint8_t>(good.begin(), good.begin() + static_cast<long>(cut)));
         std::u16string text;
         diag::VsFixedFileInfo fixed;
-        r.QueryString(text, u"CompanyName", 0, 0);
-        r.GetFixedInfo(fixed);
+        EXPECT_EQ(r.QueryString(text, u"CompanyName", 0, 0), cut >= good.size() - 4) << cut;
+        EXPECT_EQ(r.GetFixedInfo(fixed), cut >= 40 + 52) << cut;
     }
     // Lengths that claim more than there is, and keys without terminator.
     std::vector<uint8_t> bad = good;
