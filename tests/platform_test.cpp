@@ -1,7 +1,9 @@
-// Platform services the trace file and the message files rely on: files and their reading.
+// Platform services the trace file and the registry rely on: files, the registry file, named locks.
 #include <gtest/gtest.h>
 
 #include "platform/files.h"
+#include "platform/named_lock.h"
+#include "platform/registry.h"
 #include "tests/diag_test_util.h"
 
 using namespace em;
@@ -21,3 +23,35 @@ TEST(PlatformFiles, ReadWholeOrCutAndRefuseDirectories) {
     EXPECT_FALSE(f.Open(u"", platform::File::Mode::Read));
     EXPECT_FALSE(f.Open(dir.WFile(""), platform::File::Mode::Append));
 }
+
+TEST(PlatformFiles, OversizedRegistryFileIsAnEmptyRegistry) {
+    test::TempDir dir;
+    const std::string key = "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\T]\n\"D\"=dword:1\n";
+    test::ScopedRegistry reg(dir, key + ";" + std::string((16u << 20) - key.size() - 2, 'x') + "\n");
+    platform::RegKey k;
+    EXPECT_EQ(k.Open(u"SOFTWARE\\T"), platform::kErrorSuccess) << "16 MB are read";
+    reg.Write(key + ";" + std::string((16u << 20) - key.size(), 'x') + "\n");
+    EXPECT_EQ(k.Open(u"SOFTWARE\\T"), platform::kErrorFileNotFound);
+}
+
+#ifndef _WIN32
+TEST(NamedLock, LockFileNamesAndExclusiveHolders) {
+    const auto leaf = [](std::u16string_view name) {
+        const std::string file = platform::NamedLock(name).LockFile();
+        return file.substr(file.rfind('/') + 1);
+    };
+    EXPECT_EQ(leaf(u"CFileDebug_a/b\\c:d\x01"), "CFileDebug_a_b_c_d_.lock");
+    const std::u16string long_name(200, u'n');
+    EXPECT_EQ(leaf(long_name), std::string(200, 'n') + ".lock");
+    const std::string cut = leaf(long_name + u"a");  // too long: the start and a hash of the whole name
+    EXPECT_EQ(cut.size(), 180 + 1 + 16 + 5u);
+    EXPECT_NE(cut, leaf(long_name + u"b"));
+
+    const platform::NamedLock lock(u"em_platform_test_lock");
+    platform::NamedLockHold first = lock.Acquire(20);
+    ASSERT_TRUE(first.Held());
+    EXPECT_FALSE(lock.Acquire(20).Held());
+    first.Release();
+    EXPECT_TRUE(lock.Acquire(0).Held());
+}
+#endif
