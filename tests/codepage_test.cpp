@@ -99,6 +99,14 @@ TEST(CodePage, StatefulPagesAndUnknownPages) {
 #ifndef _WIN32  // the Windows test bed (Wine) has no converter for the ISO-2022 pages
     EXPECT_TRUE(MultiByteToWide(50220, "\x1B$B%U%!%s\x1B(BA", out));
     EXPECT_EQ(out, u"\u30d5\u30a1\u30f3A");
+    // Texts longer than one pass of the converter, both ways.
+    const std::string long_bytes = std::string(3000, 'a') + "\x1B$B%U\x1B(B" + std::string(3000, 'b');
+    const std::u16string long_text = std::u16string(3000, u'a') + u"\u30d5" + std::u16string(3000, u'b');
+    EXPECT_TRUE(MultiByteToWide(50220, long_bytes, out));
+    EXPECT_EQ(out, long_text);
+    std::string bytes;
+    EXPECT_TRUE(WideToMultiByte(50220, long_text, bytes));
+    EXPECT_EQ(bytes, long_bytes);
     // A converter may take a bad sequence's bytes before it reports it (a shift-out without
     // designation): at the end of the input the conversion stops there, inside it the next byte
     // is kept. Each input sits in a buffer of its exact size, so that reading past it is caught.

@@ -131,6 +131,7 @@ TEST(Format, AgreesWithTheCLibrary) {
         {"[%-10.1e][%e][%E]", nullptr, {12345.678, 0.000123, 1e20}},
         {"[%g][%G][%+08.2f]", nullptr, {0.0001, 1e-20, -1.5}},
         {"[%#.0f][% .3g][%08.3e]", nullptr, {2.0, 2.5, -0.5}},
+        {"[%08.3f][%010a][%-+9A]", nullptr, {0.5, 1.0, 2.0}},
         // a conversion the traces do not use still takes its argument, so later ones stay in place
         {"%o|%d|%s", nullptr, {8, 5, "t"}},
         {"%f|%d|%s", nullptr, {1.5, 7, "t"}},
