@@ -71,11 +71,16 @@ std::vector<uint8_t> CraftedResource() {
     return Build(root);
 }
 
-// A minimal 64-bit little-endian ELF file holding the given bytes in the version section.
-std::string CraftedElf(const std::vector<uint8_t>& resource) {
+// A minimal ELF file (64- or 32-bit, either byte order) holding the bytes in the version section;
+// extended: the section count and the names section's index kept in section 0.
+std::string CraftedElf(const std::vector<uint8_t>& resource, bool is64 = true, bool little = true, bool extended = false) {
     const std::string names = std::string("\0.shstrtab\0.em_version\0", 23);
-    std::vector<uint8_t> f = {0x7F, 'E', 'L', 'F', 2, 1, 1};
-    f.resize(64);
+    const size_t sh = is64 ? 64 : 40, word = is64 ? 8 : 4;
+    std::vector<uint8_t> f = {0x7F, 'E', 'L', 'F', static_cast<uint8_t>(is64 ? 2 : 1), static_cast<uint8_t>(little ? 1 : 2), 1};
+    f.resize(is64 ? 64 : 52);
+    auto put = [&](size_t at, uint64_t v, size_t n) {
+        for (size_t i = 0; i < n; ++i) f[at + (little ? i : n - 1 - i)] = static_cast<uint8_t>(v >> (8 * i));
+    };
     const size_t names_off = f.size();
     f.insert(f.end(), names.begin(), names.end());
     Align(f);
@@ -83,20 +88,22 @@ std::string CraftedElf(const std::vector<uint8_t>& resource) {
     f.insert(f.end(), resource.begin(), resource.end());
     Align(f);
     const size_t shoff = f.size();
-    auto section = [&](uint32_t name, uint64_t off, uint64_t size) {
-        Put(f, name, 4);
-        Put(f, 1, 20);  // type 1, no flags, no address
-        Put(f, off, 8);
-        Put(f, size, 8);
-        Put(f, 0, 24);
+    f.resize(shoff + 3 * sh);
+    auto section = [&](size_t i, uint32_t name, uint64_t off, uint64_t size, uint32_t link) {
+        put(shoff + i * sh, name, 4);
+        put(shoff + i * sh + 4, 1, 4);
+        put(shoff + i * sh + 8 + 2 * word, off, word);
+        put(shoff + i * sh + 8 + 3 * word, size, word);
+        put(shoff + i * sh + 8 + 4 * word, link, 4);
     };
-    section(0, 0, 0);
-    section(1, names_off, names.size());
-    section(11, res_off, resource.size());
-    for (int i = 0; i < 8; ++i) f[40 + i] = static_cast<uint8_t>(shoff >> (8 * i));
-    f[58] = 64;  // section header size
-    f[60] = 3;   // section count
-    f[62] = 1;   // names section
+    if (extended) section(0, 0, 0, 3, 1);
+    section(1, 1, names_off, names.size(), 0);
+    section(2, 11, res_off, resource.size(), 0);
+    const size_t at = is64 ? 40 : 32;
+    put(at, shoff, word);
+    put(at + word + 10, sh, 2);
+    put(at + word + 12, extended ? 0 : 3, 2);
+    put(at + word + 14, extended ? 0xFFFF : 1, 2);
     return std::string(f.begin(), f.end());
 }
 
@@ -174,15 +181,21 @@ TEST(FileVersionInfo, ReadsTheSectionOfAnElfFile) {
     ASSERT_TRUE(info.LoadFromFile(dir.WFile("m.so").c_str()));
     ASSERT_TRUE(info.GetFileVersion(version));
     EXPECT_EQ(version, u"6.1.2.3");
+    for (int form = 0; form < 8; ++form) {  // 32 or 64 bits, either byte order, extended numbering
+        test::WriteBytes(dir.File("f.so"), CraftedElf(CraftedResource(), form & 1, form & 2, form & 4));
+        CFileVersionInfo other;
+        EXPECT_TRUE(other.LoadFromFile(dir.WFile("f.so").c_str())) << form;
+        EXPECT_EQ(other.GetProductVersion(0), u"6.1") << form;
+    }
     EXPECT_EQ(info.GetCompanyName(0), u"Acme?Works?");
     EXPECT_EQ(info.GetProductVersion(0), u"6.1");
     EXPECT_EQ(info.GetFileDescription(0), u"6.1");  // a failed lookup leaves the last text
 
-    // Damaged files: every truncation and a few corrupted header fields.
-    for (size_t cut = 0; cut < elf.size(); cut += 7) {
+    // Damaged files: every truncation (the section table comes last) and corrupted header fields.
+    for (size_t cut = 0; cut < elf.size(); cut += 3) {
         test::WriteBytes(dir.File("cut.so"), elf.substr(0, cut));
         CFileVersionInfo damaged;
-        damaged.LoadFromFile(dir.WFile("cut.so").c_str());
+        EXPECT_FALSE(damaged.LoadFromFile(dir.WFile("cut.so").c_str())) << cut;
     }
     for (size_t at : {4u, 5u, 40u, 58u, 60u, 62u}) {
         std::string broken = elf;
