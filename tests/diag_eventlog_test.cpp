@@ -83,6 +83,7 @@ TEST(EventLogSwitch, AttachPicksTheSourceByHostType) {
         EXPECT_TRUE(cap.Contains("register source \"" + source + "\"..."));
         EXPECT_TRUE(cap.Contains("\n" + padded + ": ... event log source \"EM_XXX\" registered"));
         EXPECT_TRUE(diag::g_EventLogSwitch.IsRegistered());
+        EXPECT_EQ(diag::g_EventLogSwitch.MsgIdPlainText(), 0x40000000u);
     }
     // No host: the agent's name, and a second start only warns.
     test::TraceCapture cap(4);
@@ -106,6 +107,8 @@ TEST(InstallPaths, SetupKeyAndRootsWithTheirFallbacks) {
         {kHeader + setup + "\"BinRoot\"=\"D:\\\\Agent\\\\Bin\\\\\"\n\"FileRoot\"=\"D:\\\\Agent\"\n", agent, u"D:\\Agent\\Bin", u"D:\\Agent"},
         {kHeader + setup + "\"FileRoot\"=\"D:\\\\Agent\\\\\"\n\"BinRoot\"=\"\"\n", agent, u"D:\\Agent", u"D:\\Agent"},
         {kHeader + setup + "\"FileRoot\"=hex(2):25,48,4f,4d,45,25,00\n", agent, home, home},
+        // The shortest path that loses its trailing separator; '/' separates on POSIX only.
+        {kHeader + setup + "\"FileRoot\"=\"/ab/\"\n", agent, test::kPosixPlatform ? u"/ab" : u"/ab/", test::kPosixPlatform ? u"/ab" : u"/ab/"},
         // A drive root keeps its separator; the installation pointer key redirects the setup key.
         {kHeader + "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\UUID\\7D24E0A1-5B3C-4F19-9A62-1E08C4D7B593]\n"
                    "\"Kindrel\"=\"SOFTWARE\\\\Elsewhere\"\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Elsewhere\\Setup]\n\"FileRoot\"=\"C:\\\\\"\n",
