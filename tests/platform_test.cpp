@@ -47,7 +47,8 @@ TEST(NamedLock, LockFileNamesAndExclusiveHolders) {
     EXPECT_EQ(cut.size(), 180 + 1 + 16 + 5u);
     EXPECT_NE(cut, leaf(long_name + u"b"));
 
-    const platform::NamedLock lock(u"em_platform_test_lock");
+    const test::TempDir dir;  // a name of this run only; its lock file goes with the folder
+    const platform::NamedLock lock(dir.WFile("lock"));
     platform::NamedLockHold first = lock.Acquire(20);
     ASSERT_TRUE(first.Held());
     EXPECT_FALSE(lock.Acquire(20).Held());
