@@ -63,7 +63,7 @@ std::vector<uint8_t> CraftedResource() {
     for (uint32_t v : {0xFEEF04BDu, 0x10000u, (6u << 16) | 1u, (2u << 16) | 3u, 0x10000u, 0u, 0x3Fu, 0u, 4u, 2u, 0u, 0u, 0u})
         Put(root.value, v, 4);
     Node us{u"040904E4", 1, {}, 0, {Str(u"CompanyName", u"Acme\tWorks\x01"), Str(u"ProductVersion", u"6.1"),
-                                     Str(u"Quiz", u"\x1F \x7E\x7F\x9F\xA0\u00e9")}};
+                                     Str(u"Quiz", u"\x1F \x7E\x7F\x9F\xA0\u00e9"), Str(std::u16string(234, u'K'), u"long")}};
     Node de{u"040704B0", 1, {}, 0, {Str(u"CompanyName", u"Acme DE")}};
     Node translation{u"Translation", 0, {}, 8, {}};
     Put(translation.value, 0x04B0040704E40409, 8);
@@ -130,6 +130,9 @@ TEST(VersionResource, LanguagesStringsAndFixedPart) {
     ASSERT_TRUE(r.QueryString(text, u"QUIZ", 0, 0));
     EXPECT_EQ(text, u"? ~??\u00a0\u00e9");
     ASSERT_TRUE(r.QueryString(text, u"COMPANYNAME", 0, 0));
+    // The block name "\\StringFileInfo\\<language><code page>\\<name>" is cut to 259 characters.
+    ASSERT_TRUE(r.QueryString(text, std::u16string(235, u'K').c_str(), 0, 0));
+    EXPECT_EQ(text, u"long");
     ASSERT_TRUE(r.QueryString(text, u"CompanyName", 0x0407, 0));
     EXPECT_EQ(text, u"Acme DE");
     EXPECT_FALSE(r.QueryString(text, u"ProductVersion", 0x0407, 0));  // not in that table
