@@ -209,8 +209,10 @@ TEST(CodePage, WideToMultiByteMarksWhatTheCodePageLacks) {
     EXPECT_FALSE(WideToMultiByte(1252, u"\u30d5x\u4e00", out));
     EXPECT_EQ(out, "?x?");
     EXPECT_FALSE(WideToMultiByte(4711, u"x", out));
-    EXPECT_TRUE(WideToMultiByte(em::platform::kCodePageUtf8, u"\u00e9", out));
-    EXPECT_EQ(out, "\xC3\xA9");
+    // UTF-8: a surrogate pair is one character, a lone surrogate U+FFFD.
+    const std::u16string utf16 = std::u16string(u"\u00e9\U0001F600\uD7FF") + char16_t(0xDC00) + char16_t(0xD800) + u"x";
+    EXPECT_TRUE(WideToMultiByte(em::platform::kCodePageUtf8, utf16, out));
+    EXPECT_EQ(out, "\xC3\xA9\xF0\x9F\x98\x80\xED\x9F\xBF\xEF\xBF\xBD\xEF\xBF\xBDx");
 #ifndef _WIN32
     EXPECT_TRUE(WideToMultiByte(50220, u"\u30d5A", out));
     EXPECT_EQ(out, "\x1B$B%U\x1B(BA");

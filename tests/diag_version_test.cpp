@@ -207,7 +207,11 @@ TEST(FileVersionInfo, ReadsTheSectionOfAnElfFile) {
         CFileVersionInfo damaged;
         EXPECT_FALSE(damaged.LoadFromFile(dir.WFile("bad.so").c_str())) << at;
     }
+    std::vector<uint8_t> huge = CraftedResource();  // a version section above 1 MB is not taken
+    huge.resize((1u << 20) + 4);
+    test::WriteBytes(dir.File("huge.so"), CraftedElf(huge));
     CFileVersionInfo none;
+    EXPECT_FALSE(none.LoadFromFile(dir.WFile("huge.so").c_str()));
     EXPECT_FALSE(none.LoadFromFile(dir.WFile("missing.so").c_str()));
     EXPECT_FALSE(none.LoadFromFile(u""));
 }
