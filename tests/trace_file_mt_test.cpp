@@ -61,23 +61,14 @@ TEST(TraceFileProcesses, TwoProcessesAndTheirThreadsShareOneFile) {
                                       {{"EM_MT_REGISTRY", reg.Path()}, {"EM_MT_WRITER", std::to_string(id)}});
     };
 
-    int status = -1;
-#if defined(_WIN32)
-    std::thread children([&] {
-        int first = -1;
-        std::thread one([&] { first = std::system(writer(1).c_str()); });
-        const int second = std::system(writer(2).c_str());
-        one.join();
-        status = first != 0 ? first : second;
-    });
-#else
-    const std::string cmd = writer(1) + " & " + writer(2) + " & wait";
-    std::thread children([&] { status = std::system(cmd.c_str()); });
-#endif
+    int status[2] = {-1, -1};
+    std::thread children[2];
+    for (int i = 0; i < 2; ++i) children[i] = std::thread([&, i] { status[i] = std::system(writer(i + 1).c_str()); });
     diag::CDebug d;  // this process writes too
     WriteLines(d, 0);
-    children.join();
-    ASSERT_EQ(status, 0);
+    for (auto& c : children) c.join();
+    ASSERT_EQ(status[0], 0);
+    ASSERT_EQ(status[1], 0);
 
     const std::string all = test::ReadUtf16Text(file);
     ASSERT_FALSE(all.empty());
