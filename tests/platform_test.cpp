@@ -1,9 +1,11 @@
 // Platform services the trace file and the registry rely on: files, the registry file, named locks.
 #include <gtest/gtest.h>
 
+#include "platform/debug_output.h"
 #include "platform/files.h"
 #include "platform/named_lock.h"
 #include "platform/registry.h"
+#include "platform/sync.h"
 #include "tests/diag_test_util.h"
 
 using namespace em;
@@ -22,7 +24,26 @@ TEST(PlatformFiles, ReadWholeOrCutAndRefuseDirectories) {
     platform::File f;
     EXPECT_FALSE(f.Open(u"", platform::File::Mode::Read));
     EXPECT_FALSE(f.Open(dir.WFile(""), platform::File::Mode::Append));
+    ASSERT_TRUE(f.Open(dir.WFile("a"), platform::File::Mode::Read));
+    platform::File g;
+    g = std::move(f);  // the handle moves; the old object holds none
+    EXPECT_FALSE(f.IsOpen());
+    EXPECT_TRUE(g.IsOpen());
 }
+
+#ifndef _WIN32
+TEST(PlatformFiles, FailedWritesSetTheLastErrorAndEmptyWritesSucceed) {
+    platform::File full;
+    ASSERT_TRUE(full.Open(u"/dev/full", platform::File::Mode::Append));
+    platform::SetLastError(0);
+    EXPECT_FALSE(full.Write("x", 1));
+    EXPECT_NE(platform::GetLastError(), 0u);
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(platform::WriteConsole(platform::AllocateConsoleOutput(), u""));
+    EXPECT_TRUE(platform::WriteConsole(platform::AllocateConsoleOutput(), u"x"));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "x");
+}
+#endif
 
 TEST(PlatformFiles, OversizedRegistryFileIsAnEmptyRegistry) {
     test::TempDir dir;
