@@ -72,8 +72,10 @@ std::vector<uint8_t> CraftedResource() {
 }
 
 // A minimal ELF file (64- or 32-bit, either byte order) holding the bytes in the version section;
-// extended: the section count and the names section's index kept in section 0.
-std::string CraftedElf(const std::vector<uint8_t>& resource, bool is64 = true, bool little = true, bool extended = false) {
+// extended: the section count and the names section's index kept in section 0; names_last: the
+// section names after the version section.
+std::string CraftedElf(const std::vector<uint8_t>& resource, bool is64 = true, bool little = true, bool extended = false,
+                       bool names_last = false) {
     const std::string names = std::string("\0.shstrtab\0.em_version\0", 23);
     const size_t sh = is64 ? 64 : 40, word = is64 ? 8 : 4;
     std::vector<uint8_t> f = {0x7F, 'E', 'L', 'F', static_cast<uint8_t>(is64 ? 2 : 1), static_cast<uint8_t>(little ? 1 : 2), 1};
@@ -96,14 +98,15 @@ std::string CraftedElf(const std::vector<uint8_t>& resource, bool is64 = true, b
         put(shoff + i * sh + 8 + 3 * word, size, word);
         put(shoff + i * sh + 8 + 4 * word, link, 4);
     };
-    if (extended) section(0, 0, 0, 3, 1);
-    section(1, 1, names_off, names.size(), 0);
-    section(2, 11, res_off, resource.size(), 0);
+    const size_t names_index = names_last ? 2 : 1;
+    if (extended) section(0, 0, 0, 3, static_cast<uint32_t>(names_index));
+    section(names_index, 1, names_off, names.size(), 0);
+    section(3 - names_index, 11, res_off, resource.size(), 0);
     const size_t at = is64 ? 40 : 32;
     put(at, shoff, word);
     put(at + word + 10, sh, 2);
     put(at + word + 12, extended ? 0 : 3, 2);
-    put(at + word + 14, extended ? 0xFFFF : 1, 2);
+    put(at + word + 14, extended ? 0xFFFF : names_index, 2);
     return std::string(f.begin(), f.end());
 }
 
@@ -184,8 +187,8 @@ TEST(FileVersionInfo, ReadsTheSectionOfAnElfFile) {
     ASSERT_TRUE(info.LoadFromFile(dir.WFile("m.so").c_str()));
     ASSERT_TRUE(info.GetFileVersion(version));
     EXPECT_EQ(version, u"6.1.2.3");
-    for (int form = 0; form < 8; ++form) {  // 32 or 64 bits, either byte order, extended numbering
-        test::WriteBytes(dir.File("f.so"), CraftedElf(CraftedResource(), form & 1, form & 2, form & 4));
+    for (int form = 0; form < 16; ++form) {  // 32 or 64 bits, either byte order, extended numbering, order
+        test::WriteBytes(dir.File("f.so"), CraftedElf(CraftedResource(), form & 1, form & 2, form & 4, form & 8));
         CFileVersionInfo other;
         EXPECT_TRUE(other.LoadFromFile(dir.WFile("f.so").c_str())) << form;
         EXPECT_EQ(other.GetProductVersion(0), u"6.1") << form;
