@@ -218,6 +218,9 @@ TEST(RegFile, ReadsFilesAsTheRegistryImportDoes) {
         {"\"v\"=\"x\\\"\n\"w\"=\"y\"\n", u"w", sz(u"y")},
         {"\"j\\n\"=\"1\"\n", u"j\n", sz(u"1")},
         {"\"v\"=hex(2):25,41,25,00\n", u"v", sz(u"%A%")},  // one byte a character outside UTF-16 files
+        // A UTF-8 file: the first and last characters of each sequence length.
+        {"\"\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF\"=dword:1\n",
+         u"\u0080\u07ff\u0800\uffff\U00010000\U0010FFFF", dw(1)},
         // Names differ only in case: one value, the later line wins.
         {"\"\xC4\x80\"=dword:1\n\"\xC4\x81\"=dword:2\n", u"\u0100", dw(2)},
         {"\"\xCF\x83\"=dword:1\n\"\xCF\x82\"=dword:2\n", u"\u03a3", dw(1)},  // final sigma is a letter of its own
