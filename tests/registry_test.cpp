@@ -209,6 +209,7 @@ TEST(RegFile, ReadsFilesAsTheRegistryImportDoes) {
         {"\"v\"=hex:01,02\\\n03,04\n", u"v", std::nullopt},
         {"\"v\"=hex: 01 , 02\n", u"v", std::nullopt},
         {"\"v\"=hex:1,2,3,4 ; x\n", u"v", bin},
+        {"\"v\"=hex(00000003):01\n\"w\"=hex(000000003):01\n", u"v", std::vector<uint8_t>{1}},  // eight type digits at most
         {"\"v\"=dword:1 ; ends in \\\n\"w\"=dword:2\n", u"w", dw(2)},
         {"\"a\"=dword:1\n\\\n\n\"v\"=dword:2\n", u"v", dw(2)},
         {"\"a\"=dword:1\r\"v\"=\"x\"\r", u"v", sz(u"x")},
