@@ -15,22 +15,16 @@ namespace {
 
 const std::string kHeader = "Windows Registry Editor Version 5.00\n";
 
-class TypedHost : public IExtensionHost {
-public:
-    explicit TypedHost(uint32_t type) : m_type(type) {}
+struct TypedHost : IExtensionHost {
+    explicit TypedHost(uint32_t t) : type(t) {}
     uint32_t SendRequest(IExtensionModule*, CSipRecord*, uint32_t) override { return 0; }
     uint32_t DeliverRecord(IExtensionModule*, CSipRecord*) override { return 0; }
     uint32_t StartCompleted(IExtensionModule*, uint32_t) override { return 0; }
     uint32_t GetSECabinets(uint32_t**, uint8_t*) override { return 0; }
     uint32_t ForwardEvent(IExtensionModule*, CSipRecord*, uint16_t, uint16_t) override { return 0; }
-    uint32_t GetHostType() override {
-        ++calls;
-        return m_type;
-    }
+    uint32_t GetHostType() override { return ++calls, type; }
+    uint32_t type;
     int calls = 0;
-
-private:
-    uint32_t m_type;
 };
 
 std::u16string Cwd() {
@@ -89,6 +83,7 @@ TEST(EventLogSwitch, AttachPicksTheSourceByHostType) {
         EXPECT_TRUE(cap.Contains("register source \"" + source + "\"..."));
         EXPECT_TRUE(cap.Contains("\n" + padded + ": ... event log source \"EM_XXX\" registered"));
         EXPECT_TRUE(diag::g_EventLogSwitch.IsRegistered());
+        EXPECT_EQ(diag::g_EventLogSwitch.MsgIdPlainText(), 0x40000000u);
     }
     // No host: the agent's name, and a second start only warns.
     test::TraceCapture cap(4);
@@ -99,39 +94,35 @@ TEST(EventLogSwitch, AttachPicksTheSourceByHostType) {
     diag::g_EventLogSwitch.DeregisterSource();
 }
 
-TEST(InstallPaths, BinRootFallbacks) {
-    test::TempDir dir;
+TEST(InstallPaths, SetupKeyAndRootsWithTheirFallbacks) {
     const std::string setup = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Osterbrink\\Management\\Kindrel\\Setup]\n";
-    std::u16string path = u"unchanged";
-    if (test::kPosixPlatform) {  // '/' separates paths on POSIX only
-        test::ScopedRegistry reg(dir, kHeader + setup + "\"BinRoot\"=\"/opt/agent/bin/\"\n\"FileRoot\"=\"/opt/agent\"\n");
-        EXPECT_EQ(diag::GetBinRoot(path), u"/opt/agent/bin");
-        EXPECT_EQ(diag::GetFileRoot(path), u"/opt/agent");
-    }
-    {
-        test::ScopedRegistry reg(dir, kHeader + setup + "\"FileRoot\"=\"D:\\\\Agent\\\\\"\n\"BinRoot\"=\"\"\n");
-        EXPECT_EQ(diag::GetBinRoot(path), u"D:\\Agent");
-    }
-    {
+    const std::u16string agent = u"SOFTWARE\\Osterbrink\\Management\\Kindrel\\Setup", cwd = Cwd(),
+                         home = platform::Utf8ToUtf16(std::getenv("HOME"));
+    struct Case {
+        std::string registry;
+        std::u16string setup_key, bin, file;
+    };
+    const Case cases[] = {
+        {kHeader, agent, cwd, cwd},
+        {kHeader + setup + "\"BinRoot\"=\"D:\\\\Agent\\\\Bin\\\\\"\n\"FileRoot\"=\"D:\\\\Agent\"\n", agent, u"D:\\Agent\\Bin", u"D:\\Agent"},
+        {kHeader + setup + "\"FileRoot\"=\"D:\\\\Agent\\\\\"\n\"BinRoot\"=\"\"\n", agent, u"D:\\Agent", u"D:\\Agent"},
+        {kHeader + setup + "\"FileRoot\"=hex(2):25,48,4f,4d,45,25,00\n", agent, home, home},
+        // The shortest path that loses its trailing separator; '/' separates on POSIX only.
+        {kHeader + setup + "\"FileRoot\"=\"/ab/\"\n", agent, test::kPosixPlatform ? u"/ab" : u"/ab/", test::kPosixPlatform ? u"/ab" : u"/ab/"},
         // A drive root keeps its separator; the installation pointer key redirects the setup key.
-        test::ScopedRegistry reg(dir, kHeader +
-                                          "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\UUID\\7D24E0A1-5B3C-4F19-9A62-1E08C4D7B593]\n"
-                                          "\"Kindrel\"=\"SOFTWARE\\\\Elsewhere\"\n"
-                                          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Elsewhere\\Setup]\n\"FileRoot\"=\"C:\\\\\"\n");
-        EXPECT_EQ(diag::GetSetupKeyPath(path), u"SOFTWARE\\Elsewhere\\Setup");
-        EXPECT_EQ(diag::GetBinRoot(path), u"C:\\");
+        {kHeader + "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\UUID\\7D24E0A1-5B3C-4F19-9A62-1E08C4D7B593]\n"
+                   "\"Kindrel\"=\"SOFTWARE\\\\Elsewhere\"\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Elsewhere\\Setup]\n\"FileRoot\"=\"C:\\\\\"\n",
+         u"SOFTWARE\\Elsewhere\\Setup", u"C:\\", u"C:\\"},
+    };
+    test::TempDir dir;
+    for (const Case& c : cases) {
+        test::ScopedRegistry reg(dir, c.registry);
+        std::u16string path = u"unchanged";
+        EXPECT_EQ(diag::GetSetupKeyPath(path), c.setup_key) << c.registry;
+        EXPECT_EQ(diag::GetBinRoot(path), c.bin) << c.registry;
+        EXPECT_EQ(diag::GetFileRoot(path), c.file) << c.registry;
     }
-    {
-        test::ScopedRegistry reg(dir, kHeader + setup + "\"FileRoot\"=hex(2):25,48,4f,4d,45,25,00\n");
-        EXPECT_EQ(diag::GetFileRoot(path), platform::Utf8ToUtf16(std::getenv("HOME")));
-    }
-    {
-        test::ScopedRegistry reg(dir, kHeader);
-        EXPECT_EQ(diag::GetSetupKeyPath(path), u"SOFTWARE\\Osterbrink\\Management\\Kindrel\\Setup");
-        EXPECT_EQ(diag::GetBinRoot(path), Cwd());
-        EXPECT_EQ(diag::GetFileRoot(path), Cwd());
-        std::u16string value = u"kept";
-        EXPECT_FALSE(diag::ReadRegistryString(u"SOFTWARE\\Nope", u"X", value));
-        EXPECT_EQ(value, u"kept");
-    }
+    std::u16string value = u"kept";
+    EXPECT_FALSE(diag::ReadRegistryString(u"SOFTWARE\\Nope", u"X", value));
+    EXPECT_EQ(value, u"kept");
 }

@@ -55,6 +55,15 @@ inline std::string ReadBytes(const std::string& path) {
     return s.str();
 }
 
+// The text of a UTF-16LE file after its byte order mark, as UTF-8 ("" without the mark).
+inline std::string ReadUtf16Text(const std::string& path) {
+    const std::string bytes = ReadBytes(path);
+    std::u16string text;
+    for (size_t i = 2; bytes.starts_with("\xFF\xFE") && i + 1 < bytes.size(); i += 2)
+        text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    return platform::Utf16ToUtf8(text);
+}
+
 // A registry file made the process's registry for the lifetime of the object.
 class ScopedRegistry {
 public:

@@ -1,14 +1,17 @@
-// The trace facility: configuration from the registry, line composition and the sinks.
+// The trace facility: configuration from the registry, line composition, the sinks and the trace
+// file with its encoding and rotation.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <regex>
 #include <stdexcept>
 #include <vector>
 
 #include "diag/debug.h"
 #include "platform/sync.h"
+#include "platform/sysinfo.h"
 #include "tests/diag_test_util.h"
 #include "tests/support/platform_util.h"
 
@@ -45,112 +48,111 @@ struct FakeClock {
 
 }  // namespace
 
-TEST(TraceConfig, ActiveOnlyWhenSomethingIsSwitchedOn) {
-    test::TempDir dir;
-    {
-        test::ScopedRegistry reg(dir, kHeader);
-        CDebug d;
-        EXPECT_FALSE(d.IsActive());
-        EXPECT_STREQ(reinterpret_cast<const char*>(d.AppName()), reinterpret_cast<const char*>(u"EM_TARNEL"));
-    }
-    {
+TEST(TraceConfig, SettingsReadAndActiveOnlyWhenSomethingIsSwitchedOn) {
+    struct Case {
+        std::string registry;
+        bool active;
+        uint32_t dynamic, file_level, limit_mb, console, debugger;
+        std::string path;
+    };
+    const std::string home = std::getenv("HOME");
+    const Case cases[] = {
+        {kHeader, false, 0, 0, 0, 0, 0, ""},  // no application key: no file set
         // DynamicUpdate alone keeps the facility active although every level is 0.
-        test::ScopedRegistry reg(dir, kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug]\n\"DynamicUpdate\"=dword:5\n");
-        CDebug d;
-        EXPECT_TRUE(d.IsActive());
-        EXPECT_EQ(d.DynamicUpdate(), 5u);
-    }
-    {
+        {kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug]\n\"DynamicUpdate\"=dword:5\n", true, 5, 0, 0, 0, 0, ""},
         // A REG_SZ TraceFile is ignored: no file sink, nothing active.
-        test::ScopedRegistry reg(dir, AppKey("\"FileDebugLevel\"=dword:3\n\"TraceFile\"=\"" + dir.File("t.log") + "\"\n"));
+        {AppKey("\"FileDebugLevel\"=dword:3\n\"TraceFile\"=\"/tmp/t.log\"\n"), false, 0, 3, 10, 0, 0, ""},
+        // REG_EXPAND_SZ (also written str(2)) is expanded.
+        {AppKey("\"FileDebugLevel\"=dword:3\n\"TraceFile\"=str(2):\"%HOME%/x.log\"\n\"TraceFileLimit\"=dword:2\n"), true, 0, 3,
+         2, 0, 0, home + "/x.log"},
+        // A value longer than 4 bytes leaves the default; a shorter one is read into a zero.
+        {AppKey("\"ConDebugLevel\"=hex:01,02,03,04,05\n\"WinDebugLevel\"=hex:02\n\"FileDebugLevel\"=hex:00\n"), true, 0, 0, 10,
+         0, 2, ""},
+    };
+    test::TempDir dir;
+    for (const Case& c : cases) {
+        test::ScopedRegistry reg(dir, c.registry);
         CDebug d;
-        EXPECT_FALSE(d.IsActive());
-        EXPECT_TRUE(d.FileSink().Path().empty());
-    }
-    {
-        // REG_EXPAND_SZ (Wine's str(2) form) is expanded.
-        test::ScopedRegistry reg(dir, AppKey("\"FileDebugLevel\"=dword:3\n\"TraceFile\"=str(2):\"%HOME%/x.log\"\n"
-                                             "\"TraceFileLimit\"=dword:2\n"));
-        CDebug d;
-        EXPECT_TRUE(d.IsActive());
-        EXPECT_EQ(U8(d.FileSink().Path()), std::string(std::getenv("HOME")) + "/x.log");
-        EXPECT_EQ(d.FileSink().LimitBytes(), 2u << 20);
-    }
-    {
-        // A value of another size than 4 bytes leaves the default; a shorter one is read as is.
-        test::ScopedRegistry reg(dir, AppKey("\"ConDebugLevel\"=hex:01,02,03,04,05\n\"WinDebugLevel\"=hex:02\n"));
-        CDebug d;
-        EXPECT_EQ(d.ConsoleLevel(), 0u);
-        EXPECT_EQ(d.DebuggerLevel(), 2u);
-        EXPECT_TRUE(d.IsActive());
+        EXPECT_EQ(d.IsActive(), c.active) << c.registry;
+        EXPECT_EQ(d.DynamicUpdate(), c.dynamic) << c.registry;
+        EXPECT_EQ(d.FileLevel(), c.file_level) << c.registry;
+        EXPECT_EQ(d.FileSink().LimitBytes(), c.limit_mb << 20) << c.registry;
+        EXPECT_EQ(d.ConsoleLevel(), c.console) << c.registry;
+        EXPECT_EQ(d.DebuggerLevel(), c.debugger) << c.registry;
+        EXPECT_EQ(U8(d.FileSink().Path()), c.path) << c.registry;
+        EXPECT_EQ(U8(d.AppName()), "EM_TARNEL");
     }
 }
 
-TEST(TraceCompose, PrefixFieldsAndLeadingLineBreaks) {
+// The lines a facility configured by the registry text composes for the traces body runs.
+template <class Body>
+std::vector<std::u16string> Composed(const std::string& registry, uint32_t level, Body body) {
     test::TempDir dir;
-    test::ScopedRegistry reg(dir, kHeader);
+    test::ScopedRegistry reg(dir, registry);
     Captured cap;
-    {
-        CDebug d;
-        d.SetCapture(&Captured::Sink, &cap, 2);
+    CDebug d;
+    d.SetCapture(&Captured::Sink, &cap, level);
+    body(d);
+    d.SetCapture(nullptr, nullptr, 0);
+    return cap.lines;
+}
+
+TEST(TraceCompose, PrefixFieldsAfterTheLeadingLineBreaks) {
+    auto lines = Composed(kHeader, 2, [](CDebug& d) {
         EXPECT_TRUE(d.IsActive());
         diag::Trace(d, 0, u"\nCTaskSerializer     : level %d", 0);  // level 0 counts as 1
         diag::Trace(d, 2, u"\n\nEM_TARNEL           : %s=%04X", u"v", 0xBEEFu);
         diag::Trace(d, 3, u"\nnot written");
-        d.SetCapture(nullptr, nullptr, 0);
+    });
+    EXPECT_EQ(lines, (std::vector<std::u16string>{u"\nCTaskSerializer     : level 0", u"\n\nEM_TARNEL           : v=BEEF"}));
+    // Each field alone and all of them in order; the application name is followed by a colon and
+    // five blanks.
+    const std::pair<std::string, std::string> fields[] = {
+        {"\"AppNameOn\"=dword:1\n", "EM_TARNEL:     "},
+        {"\"DateStampOn\"=dword:1\n", "\\[\\d{4}-\\d{2}-\\d{2}\\] "},
+        {"\"TimeStampOn\"=dword:1\n", "\\[\\d{2}:\\d{2}:\\d{2}\\.\\d{3}\\] "},
+        {"\"TimeStampOn\"=dword:1\n\"DateStampOn\"=dword:1\n\"ThreadIdOn\"=dword:1\n\"CpuIdOn\"=dword:1\n\"AppNameOn\"=dword:1\n"
+         "\"MemUsageOn\"=dword:1\n\"HandleCountOn\"=dword:1\n",
+         "\\[\\d{4}-\\d{2}-\\d{2}\\] \\[\\d{2}:\\d{2}:\\d{2}\\.\\d{3}\\] \\(\\d{6,}\\) #\\d{2,} "
+         "\\{PB \\d{5,}kB, MU \\d{5,}kB\\} \\{\\d{3,} H\\} EM_TARNEL:     "}};
+    for (const auto& [values, prefix] : fields) {
+        lines = Composed(AppKey(values), 5, [](CDebug& d) { diag::Trace(d, 1, u"\n\nx"); });
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_TRUE(std::regex_match(U8(lines[0]), std::regex("\n\n" + prefix + "x"))) << U8(lines[0]);
     }
-    ASSERT_EQ(cap.lines.size(), 2u);
-    EXPECT_EQ(cap.lines[0], u"\nCTaskSerializer     : level 0");
-    EXPECT_EQ(cap.lines[1], u"\n\nEM_TARNEL           : v=BEEF");
-
-    // The application name: the name, a colon and five blanks, after both line breaks.
-    reg.Write(AppKey("\"AppNameOn\"=dword:1\n"));
-    cap.lines.clear();
-    {
-        CDebug d;
-        d.SetCapture(&Captured::Sink, &cap, 5);
-        diag::Trace(d, 1, u"\n\nhello");
-        d.SetCapture(nullptr, nullptr, 0);
+    // The private usage in kB, between its values before and after (tried again should it move
+    // back and forth in between).
+    bool within = false;
+    for (int attempt = 0; attempt < 5 && !within; ++attempt) {
+        platform::MemoryCounters before, after;
+        lines = Composed(AppKey("\"MemUsageOn\"=dword:1\n"), 5, [&](CDebug& d) {
+            platform::GetProcessMemoryCounters(&before);
+            diag::Trace(d, 1, u"x");
+            platform::GetProcessMemoryCounters(&after);
+        });
+        std::smatch m;
+        const std::string line = U8(lines.at(0));
+        ASSERT_TRUE(std::regex_match(line, m, std::regex("\\{PB (\\d+)kB, MU \\d+kB\\} x"))) << line;
+        const uint64_t pb = std::stoull(m[1]);
+        within = std::min(before.private_usage, after.private_usage) / 1024 <= pb &&
+                 pb <= std::max(before.private_usage, after.private_usage) / 1024;
     }
-    ASSERT_EQ(cap.lines.size(), 1u);
-    EXPECT_EQ(cap.lines[0], u"\n\nEM_TARNEL:     hello");
-
-    // Every field, in order.
-    reg.Write(AppKey("\"TimeStampOn\"=dword:1\n\"DateStampOn\"=dword:1\n\"ThreadIdOn\"=dword:1\n\"CpuIdOn\"=dword:1\n"
-                     "\"AppNameOn\"=dword:1\n\"MemUsageOn\"=dword:1\n\"HandleCountOn\"=dword:1\n"));
-    cap.lines.clear();
-    {
-        CDebug d;
-        d.SetCapture(&Captured::Sink, &cap, 5);
-        diag::Trace(d, 1, u"\nx");
-        d.SetCapture(nullptr, nullptr, 0);
-    }
-    ASSERT_EQ(cap.lines.size(), 1u);
-    const std::regex full(
-        "\n\\[\\d{4}-\\d{2}-\\d{2}\\] \\[\\d{2}:\\d{2}:\\d{2}\\.\\d{3}\\] \\(\\d{6,}\\) #\\d{2,} "
-        "\\{PB \\d{5,}kB, MU \\d{5,}kB\\} \\{\\d{3,} H\\} EM_TARNEL:     x");
-    EXPECT_TRUE(std::regex_match(U8(cap.lines[0]), full)) << U8(cap.lines[0]);
+    EXPECT_TRUE(within);
 }
 
 TEST(TraceCompose, OverlongPrefixAndMessage) {
-    test::TempDir dir;
-    test::ScopedRegistry reg(dir, kHeader);
-    Captured cap;
-    CDebug d;
-    d.SetCapture(&Captured::Sink, &cap, 5);
-    // 3172 leading line breaks make the text before the message too long.
-    std::u16string breaks(3172, u'\n');
-    diag::Trace(d, 1, breaks + u"msg");
-    std::u16string almost(3171, u'\n');
-    diag::Trace(d, 1, almost + u"msg");
-    // The whole line holds at most 4195 characters.
-    std::u16string big(5000, u'a');
-    diag::Trace(d, 1, u"\n%s", big);
-    d.SetCapture(nullptr, nullptr, 0);
-    ASSERT_EQ(cap.lines.size(), 3u);
-    EXPECT_EQ(cap.lines[0], u"################# CDebug::Trace() - BUFFER TOO SMALL - FIXME! #################msg");
-    EXPECT_EQ(cap.lines[1], almost + u"msg");
-    EXPECT_EQ(cap.lines[2].size(), 4195u);
+    // 3172 leading line breaks make the text before the message too long; the whole line holds at
+    // most 4195 characters.
+    const std::u16string almost(3171, u'\n');
+    const auto lines = Composed(kHeader, 5, [&](CDebug& d) {
+        diag::Trace(d, 1, almost + u"\nmsg");
+        diag::Trace(d, 1, almost + u"msg");
+        diag::Trace(d, 1, u"\n%s", std::u16string(5000, u'a'));
+    });
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], u"################# CDebug::Trace() - BUFFER TOO SMALL - FIXME! #################msg");
+    EXPECT_EQ(lines[1], almost + u"msg");
+    EXPECT_EQ(lines[2].size(), 4195u);
 }
 
 TEST(TraceCompose, ExceptionTextAndLastError) {
@@ -257,4 +259,87 @@ TEST(TraceConfig, BannerOfInit) {
     EXPECT_TRUE(std::regex_match(testing::internal::GetCapturedStderr(),
                                  std::regex("\n----- Application \\[EM_TARNEL\\] started at \\d\\d:\\d\\d:\\d\\d "
                                             "\\d\\d/\\d\\d/\\d{4} -----\n")));
+    // Without a name everything is cleared and nothing is read: no banner.
+    reg.Write(kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug]\n\"DynamicUpdate\"=dword:5\n");
+    d.ReadSettings();
+    ASSERT_EQ(d.DynamicUpdate(), 5u);
+    testing::internal::CaptureStderr();
+    d.Init(nullptr, true);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_FALSE(d.IsActive());
+    EXPECT_EQ(d.DynamicUpdate(), 0u);
+}
+
+TEST(TraceFile, EncodingFollowsTheExistingFile) {
+    // A missing or empty file becomes UTF-16 with one byte order mark; a file without the mark (a
+    // single byte cannot hold it) goes on in the ANSI code page, '?' where that has no character.
+    // Each line is written twice.
+    struct Case {
+        std::optional<std::string> before;
+        std::u16string line;
+        std::string mark, once;
+    };
+    const Case cases[] = {
+        {std::nullopt, u"\n\nA\u00e9\u4e00", "\xFF\xFE", std::string("\r\0\n\0\r\0\n\0A\0\xE9\0\x00\x4E", 14)},
+        {"", u"x", "\xFF\xFE", std::string("x\0", 2)},
+        {"old\r\n", u"\ncaf\u00e9 \u4e00\n", "", "\r\ncaf\xE9 ?\r\n"},
+        {"Z", u"y", "", "y"},
+    };
+    test::TempDir dir;
+    for (const Case& c : cases) {
+        const std::string path = dir.File("t.log");
+        std::filesystem::remove(path);
+        if (c.before) test::WriteBytes(path, *c.before);
+        diag::CFileDebug f;
+        ASSERT_TRUE(f.SetFile(1, dir.WFile("t.log"), 10));
+        f.WriteLine(c.line);
+        f.WriteLine(c.line);
+        EXPECT_EQ(test::ReadBytes(path), c.before.value_or("") + c.mark + c.once + c.once);
+    }
+}
+
+TEST(TraceFile, RotationAtTheLimit) {
+    test::TempDir dir;
+    const std::string path = dir.File("r.log");
+    diag::CFileDebug f;
+    ASSERT_TRUE(f.SetFile(1, dir.WFile("r.log"), 1));
+    const std::string full = "\xFF\xFE" + std::string((1u << 20) - 2, 'a');
+    test::WriteBytes(path, full.substr(0, full.size() - 1));  // one byte below the limit
+    test::WriteBytes(path + ".txt", "older");
+    f.WriteLine(u"b");
+    EXPECT_EQ(test::ReadBytes(path).size(), (1u << 20) + 1);  // appended, not rotated
+    EXPECT_EQ(test::ReadBytes(path + ".txt"), "older");
+
+    f.WriteLine(u"c");  // now at or above the limit: moved aside, a new file begins
+    EXPECT_EQ(test::ReadBytes(path + ".txt").size(), (1u << 20) + 1);
+    EXPECT_EQ(test::ReadBytes(path), std::string("\xFF\xFE" "c\0", 4));
+
+    // An ANSI file stays ANSI after the rotation; limit 0 never rotates.
+    test::WriteBytes(path, std::string(1u << 20, 'x'));
+    f.WriteLine(u"d");
+    EXPECT_EQ(test::ReadBytes(path), "d");
+    ASSERT_TRUE(f.SetFile(1, dir.WFile("r.log"), 0));
+    test::WriteBytes(path, std::string(1u << 20, 'x'));
+    f.WriteLine(u"e");
+    EXPECT_EQ(test::ReadBytes(path).size(), (1u << 20) + 1);
+}
+
+TEST(TraceFile, SetFileRulesAndLostLines) {
+    test::TempDir dir;
+    diag::CFileDebug f;
+    EXPECT_FALSE(f.SetFile(0, dir.WFile("x.log"), 10));  // level 0 keeps the old path
+    EXPECT_TRUE(f.Path().empty());
+    EXPECT_FALSE(f.SetFile(2, u"", 10));
+    EXPECT_EQ(f.Level(), 2u);
+    f.WriteLine(u"nowhere");  // no path: nothing happens
+
+    // A file in a missing directory loses the line silently.
+    ASSERT_TRUE(f.SetFile(2, dir.WFile("no/such/dir.log"), 10));
+    f.WriteLine(u"lost");
+    // The limit in MB is kept in 32 bits.
+    f.SetFile(2, dir.WFile("x.log"), 4096);
+    EXPECT_EQ(f.LimitBytes(), 0u);
+
+    EXPECT_EQ(diag::CFileDebug::LockName(u"C:\\Trace\\t.log"), u"CFileDebug_C__Trace_t.log");
+    EXPECT_EQ(diag::CFileDebug::LockName(std::u16string(400, u'p')).size(), 259u);
 }

@@ -29,30 +29,22 @@ struct Node {
     std::vector<Node> children;
 };
 
-void Put16(std::vector<uint8_t>& b, uint32_t v) {
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
+void Put(std::vector<uint8_t>& b, uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) b.push_back(i < 8 ? static_cast<uint8_t>(v >> (8 * i)) : 0);
 }
-void Put32(std::vector<uint8_t>& b, uint32_t v) {
-    Put16(b, v & 0xFFFF);
-    Put16(b, v >> 16);
-}
-void Align(std::vector<uint8_t>& b) {
-    while (b.size() % 4) b.push_back(0);
-}
+void Align(std::vector<uint8_t>& b) { b.resize((b.size() + 3) & ~size_t{3}); }
 
 std::vector<uint8_t> Build(const Node& n) {
     std::vector<uint8_t> b;
-    Put16(b, 0);
-    Put16(b, n.value_len);
-    Put16(b, n.type);
-    for (char16_t c : n.key) Put16(b, c);
-    Put16(b, 0);
+    Put(b, 0, 2);
+    Put(b, n.value_len, 2);
+    Put(b, n.type, 2);
+    for (char16_t c : n.key + u'\0') Put(b, c, 2);
     Align(b);
     b.insert(b.end(), n.value.begin(), n.value.end());
     for (const Node& c : n.children) {
         Align(b);
-        auto child = Build(c);
+        const auto child = Build(c);
         b.insert(b.end(), child.begin(), child.end());
     }
     b[0] = static_cast<uint8_t>(b.size());
@@ -62,30 +54,35 @@ std::vector<uint8_t> Build(const Node& n) {
 
 Node Str(std::u16string key, std::u16string text) {
     Node n{std::move(key), 1, {}, static_cast<uint16_t>(text.size() + 1), {}};
-    for (char16_t c : text) Put16(n.value, c);
-    Put16(n.value, 0);
+    for (char16_t c : text + u'\0') Put(n.value, c, 2);
     return n;
 }
 
 std::vector<uint8_t> CraftedResource() {
     Node root{u"VS_VERSION_INFO", 0, {}, 52, {}};
     for (uint32_t v : {0xFEEF04BDu, 0x10000u, (6u << 16) | 1u, (2u << 16) | 3u, 0x10000u, 0u, 0x3Fu, 0u, 4u, 2u, 0u, 0u, 0u})
-        Put32(root.value, v);
-    Node us{u"040904E4", 1, {}, 0, {Str(u"CompanyName", u"Acme\tWorks\x01"), Str(u"ProductVersion", u"6.1")}};
+        Put(root.value, v, 4);
+    Node us{u"040904E4", 1, {}, 0, {Str(u"CompanyName", u"Acme\tWorks\x01"), Str(u"ProductVersion", u"6.1"),
+                                     Str(u"Quiz", u"\x1F \x7E\x7F\x9F\xA0\u00e9"), Str(std::u16string(234, u'K'), u"long")}};
     Node de{u"040704B0", 1, {}, 0, {Str(u"CompanyName", u"Acme DE")}};
     Node translation{u"Translation", 0, {}, 8, {}};
-    Put32(translation.value, 0x04E40409);
-    Put32(translation.value, 0x04B00407);
+    Put(translation.value, 0x04B0040704E40409, 8);
     root.children = {Node{u"StringFileInfo", 1, {}, 0, {us, de}}, Node{u"VarFileInfo", 1, {}, 0, {translation}}};
     return Build(root);
 }
 
-// A minimal 64-bit little-endian ELF file holding the given bytes in the version section.
-std::string CraftedElf(const std::vector<uint8_t>& resource) {
+// A minimal ELF file (64- or 32-bit, either byte order) holding the bytes in the version section;
+// extended: the section count and the names section's index kept in section 0; names_last: the
+// section names after the version section.
+std::string CraftedElf(const std::vector<uint8_t>& resource, bool is64 = true, bool little = true, bool extended = false,
+                       bool names_last = false) {
     const std::string names = std::string("\0.shstrtab\0.em_version\0", 23);
-    std::vector<uint8_t> f(64, 0);
-    const uint8_t ident[] = {0x7F, 'E', 'L', 'F', 2, 1, 1};
-    std::copy(std::begin(ident), std::end(ident), f.begin());
+    const size_t sh = is64 ? 64 : 40, word = is64 ? 8 : 4;
+    std::vector<uint8_t> f = {0x7F, 'E', 'L', 'F', static_cast<uint8_t>(is64 ? 2 : 1), static_cast<uint8_t>(little ? 1 : 2), 1};
+    f.resize(is64 ? 64 : 52);
+    auto put = [&](size_t at, uint64_t v, size_t n) {
+        for (size_t i = 0; i < n; ++i) f[at + (little ? i : n - 1 - i)] = static_cast<uint8_t>(v >> (8 * i));
+    };
     const size_t names_off = f.size();
     f.insert(f.end(), names.begin(), names.end());
     Align(f);
@@ -93,21 +90,23 @@ std::string CraftedElf(const std::vector<uint8_t>& resource) {
     f.insert(f.end(), resource.begin(), resource.end());
     Align(f);
     const size_t shoff = f.size();
-    auto section = [&](uint32_t name, uint64_t off, uint64_t size) {
-        std::vector<uint8_t> sh(64, 0);
-        for (int i = 0; i < 4; ++i) sh[i] = static_cast<uint8_t>(name >> (8 * i));
-        sh[4] = 1;
-        for (int i = 0; i < 8; ++i) sh[24 + i] = static_cast<uint8_t>(off >> (8 * i));
-        for (int i = 0; i < 8; ++i) sh[32 + i] = static_cast<uint8_t>(size >> (8 * i));
-        f.insert(f.end(), sh.begin(), sh.end());
+    f.resize(shoff + 3 * sh);
+    auto section = [&](size_t i, uint32_t name, uint64_t off, uint64_t size, uint32_t link) {
+        put(shoff + i * sh, name, 4);
+        put(shoff + i * sh + 4, 1, 4);
+        put(shoff + i * sh + 8 + 2 * word, off, word);
+        put(shoff + i * sh + 8 + 3 * word, size, word);
+        put(shoff + i * sh + 8 + 4 * word, link, 4);
     };
-    section(0, 0, 0);
-    section(1, names_off, names.size());
-    section(11, res_off, resource.size());
-    for (int i = 0; i < 8; ++i) f[40 + i] = static_cast<uint8_t>(shoff >> (8 * i));
-    f[58] = 64;  // section header size
-    f[60] = 3;   // section count
-    f[62] = 1;   // names section
+    const size_t names_index = names_last ? 2 : 1;
+    if (extended) section(0, 0, 0, 3, static_cast<uint32_t>(names_index));
+    section(names_index, 1, names_off, names.size(), 0);
+    section(3 - names_index, 11, res_off, resource.size(), 0);
+    const size_t at = is64 ? 40 : 32;
+    put(at, shoff, word);
+    put(at + word + 10, sh, 2);
+    put(at + word + 12, extended ? 0 : 3, 2);
+    put(at + word + 14, extended ? 0xFFFF : names_index, 2);
     return std::string(f.begin(), f.end());
 }
 
@@ -131,6 +130,12 @@ TEST(VersionResource, LanguagesStringsAndFixedPart) {
     std::u16string text = u"old";
     ASSERT_TRUE(r.QueryString(text, u"companyname", 0, 0));
     EXPECT_EQ(text, u"Acme?Works?");  // control characters shown as '?'
+    ASSERT_TRUE(r.QueryString(text, u"QUIZ", 0, 0));
+    EXPECT_EQ(text, u"? ~??\u00a0\u00e9");
+    ASSERT_TRUE(r.QueryString(text, u"COMPANYNAME", 0, 0));
+    // The block name "\\StringFileInfo\\<language><code page>\\<name>" is cut to 259 characters.
+    ASSERT_TRUE(r.QueryString(text, std::u16string(235, u'K').c_str(), 0, 0));
+    EXPECT_EQ(text, u"long");
     ASSERT_TRUE(r.QueryString(text, u"CompanyName", 0x0407, 0));
     EXPECT_EQ(text, u"Acme DE");
     EXPECT_FALSE(r.QueryString(text, u"ProductVersion", 0x0407, 0));  // not in that table
@@ -145,13 +150,15 @@ TEST(VersionResource, LanguagesStringsAndFixedPart) {
 
 TEST(VersionResource, DamagedResourcesAreRejectedWithoutOverreads) {
     const auto good = CraftedResource();
+    // Cut anywhere: the fixed part is there once its 52 bytes are, a string once the first
+    // translation entry is (the last bytes of the resource).
     for (size_t cut = 0; cut < good.size(); ++cut) {
         CVersionResource r;
         r.Assign(std::vector<uint8_t>(good.begin(), good.begin() + static_cast<long>(cut)));
         std::u16string text;
         diag::VsFixedFileInfo fixed;
-        r.QueryString(text, u"CompanyName", 0, 0);
-        r.GetFixedInfo(fixed);
+        EXPECT_EQ(r.QueryString(text, u"CompanyName", 0, 0), cut >= good.size() - 4) << cut;
+        EXPECT_EQ(r.GetFixedInfo(fixed), cut >= 40 + 52) << cut;
     }
     // Lengths that claim more than there is, and keys without terminator.
     std::vector<uint8_t> bad = good;
@@ -180,15 +187,21 @@ TEST(FileVersionInfo, ReadsTheSectionOfAnElfFile) {
     ASSERT_TRUE(info.LoadFromFile(dir.WFile("m.so").c_str()));
     ASSERT_TRUE(info.GetFileVersion(version));
     EXPECT_EQ(version, u"6.1.2.3");
+    for (int form = 0; form < 16; ++form) {  // 32 or 64 bits, either byte order, extended numbering, order
+        test::WriteBytes(dir.File("f.so"), CraftedElf(CraftedResource(), form & 1, form & 2, form & 4, form & 8));
+        CFileVersionInfo other;
+        EXPECT_TRUE(other.LoadFromFile(dir.WFile("f.so").c_str())) << form;
+        EXPECT_EQ(other.GetProductVersion(0), u"6.1") << form;
+    }
     EXPECT_EQ(info.GetCompanyName(0), u"Acme?Works?");
     EXPECT_EQ(info.GetProductVersion(0), u"6.1");
     EXPECT_EQ(info.GetFileDescription(0), u"6.1");  // a failed lookup leaves the last text
 
-    // Damaged files: every truncation and a few corrupted header fields.
-    for (size_t cut = 0; cut < elf.size(); cut += 7) {
+    // Damaged files: every truncation (the section table comes last) and corrupted header fields.
+    for (size_t cut = 0; cut < elf.size(); cut += 3) {
         test::WriteBytes(dir.File("cut.so"), elf.substr(0, cut));
         CFileVersionInfo damaged;
-        damaged.LoadFromFile(dir.WFile("cut.so").c_str());
+        EXPECT_FALSE(damaged.LoadFromFile(dir.WFile("cut.so").c_str())) << cut;
     }
     for (size_t at : {4u, 5u, 40u, 58u, 60u, 62u}) {
         std::string broken = elf;
@@ -197,7 +210,11 @@ TEST(FileVersionInfo, ReadsTheSectionOfAnElfFile) {
         CFileVersionInfo damaged;
         EXPECT_FALSE(damaged.LoadFromFile(dir.WFile("bad.so").c_str())) << at;
     }
+    std::vector<uint8_t> huge = CraftedResource();  // a version section above 1 MB is not taken
+    huge.resize((1u << 20) + 4);
+    test::WriteBytes(dir.File("huge.so"), CraftedElf(huge));
     CFileVersionInfo none;
+    EXPECT_FALSE(none.LoadFromFile(dir.WFile("huge.so").c_str()));
     EXPECT_FALSE(none.LoadFromFile(dir.WFile("missing.so").c_str()));
     EXPECT_FALSE(none.LoadFromFile(u""));
 }
@@ -244,7 +261,9 @@ TEST(Banner, LinesOfTheLoadHook) {
     EXPECT_EQ(errors, 2u);
     ASSERT_EQ(lines.size(), 8u);  // company, module path and the empty line are level 2
     EXPECT_EQ(lines[0], "\n\n *** Kindrel module EM_TARNEL loaded ***\n");
-    EXPECT_EQ(lines[1].rfind("\n      Computer name : ", 0), 0u);
+    std::u16string computer;
+    ASSERT_TRUE(platform::GetComputerName(computer));
+    EXPECT_EQ(lines[1], "\n      Computer name : " + U8(computer));
     EXPECT_EQ(lines[2].rfind("\n   Operating system : ", 0), 0u);
     if (platform::GetNativeArchitecture() == platform::kArchX64) EXPECT_EQ(lines[3], "\n        OS platform : x64");
     EXPECT_EQ(lines[4], "\n Module description : ");
@@ -278,13 +297,7 @@ TEST(Banner, TraceFileOfALoadedAndUnloadedLibrary) {
                                                    {{"EM_TARNEL_REGISTRY", reg.Path()}});
     ASSERT_EQ(std::system(cmd.c_str()), 0);
 
-    const std::string bytes = test::ReadBytes(file);
-    ASSERT_GT(bytes.size(), 2u);
-    ASSERT_EQ(bytes.substr(0, 2), "\xFF\xFE");
-    std::u16string text;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-        text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-    const std::string log = U8(text);
+    const std::string log = test::ReadUtf16Text(file);
     CFileVersionInfo info;
     info.LoadFromFile(platform::Utf8ToUtf16(EM_DEFAULT_LIBRARY).c_str());
     for (const std::string& expected :

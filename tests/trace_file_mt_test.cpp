@@ -1,10 +1,11 @@
-// Several processes and threads writing one trace file: every line arrives whole, once, in
-// each writer's order, and the file has one byte order mark.
+// Several processes and threads writing one trace file, the configuration re-read under them, and
+// the capture sink installed and removed while threads trace.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <regex>
 #include <string>
 #include <thread>
@@ -60,52 +61,31 @@ TEST(TraceFileProcesses, TwoProcessesAndTheirThreadsShareOneFile) {
                                       {{"EM_MT_REGISTRY", reg.Path()}, {"EM_MT_WRITER", std::to_string(id)}});
     };
 
-    int status = -1;
-#if defined(_WIN32)
-    std::thread children([&] {
-        int first = -1;
-        std::thread one([&] { first = std::system(writer(1).c_str()); });
-        const int second = std::system(writer(2).c_str());
-        one.join();
-        status = first != 0 ? first : second;
-    });
-#else
-    const std::string cmd = writer(1) + " & " + writer(2) + " & wait";
-    std::thread children([&] { status = std::system(cmd.c_str()); });
-#endif
+    int status[2] = {-1, -1};
+    std::thread children[2];
+    for (int i = 0; i < 2; ++i) children[i] = std::thread([&, i] { status[i] = std::system(writer(i + 1).c_str()); });
     diag::CDebug d;  // this process writes too
     WriteLines(d, 0);
-    children.join();
-    ASSERT_EQ(status, 0);
+    for (auto& c : children) c.join();
+    ASSERT_EQ(status[0], 0);
+    ASSERT_EQ(status[1], 0);
 
-    const std::string bytes = test::ReadBytes(file);
-    ASSERT_GE(bytes.size(), 2u);
-    ASSERT_EQ(bytes.substr(0, 2), "\xFF\xFE");
-    std::u16string text;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-        text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-    ASSERT_EQ(text.find(u'\xFEFF'), std::u16string::npos) << "a second byte order mark";
-
-    const std::regex line_re("W(\\d)T(\\d) (\\d+) (x*)");
+    const std::string all = test::ReadUtf16Text(file);
+    ASSERT_FALSE(all.empty());
+    ASSERT_EQ(all.find("\xEF\xBB\xBF"), std::string::npos) << "a second byte order mark";
+    // Every line whole, once, in its writer's order.
+    const std::regex line_re("\r\nW(\\d)T(\\d) (\\d+) (x*)");
     std::map<std::pair<int, int>, int> next;
-    size_t lines = 0;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        ASSERT_EQ(text.compare(pos, 2, u"\r\n"), 0) << "line break expected at " << pos;
-        pos += 2;
-        size_t end = text.find(u"\r\n", pos);
-        if (end == std::u16string::npos) end = text.size();
-        const std::string line = platform::Utf16ToUtf8(text.substr(pos, end - pos));
-        pos = end;
-        std::smatch m;
-        ASSERT_TRUE(std::regex_match(line, m, line_re)) << line;
+    size_t lines = 0, end = 0;
+    for (std::sregex_iterator it(all.begin(), all.end(), line_re), none; it != none; ++it, ++lines) {
+        const std::smatch& m = *it;
+        ASSERT_EQ(static_cast<size_t>(m.position()), end) << "garbage before " << m.str();
+        end = m.position() + m.length();
         const int seq = std::stoi(m[3]);
-        ASSERT_EQ(m[4].length(), seq % 97) << line;
-        int& expected = next[{std::stoi(m[1]), std::stoi(m[2])}];
-        ASSERT_EQ(seq, expected) << line;
-        ++expected;
-        ++lines;
+        ASSERT_EQ(m[4].length(), seq % 97) << m.str();
+        ASSERT_EQ(seq, next[std::pair(std::stoi(m[1]), std::stoi(m[2]))]++) << m.str();
     }
+    EXPECT_EQ(end, all.size());
     EXPECT_EQ(lines, static_cast<size_t>(3 * kThreads * kLinesPerThread));
     EXPECT_EQ(next.size(), static_cast<size_t>(3 * kThreads));
 }
@@ -162,4 +142,49 @@ TEST(TraceFileThreads, ConfigurationRereadWhileThreadsTrace) {
             if (bytes.compare(i, 4, std::string("\r\0\n\0", 4)) == 0) ++lines;
     }
     EXPECT_EQ(lines, static_cast<size_t>(kWriters * kLines));
+}
+
+namespace {
+
+struct Owner {
+    std::atomic<bool> removed{false};
+    std::atomic<unsigned> calls{0};
+};
+
+std::atomic<unsigned> g_faults{0};
+
+// Counts a call without its context, or after its removal returned.
+void Sink(void* ctx, uint32_t, std::u16string_view) {
+    auto* owner = static_cast<Owner*>(ctx);
+    if (!owner || owner->removed.load()) ++g_faults;
+    else ++owner->calls;
+}
+
+}  // namespace
+
+TEST(TraceCaptureMt, RemovalWaitsForCallsInFlight) {
+    test::TempDir dir;
+    test::ScopedRegistry reg(dir, "Windows Registry Editor Version 5.00\r\n");
+    diag::CDebug d;
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 3; ++t)
+        writers.emplace_back([&, t] {
+            while (!stop.load()) diag::Trace(d, 1, u"\nline %d", t);
+        });
+    // Owners are kept to the end, so that a late call is counted rather than a crash.
+    std::vector<std::unique_ptr<Owner>> owners;
+    unsigned calls = 0;
+    for (int i = 0; i < 1000; ++i) {
+        owners.push_back(std::make_unique<Owner>());
+        d.SetCapture(&Sink, owners.back().get(), 5);
+        std::this_thread::yield();
+        d.SetCapture(nullptr, nullptr, 0);
+        owners.back()->removed = true;
+        calls += owners.back()->calls.load();
+    }
+    stop = true;
+    for (auto& w : writers) w.join();
+    EXPECT_EQ(g_faults.load(), 0u);
+    EXPECT_GT(calls, 0u);
 }

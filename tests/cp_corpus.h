@@ -1,9 +1,10 @@
 // The byte inputs each code page is converted over, and the text form of the expected results.
-// Shared by the conversion test and by the program that records the Windows conversion's results
-// (tests/tools/cp_expect_gen.cpp), so both build the very same inputs in the same order.
+// Shared with the program that records the Windows conversion's results
+// (scripts/codepage/cp_expect_gen.cpp), so both build the very same inputs in the same order.
 #pragma once
 
 #include <cstdint>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -93,59 +94,24 @@ inline std::string Hex(const std::u16string& s) {
     return h;
 }
 
-inline bool NextOf(const std::u16string& prev, const std::u16string& cur) {
-    return !prev.empty() && prev.size() == cur.size() && prev.compare(0, prev.size() - 1, cur, 0, cur.size() - 1) == 0 &&
-           static_cast<char16_t>(prev.back() + 1) == cur.back();
-}
-
-inline std::string Encode(const std::vector<std::u16string>& results) {
-    std::string text;
-    for (size_t i = 0; i < results.size();) {
-        text += Hex(results[i]);
-        text += '\n';
-        size_t j = i + 1;
-        while (j < results.size() && results[j] == results[i]) ++j;
-        if (j - i > 1) {
-            text += "=" + std::to_string(j - i - 1) + "\n";
-        } else {
-            while (j < results.size() && NextOf(results[j - 1], results[j])) ++j;
-            if (j - i > 1) text += "+" + std::to_string(j - i - 1) + "\n";
-        }
-        i = j;
-    }
-    return text;
-}
-
-// Reads the lines of Encode back; false on a malformed line.
+// Reads a result table back; false on a malformed line.
 inline bool Decode(const std::string& text, std::vector<std::u16string>& results) {
     results.clear();
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(pos, end - pos);
-        pos = end + 1;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty()) return false;
+        if (line.empty() || (line.size() % 4 && line != "." && line[0] != '+' && line[0] != '=')) return false;
         if (line[0] == '+' || line[0] == '=') {
-            if (results.empty()) return false;
-            unsigned long n = std::stoul(line.substr(1));
-            for (unsigned long k = 0; k < n; ++k) {
-                std::u16string next = results.back();
-                if (line[0] == '+') {
-                    if (next.empty()) return false;
-                    ++next.back();
-                }
-                results.push_back(next);
+            if (results.empty() || (line[0] == '+' && results.back().empty())) return false;
+            for (unsigned long k = std::stoul(line.substr(1)); k > 0; --k) {
+                results.push_back(results.back());
+                if (line[0] == '+') ++results.back().back();
             }
             continue;
         }
-        std::u16string units;
-        if (line != ".") {
-            if (line.size() % 4) return false;
-            for (size_t i = 0; i < line.size(); i += 4) units.push_back(static_cast<char16_t>(std::stoul(line.substr(i, 4), nullptr, 16)));
-        }
-        results.push_back(units);
+        std::u16string& units = results.emplace_back();
+        for (size_t i = 0; line != "." && i < line.size(); i += 4)
+            units.push_back(static_cast<char16_t>(std::stoul(line.substr(i, 4), nullptr, 16)));
     }
     return true;
 }

@@ -2,7 +2,7 @@
 // inputs, one file per code page of the reader's character-set table: tests/data/codepage/cp<N>.txt.
 //
 // Build and run (cross compiler, run on Windows or under a Windows runtime):
-//   x86_64-w64-mingw32-g++-posix -std=c++20 -O1 -I. -static -o cp_expect_gen.exe tests/tools/cp_expect_gen.cpp
+//   x86_64-w64-mingw32-g++-posix -std=c++20 -O1 -I. -static -o cp_expect_gen.exe scripts/codepage/cp_expect_gen.cpp
 //   cp_expect_gen.exe tests/data/codepage
 #include <windows.h>
 
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/tools/cp_corpus.h"
+#include "tests/cp_corpus.h"
 
 namespace {
 
@@ -45,6 +45,29 @@ bool Convert(uint32_t cp, const std::string& bytes, std::u16string& out) {
     return true;
 }
 
+bool NextOf(const std::u16string& prev, const std::u16string& cur) {
+    return !prev.empty() && prev.size() == cur.size() && prev.compare(0, prev.size() - 1, cur, 0, cur.size() - 1) == 0 &&
+           static_cast<char16_t>(prev.back() + 1) == cur.back();
+}
+
+std::string Encode(const std::vector<std::u16string>& results) {
+    std::string text;
+    for (size_t i = 0; i < results.size();) {
+        text += cp_corpus::Hex(results[i]);
+        text += '\n';
+        size_t j = i + 1;
+        while (j < results.size() && results[j] == results[i]) ++j;
+        if (j - i > 1) {
+            text += "=" + std::to_string(j - i - 1) + "\n";
+        } else {
+            while (j < results.size() && NextOf(results[j - 1], results[j])) ++j;
+            if (j - i > 1) text += "+" + std::to_string(j - i - 1) + "\n";
+        }
+        i = j;
+    }
+    return text;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -72,7 +95,7 @@ int main(int argc, char** argv) {
                 }
             }
             header += " table " + std::to_string(inputs.size()) + "\n";
-            body = cp_corpus::Encode(results);
+            body = Encode(results);
             ++with_table;
         }
         std::string path = std::string(argv[1]) + "/cp" + std::to_string(cp) + ".txt";

@@ -1,0 +1,79 @@
+// Platform services the trace file and the registry rely on: files, the registry file, named locks.
+#include <gtest/gtest.h>
+
+#include "platform/debug_output.h"
+#include "platform/files.h"
+#include "platform/named_lock.h"
+#include "platform/registry.h"
+#include "platform/sync.h"
+#include "tests/diag_test_util.h"
+
+using namespace em;
+
+TEST(PlatformFiles, ReadWholeOrCutAndRefuseDirectories) {
+    test::TempDir dir;
+    const std::string big = std::string(40000, 'x') + "end";  // more than one read
+    test::WriteBytes(dir.File("a"), big);
+    std::string bytes = "old";
+    ASSERT_TRUE(platform::ReadFileBytes(dir.WFile("a"), bytes, 1 << 20));
+    EXPECT_EQ(bytes, big);
+    ASSERT_TRUE(platform::ReadFileBytes(dir.WFile("a"), bytes, 5));
+    EXPECT_EQ(bytes, "xxxxx");
+    EXPECT_FALSE(platform::ReadFileBytes(dir.WFile("missing"), bytes, 10));
+    EXPECT_FALSE(platform::ReadFileBytes(dir.WFile(""), bytes, 10)) << "a directory";
+    platform::File f;
+    EXPECT_FALSE(f.Open(u"", platform::File::Mode::Read));
+    EXPECT_FALSE(f.Open(dir.WFile(""), platform::File::Mode::Append));
+    ASSERT_TRUE(f.Open(dir.WFile("a"), platform::File::Mode::Read));
+    platform::File g;
+    g = std::move(f);  // the handle moves; the old object holds none
+    EXPECT_FALSE(f.IsOpen());
+    EXPECT_TRUE(g.IsOpen());
+}
+
+#ifndef _WIN32
+TEST(PlatformFiles, FailedWritesSetTheLastErrorAndEmptyWritesSucceed) {
+    platform::File full;
+    ASSERT_TRUE(full.Open(u"/dev/full", platform::File::Mode::Append));
+    platform::SetLastError(0);
+    EXPECT_FALSE(full.Write("x", 1));
+    EXPECT_NE(platform::GetLastError(), 0u);
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(platform::WriteConsole(platform::AllocateConsoleOutput(), u""));
+    EXPECT_TRUE(platform::WriteConsole(platform::AllocateConsoleOutput(), u"x"));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "x");
+}
+#endif
+
+TEST(PlatformFiles, OversizedRegistryFileIsAnEmptyRegistry) {
+    test::TempDir dir;
+    const std::string key = "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\T]\n\"D\"=dword:1\n";
+    test::ScopedRegistry reg(dir, key + ";" + std::string((16u << 20) - key.size() - 2, 'x') + "\n");
+    platform::RegKey k;
+    EXPECT_EQ(k.Open(u"SOFTWARE\\T"), platform::kErrorSuccess) << "16 MB are read";
+    reg.Write(key + ";" + std::string((16u << 20) - key.size(), 'x') + "\n");
+    EXPECT_EQ(k.Open(u"SOFTWARE\\T"), platform::kErrorFileNotFound);
+}
+
+#ifndef _WIN32
+TEST(NamedLock, LockFileNamesAndExclusiveHolders) {
+    const auto leaf = [](std::u16string_view name) {
+        const std::string file = platform::NamedLock(name).LockFile();
+        return file.substr(file.rfind('/') + 1);
+    };
+    EXPECT_EQ(leaf(u"CFileDebug_a/b\\c:d\x01"), "CFileDebug_a_b_c_d_.lock");
+    const std::u16string long_name(200, u'n');
+    EXPECT_EQ(leaf(long_name), std::string(200, 'n') + ".lock");
+    const std::string cut = leaf(long_name + u"a");  // too long: the start and a hash of the whole name
+    EXPECT_EQ(cut.size(), 180 + 1 + 16 + 5u);
+    EXPECT_NE(cut, leaf(long_name + u"b"));
+
+    const test::TempDir dir;  // a name of this run only; its lock file goes with the folder
+    const platform::NamedLock lock(dir.WFile("lock"));
+    platform::NamedLockHold first = lock.Acquire(20);
+    ASSERT_TRUE(first.Held());
+    EXPECT_FALSE(lock.Acquire(20).Held());
+    first.Release();
+    EXPECT_TRUE(lock.Acquire(0).Held());
+}
+#endif
