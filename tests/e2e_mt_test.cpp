@@ -3,20 +3,19 @@
 #include <gtest/gtest.h>
 
 #include "host/lib/request_line.h"
-#include "host/lib/scenario.h"
 #include "host/lib/substitute_host.h"
 #include "module/sip_record.h"
+#include "tests/support/scenario_util.h"
 
 namespace em::host {
 namespace {
 
 TEST(EndToEnd, StopDeleteAndUnloadWithTasksStillQueued) {
-    Scenario s;
-    std::string error;
-    ASSERT_TRUE(ParseScenario(DefaultScenarioJson(), s, error)) << error;
+    Scenario s = test::ParseScenarioOrFail(DefaultScenarioJson());
     for (LowerModule& m : s.modules)  // a slow lower module keeps the worker busy while requests pile up
         if (m.name == "PSU-CTL") m.answers.push_back(Answer{0x0B23, {}, {}, 0, {}, 50, false});
     SubstituteHost host(s);
+    std::string error;
     ASSERT_TRUE(host.Load(EM_DEFAULT_LIBRARY, error)) << error;
     ASSERT_EQ(host.Create(), 1u);
     IExtensionModule* m = host.Module();

@@ -1,25 +1,16 @@
 // The real shared library loaded through the substitute host, and the host's scenario parser.
 #include <gtest/gtest.h>
 
-#include "host/lib/scenario.h"
 #include "host/lib/substitute_host.h"
+#include "tests/support/scenario_util.h"
 
 namespace em::host {
 namespace {
 
-Scenario Parsed(const std::string& json, std::string* error = nullptr) {
-    Scenario s;
-    std::string e;
-    const bool ok = ParseScenario(json, s, e);
-    if (error) *error = ok ? "" : e;
-    else EXPECT_TRUE(ok) << e;
-    return s;
-}
-
 // Loading, slots and deleting are the C host's test; here the unload hook destroys a module that
 // was never deleted (ASan reports a leak otherwise), and the library loads again afterwards.
 TEST(HostE2E, UnloadDestroysALeftBehindModule) {
-    SubstituteHost host(Parsed(DefaultScenarioJson()));
+    SubstituteHost host(test::ParseScenarioOrFail(DefaultScenarioJson()));
     std::string error;
     for (int round = 0; round < 2; ++round) {
         ASSERT_TRUE(host.Load(EM_DEFAULT_LIBRARY, error)) << error;
@@ -37,8 +28,9 @@ TEST(HostScenario, ErrorsNameTheKey) {
                                   {R"({"modules":[{"id":1,"answers":[{"oc":1,"da":{"raw":[300]}}]}]})", "raw"},
                                   {R"({"events":[{"kind":"record","module":1}]})", "events[0]: missing \"oc\""},
                                   {"{\"modules\":" + std::string(depth, '[') + std::string(depth, ']') + "}", "modules[0]"}}) {
+        Scenario s;
         std::string error;
-        Parsed(json, &error);
+        EXPECT_FALSE(ParseScenario(json, s, error));
         EXPECT_NE(error.find(fragment), std::string::npos) << error;
     }
 }

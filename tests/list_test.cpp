@@ -19,9 +19,7 @@ TEST(LockedPtrList, KeepsOrderAndFindsTheFirstMatch) {
     EXPECT_NE(l.Lock(), nullptr);
     for (uintptr_t v : {1u, 2u, 3u}) EXPECT_EQ(l.AddTail(P(v)), v - 1);
     EXPECT_EQ(l.GetAt(3), nullptr);
-    EXPECT_TRUE(l.InsertAt(1, P(9)));
-    EXPECT_TRUE(l.InsertAt(0, P(8)));
-    EXPECT_TRUE(l.InsertAt(6, P(7)));  // beyond the end: appended
+    EXPECT_TRUE(l.InsertAt(1, P(9)) && l.InsertAt(0, P(8)) && l.InsertAt(6, P(7)));  // the last beyond the end: appended
     EXPECT_EQ(Items(l), (std::vector<uintptr_t>{8, 1, 9, 2, 3, 7}));
     l.AddTail(P(9));
     EXPECT_EQ(l.Find(P(9)), 2);

@@ -195,9 +195,7 @@ TEST(HostBoundary, EveryFailingOperationAnswersItsFailureValueAndTraces) {
 TEST(HostBoundary, ThrowingHostDoesNotBreakTheModule) {
     test::TraceCapture trace(1);
     host::Scenario s;
-    s.modules.resize(1);
-    s.modules[0].id = 0x10001;
-    s.modules[0].answers = {host::Answer{0x0310, {}, {}, 0, {}, 0, true}};
+    s.modules = {{.id = 0x10001, .answers = {{.oc = 0x0310, .throw_in_send = true}}}};
     host::SubstituteHost host(s);
     IExtensionModule* m = nullptr;
     ASSERT_EQ(EM_Create(&m, nullptr), 1u);

@@ -2,6 +2,7 @@
 // modules answer it, and can be told to fail when the module hands a record up.
 #pragma once
 
+#include <algorithm>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -44,11 +45,9 @@ public:
     // Those whose rendering contains every fragment.
     std::vector<std::string> Down(std::initializer_list<std::string> fragments) const {
         std::vector<std::string> out;
-        for (const std::string& d : Down()) {
-            bool all = true;
-            for (const std::string& f : fragments) all &= d.find(f) != std::string::npos;
-            if (all) out.push_back(d);
-        }
+        for (const std::string& d : Down())
+            if (std::all_of(fragments.begin(), fragments.end(), [&](auto& f) { return d.find(f) != std::string::npos; }))
+                out.push_back(d);
         return out;
     }
     // The records handed up with DeliverRecord whose rendering contains fragment.
