@@ -127,7 +127,7 @@ protected:
     COidMapTable t;
 };
 
-TEST_F(OidMapTest, RequestGoesDownToTheOwningModuleAndReplyComesBackGlobal) {
+TEST_F(OidMapTest, RequestGoesDownToTheOwningModuleAndReplyComesBackGlobalPerItem) {
     CSipRecord req(0x0302, 0, 3, 0, kNoStatus);
     EXPECT_TRUE(t.TranslateOids(req, true));
     EXPECT_EQ(req.Value(key::MI), kModB);
@@ -148,6 +148,20 @@ TEST_F(OidMapTest, RequestGoesDownToTheOwningModuleAndReplyComesBackGlobal) {
         reply.SetModuleId(mi);
         EXPECT_FALSE(t.TranslateOids(reply, true));
         EXPECT_EQ(reply.Value(key::OI), oi);
+    }
+
+    // Every module id and instance is an item of its own (key 0x0400 in cabinet 2).
+    const std::pair<uint32_t, uint32_t> items[] = {{0, 0x80000000}, {1, 0}, {0x80000001, 0}, {0xFFFF0000, 0xFFFFFFFF}};
+    for (auto [mi, instance] : items) {
+        CSipRecord reply(0x0400, 0, 0, 2, 0);
+        reply.SetModuleId(mi);
+        ASSERT_TRUE(t.AddInstanceMapping(reply, instance));
+    }
+    for (uint32_t position = 0; position < 4; ++position) {
+        CSipRecord r(0x0403, 0, items[position].second, 2, 0);
+        r.SetModuleId(items[position].first);
+        EXPECT_TRUE(t.TranslateOids(r, true)) << position;
+        EXPECT_EQ(r.Value(key::OI), position);
     }
 }
 
@@ -236,22 +250,6 @@ TEST_F(OidMapTest, PatchTracesEachComparison) {
     add.SetModuleId(0x00038001);
     t.AddInstanceMapping(add, 9);
     EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Counter OC 0x0300: Map instance id 0x0009 to to MID 0x00038001"));
-}
-
-TEST(OidMapItems, EveryModuleIdAndInstanceIsItsOwnItem) {
-    COidMapTable t;
-    const std::pair<uint32_t, uint32_t> items[] = {{0, 0x80000000}, {1, 0}, {0x80000001, 0}, {0xFFFF0000, 0xFFFFFFFF}};
-    for (auto [mi, instance] : items) {
-        CSipRecord reply(0x0400, 0, 0, 2, 0);
-        reply.SetModuleId(mi);
-        ASSERT_TRUE(t.AddInstanceMapping(reply, instance));
-    }
-    for (uint32_t position = 0; position < 4; ++position) {
-        CSipRecord r(0x0403, 0, items[position].second, 2, 0);
-        r.SetModuleId(items[position].first);
-        EXPECT_TRUE(t.TranslateOids(r, true)) << position;
-        EXPECT_EQ(r.Value(key::OI), position);
-    }
 }
 
 }  // namespace

@@ -46,20 +46,19 @@ public:
         std::lock_guard<std::mutex> g(mutex);
         emptied.push_back(level);
     }
-    Ran Done() {
-        std::lock_guard<std::mutex> g(mutex);
-        return ran;
-    }
-    std::vector<int> Emptied() {
-        std::lock_guard<std::mutex> g(mutex);
-        return emptied;
-    }
+    Ran Done() { return Locked(ran); }
+    std::vector<int> Emptied() { return Locked(emptied); }
     platform::Event entered, own_gate;
     platform::Event* gate = &own_gate;
     std::vector<uint32_t> full;  // host thread only
     std::atomic<int> hooks{0};
 
 private:
+    template <class T>
+    T Locked(const T& v) {
+        std::lock_guard<std::mutex> g(mutex);
+        return v;
+    }
     std::mutex mutex;
     Ran ran;
     std::vector<int> emptied;
@@ -274,7 +273,7 @@ TEST(Thread, NamesAreCutByTheLengthRule) {
     EXPECT_EQ(t.Name(), u"x");
 }
 
-TEST(Sync, EventWakesAllWaitersAndCriticalSectionIsRecursive) {
+TEST(Sync, EventWakesAllWaitersLockIsRecursiveAndLastErrorIsPerThread) {
     platform::Event e;
     EXPECT_EQ(e.Wait(5), platform::WaitResult::TimedOut);
     std::atomic<int> woke{0};
@@ -298,24 +297,19 @@ TEST(Sync, EventWakesAllWaitersAndCriticalSectionIsRecursive) {
     EXPECT_EQ(e.Wait(0), platform::WaitResult::Signalled);  // manual reset: stays set
     e.Reset();
     EXPECT_EQ(e.Wait(0), platform::WaitResult::TimedOut);
-}
 
-TEST(Sync, LastErrorIsPerThread) {
-    // Both threads hold their values at the same time; no system call in between (a yield may
-    // set the last error as well).
+    // The last error is per thread: both threads hold one at once (spinning, as a yield may set it).
     std::atomic<int> step{0};
     uint32_t seen = 1;
     std::thread other([&] {
-        while (step.load() != 1) {
-        }
+        while (step.load() != 1) continue;
         seen = platform::GetLastError();
         platform::SetLastError(9);
         step.store(2);
     });
     platform::SetLastError(5);
     step.store(1);
-    while (step.load() != 2) {
-    }
+    while (step.load() != 2) continue;
     EXPECT_EQ(platform::GetLastError(), 5u);
     other.join();
     EXPECT_NE(seen, 5u);
