@@ -1,5 +1,4 @@
-// Start and cabinet discovery against simulated lower modules: the count pass, the help-desk
-// text, the unified flag, the languages and the first scan of every cabinet.
+// Start and cabinet discovery against simulated lower modules: count pass, texts, flags, first scans.
 #include <gtest/gtest.h>
 
 #include <mutex>

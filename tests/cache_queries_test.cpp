@@ -1,5 +1,4 @@
-// Pages of cached log entries as text records: order, paging, the lowest wanted number, unified
-// entries through the long-text cache, the fallbacks and the cut of an overlong text.
+// Pages of cached log entries as text records: order, paging, long texts, fallbacks and cuts.
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -1,5 +1,4 @@
-// Message log cache: numbering, trimming, clearing, lookups and the "Cache Ready" wait, alone and
-// under concurrent fills, clears, waits and readers.
+// Message log cache: numbering, trimming, lookups and the ready wait, alone and concurrently.
 #include <gtest/gtest.h>
 
 #include <atomic>

@@ -1,5 +1,4 @@
-// A server with more cabinets than the task queue holds: every cabinet's scan runs, in cabinet
-// order, while message text requests still find room.
+// More cabinets than the task queue holds: every scan runs, in order, and texts still find room.
 #include <gtest/gtest.h>
 
 #include <deque>

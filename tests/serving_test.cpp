@@ -1,6 +1,4 @@
-// Requests are answered even where the lower modules or the host behave oddly: refused tasks,
-// events in the lower modules' own numbering, broadcasts nobody answers, unreadable answers, a
-// host that fails while the module reports.
+// Requests are answered even where the lower modules or the host behave oddly.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -63,7 +61,8 @@ TEST(Serving, EventEntriesGetTheGlobalNumberingBeforeTheyAreCached) {
     CTarnelModule m;
     m.Start(&host, 0x00FE0001);
     ASSERT_TRUE(m.OidMappingNeeded());
-    host::ScenarioEvent e{.module = 0x20001};
+    host::ScenarioEvent e;
+    e.module = 0x20001;
     for (uint32_t code : {0x0401, 0x0401, 0x0701, 0x0C01, 0x1501, 0x1901, 0x1B01, 0x1C01, 0x0501})
         e.entries.push_back(host::OldStyleEntry{code, 1796460000, 0, uint16_t(e.entries.size() == 1 ? 2 : 1), 2, {}, {}});
     CSipRecord event;
@@ -120,7 +119,11 @@ TEST(Serving, ReplyHandlerReadsTheEventsOwnCommand) {
     m.Attach(&host, 0x00FE0001);
     host.failDelivery = true;
     // An event whose current command is its second one: a reply for cabinet 3, then the event.
-    host::ScenarioEvent e{.module = 1, .cabinet = 2, .log = "unified", .unified = {{0x210105, 1796460000, false, 17, 2, 0, {}}}};
+    host::ScenarioEvent e;
+    e.log = "unified";
+    e.module = 1;
+    e.cabinet = 2;
+    e.unified = {{0x210105, 1796460000, false, 17, 2, 0, {}}};
     CSipRecord event;
     host.Lower().Apply(e, event);
     CSipRecord two;

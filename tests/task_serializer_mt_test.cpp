@@ -1,5 +1,4 @@
-// Task serializer (order of service, full queues, failing tasks, stopping with work pending), the
-// thread wrapper and the platform's thread, event and lock primitives.
+// Task serializer, the thread wrapper and the platform's thread, event and lock primitives.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -202,7 +201,7 @@ unsigned WaitForGate(void* arg) {
     return 7;
 }
 
-TEST(Thread, SuspendedStartRunsOnlyAfterResumeAndWaitsTimeOutWhileRunning) {
+TEST(Thread, SuspendedStartWaitsForResumeAndTerminatingARunningThreadWarns) {
     test::TraceCapture trace;
     Gate g;
     {
@@ -233,27 +232,25 @@ TEST(Thread, SuspendedStartRunsOnlyAfterResumeAndWaitsTimeOutWhileRunning) {
     EXPECT_FALSE(none.IsRunning());
     EXPECT_FALSE(none.Resume());
     EXPECT_TRUE(none.Terminate(0));
-}
 
-TEST(Thread, TerminatingARunningThreadWarns) {
-    test::TraceCapture trace;
-    // A gate of its own for every run (the test may be repeated), never freed: the abandoned
-    // thread may touch it at any time.
+    // Terminating a running thread warns. New gates for every run (the test may be repeated), never
+    // freed: the abandoned threads may touch them at any time.
+    trace.Clear();
     static auto* abandoned = new std::vector<Gate*>;
-    Gate& g = *abandoned->emplace_back(new Gate);
+    Gate& held = *abandoned->emplace_back(new Gate);
     Gate& left = *abandoned->emplace_back(new Gate);
     {
         CThread running, leftRunning;  // the second one is only let go of: no warning
         ASSERT_TRUE(leftRunning.Start(&WaitForGate, &left, 0, false, 0));
         running.SetName(u"EM_TARNEL", u"_TaskHndlr");
-        ASSERT_TRUE(running.Start(&WaitForGate, &g, 0, false, 0));
-        while (g.runs.load() == 0) std::this_thread::yield();
+        ASSERT_TRUE(running.Start(&WaitForGate, &held, 0, false, 0));
+        while (held.runs.load() == 0) std::this_thread::yield();
         EXPECT_TRUE(running.Terminate(0));
         EXPECT_FALSE(running.HasThread());
     }
     EXPECT_EQ(trace.Count("## WARNING! RUNNING THREAD"), 1u);
     EXPECT_TRUE(trace.Contains("(\"EM_TARNEL_TaskHndlr\") TERMINATED!  ###"));
-    g.go.Set();  // the abandoned threads finish on their own
+    held.go.Set();  // the abandoned threads finish on their own
     left.go.Set();
 }
 
