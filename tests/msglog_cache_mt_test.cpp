@@ -31,9 +31,10 @@ std::vector<uint32_t> Numbers(const CCabinetLogCache& cab) {
     return out;
 }
 
-TEST(MsgLogCache, StoringBeyondTheLimitDropsTheOldestInOrder) {
+TEST(MsgLogCache, StoringBeyondTheLimitDropsTheOldestAndNumbersContinueAfterClear) {
     test::TraceCapture trace;
-    CMsgLogCache cache;
+    auto owner = std::make_unique<CMsgLogCache>();
+    CMsgLogCache& cache = *owner;
     CCabinetLogCache* cab = cache.GetCabinet(1);
     ASSERT_NE(cab, nullptr);
     auto batch = Batch(2500, 0);
@@ -61,20 +62,15 @@ TEST(MsgLogCache, StoringBeyondTheLimitDropsTheOldestInOrder) {
     ASSERT_TRUE(cab->CopyEntryAt(1999, found));
     EXPECT_EQ(found.rawSel.size(), 12u);
     EXPECT_FALSE(cab->CopyEntryAt(2000, found));
-}
 
-TEST(MsgLogCache, NumbersContinueAfterClearAndAcrossStores) {
-    test::TraceCapture trace;
-    auto owner = std::make_unique<CMsgLogCache>();
-    CMsgLogCache& cache = *owner;
-    CCabinetLogCache* cab = cache.GetCabinet(3);
+    // Numbers continue after a clear and across stores.
+    cab = cache.GetCabinet(3);
     auto three = Batch(3, 0);
     EXPECT_EQ(cache.StoreEntries(cab, three), 1u);
     EXPECT_TRUE(cache.ClearCabinet(3));
     EXPECT_EQ(cache.GetEntryCount(3), 0u);
     EXPECT_EQ(cache.GetLastSequenceNumber(3), 3u);
     EXPECT_FALSE(cache.ClearCabinet(4));
-    CMsgLogEntry found;
     EXPECT_FALSE(cache.FindEntryBySequence(3, 3, found));  // an empty cabinet
     std::vector<std::unique_ptr<CMsgLogEntry>> none;
     EXPECT_EQ(cache.StoreEntries(cab, none), 0u);
