@@ -36,6 +36,7 @@ public:
             std::lock_guard<std::mutex> g(mutex);
             ran.emplace_back(oc, level);
         }
+        if (finished) finished->store(true);
         if (oc == kThrow) throw std::runtime_error("task failed");
     }
     void OnQueueFull(const CSipRecord& request, int) override { full.push_back(request.Value(key::OC)); }
@@ -51,6 +52,8 @@ public:
     platform::Event* gate = &own_gate;
     std::vector<uint32_t> full;  // host thread only
     std::atomic<int> hooks{0};
+    std::atomic<bool>* finished = nullptr;  // set by every task that returns
+    using CTaskSerializer::SetStuckTraceIntervalMs;
 
 private:
     template <class T>
@@ -160,17 +163,10 @@ TEST(TaskSerializer, DestructionWaitsForATaskThatOutlivesTheStopWait) {
     test::TraceCapture trace(5);
     platform::Event gate;  // outlives the serializer and the thread that opens it
     std::atomic<bool> finished{false};
-    struct Slow : TestSerializer {
-        explicit Slow(std::atomic<bool>& f) : flag(f) { SetStuckTraceIntervalMs(20); }
-        ~Slow() override { EndSerialization(); }  // before the flag reference goes
-        void OnTaskExecution(CSipRecord& request, int level) override {
-            TestSerializer::OnTaskExecution(request, level);
-            flag.store(true);
-        }
-        std::atomic<bool>& flag;
-    };
-    auto s = std::make_unique<Slow>(finished);
+    auto s = std::make_unique<TestSerializer>();
+    s->SetStuckTraceIntervalMs(20);
     s->gate = &gate;
+    s->finished = &finished;
     ASSERT_TRUE(s->StartSerialization());
     ASSERT_TRUE(s->InsertTask(Task(kBlock), 0, nullptr));
     ASSERT_TRUE(Wait(s->entered));
