@@ -68,7 +68,7 @@ private:
 
 bool Wait(platform::Event& e) { return e.Wait(10000) == platform::WaitResult::Signalled; }
 
-TEST(TaskSerializer, HigherLevelFirstThenOldestFirstAndFailuresDoNotStopTheWorker) {
+TEST(TaskSerializer, HigherLevelFirstThenOldestFirstOnEveryLevelAndFailuresDoNotStopTheWorker) {
     test::TraceCapture trace;
     platform::Event done, after_throw;
     platform::Event *done_handle = &done, *throw_handle = &after_throw, *null_handle = nullptr;
@@ -87,17 +87,15 @@ TEST(TaskSerializer, HigherLevelFirstThenOldestFirstAndFailuresDoNotStopTheWorke
     EXPECT_EQ(trace.Count("\n\nCTaskSerializer     : ## EXCEPTION in OnTaskExecution()! ##"), 1u);
     EXPECT_EQ(trace.Count("CTaskSerializer     : ERROR setting external event object 0x"), 1u);
     EXPECT_EQ(trace.Count("CTaskSerializer     : External event object 0x"), 2u);
-}
 
-TEST(TaskSerializer, EveryLevelIsOpenAndServedFromTheTop) {
-    platform::Event done;
-    platform::Event* done_handle = &done;
-    TestSerializer s(6);
+    // Every one of six levels is open and served from the top.
+    done.Reset();
+    TestSerializer six(6);
     for (int level = 0; level < 6; ++level)
-        EXPECT_TRUE(s.InsertTask(Task(10 + level), level, level ? nullptr : &done_handle));
-    ASSERT_TRUE(s.StartSerialization());
+        EXPECT_TRUE(six.InsertTask(Task(10 + level), level, level ? nullptr : &done_handle));
+    ASSERT_TRUE(six.StartSerialization());
     ASSERT_TRUE(Wait(done));
-    EXPECT_EQ(s.Done(), (Ran{{15, 5}, {14, 4}, {13, 3}, {12, 2}, {11, 1}, {10, 0}}));
+    EXPECT_EQ(six.Done(), (Ran{{15, 5}, {14, 4}, {13, 3}, {12, 2}, {11, 1}, {10, 0}}));
 }
 
 TEST(TaskSerializer, NineteenFitTwentiethIsRefusedUntilTheWorkerTakesOne) {
