@@ -1,5 +1,4 @@
-// Pages of cached log entries as text records: order, paging, the lowest wanted number, unified
-// entries through the long-text cache, the fallbacks and the cut of an overlong text.
+// Pages of cached log entries as text records: order, paging, long texts, fallbacks and cuts.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -20,6 +19,7 @@ namespace {
 struct Rec {
     uint32_t length, type, entryClass, code, flags, time, sequence;
     std::string text;
+    bool operator==(const Rec&) const = default;
 };
 
 // The records of a reply, checked for sound lengths and terminating zeros.
@@ -102,13 +102,7 @@ TEST(CacheQueries, PagesNewestFirstFromTheLowestWantedNumber) {
     CSipRecord all = f.Page(0);
     EXPECT_EQ(Numbers(all), (std::vector<uint32_t>{5, 4, 3, 2, 1}));
     EXPECT_EQ(all.Value(key::ST), 0u);
-    Rec first = Records(all)[0];
-    EXPECT_EQ(first.text, "entry 5");
-    EXPECT_EQ(first.length, 17u + 7u);
-    EXPECT_EQ(first.type, 3u);
-    EXPECT_EQ(first.entryClass, 3u);
-    EXPECT_EQ(first.code, 0x3F00u);
-    EXPECT_EQ(first.time, 5u);
+    EXPECT_EQ(Records(all)[0], (Rec{17 + 7, 3, 3, 0x3F00, 0, 5, 5, "entry 5"}));
     EXPECT_EQ(Numbers(f.Page(0, 4)), (std::vector<uint32_t>{5, 4}));
 
     // Nothing qualifies: no DA, also when the request carried one.

@@ -1,5 +1,4 @@
-// OID map table: one numbering across modules, translation both ways, the rules that tie each
-// request to its count opcode, and the object indexes inside log entries.
+// OID map table: one numbering across modules, the count-opcode rules and log-entry object indexes.
 #include <gtest/gtest.h>
 
 #include "mapping/oid_map_table.h"
@@ -127,7 +126,7 @@ protected:
     COidMapTable t;
 };
 
-TEST_F(OidMapTest, RequestGoesDownToTheOwningModuleAndReplyComesBackGlobal) {
+TEST_F(OidMapTest, RequestGoesDownReplyComesBackGlobalAndCountsAreAnswered) {
     CSipRecord req(0x0302, 0, 3, 0, kNoStatus);
     EXPECT_TRUE(t.TranslateOids(req, true));
     EXPECT_EQ(req.Value(key::MI), kModB);
@@ -149,9 +148,8 @@ TEST_F(OidMapTest, RequestGoesDownToTheOwningModuleAndReplyComesBackGlobal) {
         EXPECT_FALSE(t.TranslateOids(reply, true));
         EXPECT_EQ(reply.Value(key::OI), oi);
     }
-}
 
-TEST_F(OidMapTest, CountRequestsAreAnsweredWithTheLowByteOfTheTotal) {
+    // Count requests are answered with the low byte of the total.
     CSipRecord count(0x0300, 0, 0, 0, kNoStatus);
     EXPECT_TRUE(t.TranslateOids(count, true));
     EXPECT_EQ(count.Value(key::ST), 0u);
@@ -177,9 +175,23 @@ TEST_F(OidMapTest, CountRequestsAreAnsweredWithTheLowByteOfTheTotal) {
 
     CSipRecord none(0x0C21, 0x1C, 0, 0, kNoStatus);  // no such count key: not answered
     EXPECT_FALSE(t.TranslateOids(none, true));
+
+    // Every module id and instance is an item of its own (key 0x0400 in cabinet 2).
+    const std::pair<uint32_t, uint32_t> items[] = {{0, 0x80000000}, {1, 0}, {0x80000001, 0}, {0xFFFF0000, 0xFFFFFFFF}};
+    for (auto [mi, instance] : items) {
+        CSipRecord reply(0x0400, 0, 0, 2, 0);
+        reply.SetModuleId(mi);
+        ASSERT_TRUE(t.AddInstanceMapping(reply, instance));
+    }
+    for (uint32_t position = 0; position < 4; ++position) {
+        CSipRecord r(0x0403, 0, items[position].second, 2, 0);
+        r.SetModuleId(items[position].first);
+        EXPECT_TRUE(t.TranslateOids(r, true)) << position;
+        EXPECT_EQ(r.Value(key::OI), position);
+    }
 }
 
-TEST_F(OidMapTest, LogEntriesArePatchedByErrorGroupAndWalkedByTheirLength) {
+TEST_F(OidMapTest, LogEntriesArePatchedByErrorGroupWalkedByTheirLengthAndTraced) {
     // Group 0x04 maps through count opcode 0x0300: module B's instance 2 is global 4.
     CSipRecord r = LogReply({Entry(0x04, 3, 2), Entry(0x3F, 2, 2, 0), Entry(0x04, 0, 1), Entry(0x04, 17, 0),
                              Entry(0x09, 1, 2), Entry(0x04, 1, 1)}, kModB);
@@ -218,40 +230,23 @@ TEST_F(OidMapTest, LogEntriesArePatchedByErrorGroupAndWalkedByTheirLength) {
     unanswered.SetStatus(22);
     EXPECT_FALSE(t.PatchLogEntryOids(unanswered));
     EXPECT_EQ(OidAt(unanswered, 0), 1u);
-}
 
-TEST_F(OidMapTest, PatchTracesEachComparison) {
+    // Each comparison is traced.
     test::TraceCapture trace(3);
-    CSipRecord r = LogReply({Entry(0x04, 1, 1), Entry(0x04, 1, 0), Entry(0x04, 1, 7)}, kModB);
-    EXPECT_TRUE(t.PatchLogEntryOids(r));
+    CSipRecord three = LogReply({Entry(0x04, 1, 1), Entry(0x04, 1, 0), Entry(0x04, 1, 7)}, kModB);
+    EXPECT_TRUE(t.PatchLogEntryOids(three));
     EXPECT_EQ(trace.Count("OID map table entry for CABID 0x0000 OC 0x0300 found!"), 3u);
     EXPECT_EQ(trace.Count("Compare map table values:"), 4u + 3u + 5u);  // up to the hit, or all five
     EXPECT_TRUE(trace.Contains("  MsgLog OID 0x0001 <-> MAP OID 0x0000"));
     EXPECT_TRUE(trace.Contains("  SIP MID 0x00028001 <-> MAP MID 0x0000000200008001"));
     EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Messag log reply OID patched from 0x0001 to 0x0003"));
-    EXPECT_EQ(OidAt(r, 0), 3u);
-    EXPECT_EQ(OidAt(r, 12), 2u);
-    EXPECT_EQ(OidAt(r, 24), 7u);
+    EXPECT_EQ(OidAt(three, 0), 3u);
+    EXPECT_EQ(OidAt(three, 12), 2u);
+    EXPECT_EQ(OidAt(three, 24), 7u);
     CSipRecord add(0x0300, 0, 0, 0, 0);
     add.SetModuleId(0x00038001);
     t.AddInstanceMapping(add, 9);
     EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Counter OC 0x0300: Map instance id 0x0009 to to MID 0x00038001"));
-}
-
-TEST(OidMapItems, EveryModuleIdAndInstanceIsItsOwnItem) {
-    COidMapTable t;
-    const std::pair<uint32_t, uint32_t> items[] = {{0, 0x80000000}, {1, 0}, {0x80000001, 0}, {0xFFFF0000, 0xFFFFFFFF}};
-    for (auto [mi, instance] : items) {
-        CSipRecord reply(0x0400, 0, 0, 2, 0);
-        reply.SetModuleId(mi);
-        ASSERT_TRUE(t.AddInstanceMapping(reply, instance));
-    }
-    for (uint32_t position = 0; position < 4; ++position) {
-        CSipRecord r(0x0403, 0, items[position].second, 2, 0);
-        r.SetModuleId(items[position].first);
-        EXPECT_TRUE(t.TranslateOids(r, true)) << position;
-        EXPECT_EQ(r.Value(key::OI), position);
-    }
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// A server with more cabinets than the task queue holds: every cabinet's scan runs, in cabinet
-// order, while message text requests still find room.
+// More cabinets than the task queue holds: every scan runs, in order, and texts still find room.
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -17,18 +16,6 @@ namespace em {
 namespace {
 
 constexpr uint32_t kCabinets = 100;
-
-// The main cabinet and 99 SE cabinets, one module each with one unified entry.
-std::string HundredCabinets() {
-    std::string se, modules;
-    for (uint32_t c = 0; c < kCabinets; ++c) {
-        if (c) se += (c > 1 ? "," : "") + std::to_string(c);
-        modules += (c ? "," : "") + std::string(R"({"id":)") + std::to_string(0x10000 + c) + R"(,"cabinet":)" +
-                   std::to_string(c) + R"(,"unified":[{"code":"0x210105","time":)" + std::to_string(1000 + c) +
-                   R"(,"record_id":1}]})";
-    }
-    return R"({"se_cabinets":[)" + se + R"(],"modules":[)" + modules + "]}";
-}
 
 // Holds the scans of two cabinets, each until the test opens its gate.
 class GatedModule : public CTarnelModule {
@@ -53,8 +40,16 @@ public:
 bool Entered(platform::Event& e) { return e.Wait(20000) == platform::WaitResult::Signalled; }
 
 TEST(ScanBacklog, EveryCabinetIsScannedInOrderAndTextsKeepTheirRoom) {
+    // The main cabinet and 99 SE cabinets, one module each with one unified entry.
+    std::string se, modules;
+    for (uint32_t c = 0; c < kCabinets; ++c) {
+        if (c) se += (c > 1 ? "," : "") + std::to_string(c);
+        modules += (c ? "," : "") + std::string(R"({"id":)") + std::to_string(0x10000 + c) + R"(,"cabinet":)" +
+                   std::to_string(c) + R"(,"unified":[{"code":"0x210105","time":)" + std::to_string(1000 + c) +
+                   R"(,"record_id":1}]})";
+    }
     test::TraceCapture trace(2);
-    test::DownHost host(test::ParseScenarioOrFail(HundredCabinets()));
+    test::DownHost host(test::ParseScenarioOrFail(R"({"se_cabinets":[)" + se + R"(],"modules":[)" + modules + "]}"));
     GatedModule m;
     m.SetCacheWaitMs(60000);
     m.Start(&host, 0x00FE0001);

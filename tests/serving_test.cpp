@@ -1,6 +1,4 @@
-// Requests are answered even where the lower modules or the host behave oddly: refused tasks,
-// events in the lower modules' own numbering, broadcasts nobody answers, unreadable answers, a
-// host that fails while the module reports.
+// Requests are answered even where the lower modules or the host behave oddly.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -125,7 +123,7 @@ TEST(Serving, ReplyHandlerReadsTheEventsOwnCommand) {
     e.log = "unified";
     e.module = 1;
     e.cabinet = 2;
-    e.unified.push_back(host::UnifiedEntry{0x210105, 1796460000, false, 17, 2, 0, {}});
+    e.unified = {{0x210105, 1796460000, false, 17, 2, 0, {}}};
     CSipRecord event;
     host.Lower().Apply(e, event);
     CSipRecord two;

@@ -1,5 +1,4 @@
-// Task serializer (order of service, full queues, failing tasks, stopping with work pending), the
-// thread wrapper and the platform's thread, event and lock primitives.
+// Task serializer, the thread wrapper and the platform's thread, event and lock primitives.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -37,6 +36,7 @@ public:
             std::lock_guard<std::mutex> g(mutex);
             ran.emplace_back(oc, level);
         }
+        if (finished) finished->store(true);
         if (oc == kThrow) throw std::runtime_error("task failed");
     }
     void OnQueueFull(const CSipRecord& request, int) override { full.push_back(request.Value(key::OC)); }
@@ -46,20 +46,21 @@ public:
         std::lock_guard<std::mutex> g(mutex);
         emptied.push_back(level);
     }
-    Ran Done() {
-        std::lock_guard<std::mutex> g(mutex);
-        return ran;
-    }
-    std::vector<int> Emptied() {
-        std::lock_guard<std::mutex> g(mutex);
-        return emptied;
-    }
+    Ran Done() { return Locked(ran); }
+    std::vector<int> Emptied() { return Locked(emptied); }
     platform::Event entered, own_gate;
     platform::Event* gate = &own_gate;
     std::vector<uint32_t> full;  // host thread only
     std::atomic<int> hooks{0};
+    std::atomic<bool>* finished = nullptr;  // set by every task that returns
+    using CTaskSerializer::SetStuckTraceIntervalMs;
 
 private:
+    template <class T>
+    T Locked(const T& v) {
+        std::lock_guard<std::mutex> g(mutex);
+        return v;
+    }
     std::mutex mutex;
     Ran ran;
     std::vector<int> emptied;
@@ -67,7 +68,7 @@ private:
 
 bool Wait(platform::Event& e) { return e.Wait(10000) == platform::WaitResult::Signalled; }
 
-TEST(TaskSerializer, HigherLevelFirstThenOldestFirstAndFailuresDoNotStopTheWorker) {
+TEST(TaskSerializer, HigherLevelFirstThenOldestFirstOnEveryLevelAndFailuresDoNotStopTheWorker) {
     test::TraceCapture trace;
     platform::Event done, after_throw;
     platform::Event *done_handle = &done, *throw_handle = &after_throw, *null_handle = nullptr;
@@ -86,17 +87,15 @@ TEST(TaskSerializer, HigherLevelFirstThenOldestFirstAndFailuresDoNotStopTheWorke
     EXPECT_EQ(trace.Count("\n\nCTaskSerializer     : ## EXCEPTION in OnTaskExecution()! ##"), 1u);
     EXPECT_EQ(trace.Count("CTaskSerializer     : ERROR setting external event object 0x"), 1u);
     EXPECT_EQ(trace.Count("CTaskSerializer     : External event object 0x"), 2u);
-}
 
-TEST(TaskSerializer, EveryLevelIsOpenAndServedFromTheTop) {
-    platform::Event done;
-    platform::Event* done_handle = &done;
-    TestSerializer s(6);
+    // Every one of six levels is open and served from the top.
+    done.Reset();
+    TestSerializer six(6);
     for (int level = 0; level < 6; ++level)
-        EXPECT_TRUE(s.InsertTask(Task(10 + level), level, level ? nullptr : &done_handle));
-    ASSERT_TRUE(s.StartSerialization());
+        EXPECT_TRUE(six.InsertTask(Task(10 + level), level, level ? nullptr : &done_handle));
+    ASSERT_TRUE(six.StartSerialization());
     ASSERT_TRUE(Wait(done));
-    EXPECT_EQ(s.Done(), (Ran{{15, 5}, {14, 4}, {13, 3}, {12, 2}, {11, 1}, {10, 0}}));
+    EXPECT_EQ(six.Done(), (Ran{{15, 5}, {14, 4}, {13, 3}, {12, 2}, {11, 1}, {10, 0}}));
 }
 
 TEST(TaskSerializer, NineteenFitTwentiethIsRefusedUntilTheWorkerTakesOne) {
@@ -162,17 +161,10 @@ TEST(TaskSerializer, DestructionWaitsForATaskThatOutlivesTheStopWait) {
     test::TraceCapture trace(5);
     platform::Event gate;  // outlives the serializer and the thread that opens it
     std::atomic<bool> finished{false};
-    struct Slow : TestSerializer {
-        explicit Slow(std::atomic<bool>& f) : flag(f) { SetStuckTraceIntervalMs(20); }
-        ~Slow() override { EndSerialization(); }  // before the flag reference goes
-        void OnTaskExecution(CSipRecord& request, int level) override {
-            TestSerializer::OnTaskExecution(request, level);
-            flag.store(true);
-        }
-        std::atomic<bool>& flag;
-    };
-    auto s = std::make_unique<Slow>(finished);
+    auto s = std::make_unique<TestSerializer>();
+    s->SetStuckTraceIntervalMs(20);
     s->gate = &gate;
+    s->finished = &finished;
     ASSERT_TRUE(s->StartSerialization());
     ASSERT_TRUE(s->InsertTask(Task(kBlock), 0, nullptr));
     ASSERT_TRUE(Wait(s->entered));
@@ -203,7 +195,7 @@ unsigned WaitForGate(void* arg) {
     return 7;
 }
 
-TEST(Thread, SuspendedStartRunsOnlyAfterResumeAndWaitsTimeOutWhileRunning) {
+TEST(Thread, SuspendedStartWaitsForResumeAndTerminatingARunningThreadWarns) {
     test::TraceCapture trace;
     Gate g;
     {
@@ -234,27 +226,25 @@ TEST(Thread, SuspendedStartRunsOnlyAfterResumeAndWaitsTimeOutWhileRunning) {
     EXPECT_FALSE(none.IsRunning());
     EXPECT_FALSE(none.Resume());
     EXPECT_TRUE(none.Terminate(0));
-}
 
-TEST(Thread, TerminatingARunningThreadWarns) {
-    test::TraceCapture trace;
-    // A gate of its own for every run (the test may be repeated), never freed: the abandoned
-    // thread may touch it at any time.
+    // Terminating a running thread warns. New gates for every run (the test may be repeated), never
+    // freed: the abandoned threads may touch them at any time.
+    trace.Clear();
     static auto* abandoned = new std::vector<Gate*>;
-    Gate& g = *abandoned->emplace_back(new Gate);
+    Gate& held = *abandoned->emplace_back(new Gate);
     Gate& left = *abandoned->emplace_back(new Gate);
     {
         CThread running, leftRunning;  // the second one is only let go of: no warning
         ASSERT_TRUE(leftRunning.Start(&WaitForGate, &left, 0, false, 0));
         running.SetName(u"EM_TARNEL", u"_TaskHndlr");
-        ASSERT_TRUE(running.Start(&WaitForGate, &g, 0, false, 0));
-        while (g.runs.load() == 0) std::this_thread::yield();
+        ASSERT_TRUE(running.Start(&WaitForGate, &held, 0, false, 0));
+        while (held.runs.load() == 0) std::this_thread::yield();
         EXPECT_TRUE(running.Terminate(0));
         EXPECT_FALSE(running.HasThread());
     }
     EXPECT_EQ(trace.Count("## WARNING! RUNNING THREAD"), 1u);
     EXPECT_TRUE(trace.Contains("(\"EM_TARNEL_TaskHndlr\") TERMINATED!  ###"));
-    g.go.Set();  // the abandoned threads finish on their own
+    held.go.Set();  // the abandoned threads finish on their own
     left.go.Set();
 }
 
@@ -274,7 +264,7 @@ TEST(Thread, NamesAreCutByTheLengthRule) {
     EXPECT_EQ(t.Name(), u"x");
 }
 
-TEST(Sync, EventWakesAllWaitersAndCriticalSectionIsRecursive) {
+TEST(Sync, EventWakesAllWaitersLockIsRecursiveAndLastErrorIsPerThread) {
     platform::Event e;
     EXPECT_EQ(e.Wait(5), platform::WaitResult::TimedOut);
     std::atomic<int> woke{0};
@@ -298,24 +288,19 @@ TEST(Sync, EventWakesAllWaitersAndCriticalSectionIsRecursive) {
     EXPECT_EQ(e.Wait(0), platform::WaitResult::Signalled);  // manual reset: stays set
     e.Reset();
     EXPECT_EQ(e.Wait(0), platform::WaitResult::TimedOut);
-}
 
-TEST(Sync, LastErrorIsPerThread) {
-    // Both threads hold their values at the same time; no system call in between (a yield may
-    // set the last error as well).
+    // The last error is per thread: both threads hold one at once (spinning, as a yield may set it).
     std::atomic<int> step{0};
     uint32_t seen = 1;
     std::thread other([&] {
-        while (step.load() != 1) {
-        }
+        while (step.load() != 1) continue;
         seen = platform::GetLastError();
         platform::SetLastError(9);
         step.store(2);
     });
     platform::SetLastError(5);
     step.store(1);
-    while (step.load() != 2) {
-    }
+    while (step.load() != 2) continue;
     EXPECT_EQ(platform::GetLastError(), 5u);
     other.join();
     EXPECT_NE(seen, 5u);
