@@ -95,31 +95,19 @@ const char16_t* kRulesFile = uR"(<?xml version="1.0"?>
 <EventMsg>
   <Other/>
   <LanguageTable>
-    <Language locale="0x407" lang="de"/>
-    <Language locale="0X409" lang="en-first"/>
-    <Language locale="0x409" lang="en-second"/>
-    <Language locale="0x411"/>
+    <Language locale="0x407" lang="de"/><Language locale="0X409" lang="en-first"/>
+    <Language locale="0x409" lang="en-second"/><Language locale="0x411"/>
   </LanguageTable>
   <Events>
     <Event ErrorCode="0x0101">
       <Messages lang="EN"><ShortMsg>s0</ShortMsg><LongMsg>first en</LongMsg><Note/><LongMsg>first en, second text</LongMsg></Messages>
-      <Messages lang="en"><LongMsg>never reached</LongMsg></Messages>
-    </Event>
-    <Event ErrorCode="0x0101">
-      <Messages lang="de"><LongMsg>second event de</LongMsg></Messages>
-    </Event>
+      <Messages lang="en"><LongMsg>never reached</LongMsg></Messages></Event>
+    <Event ErrorCode="0x0101"><Messages lang="de"><LongMsg>second event de</LongMsg></Messages></Event>
     <Event ErrorCode="0x0abc">
-      <Messages lang="en"><LongMsg>lower-case code</LongMsg></Messages>
-      <Messages lang="de"><LongMsg>Kleinbuchstaben</LongMsg></Messages>
-      <Messages lang="zh"><LongMsg>zh text</LongMsg></Messages>
-      <Messages lang=""><LongMsg>no language</LongMsg></Messages>
-    </Event>
-    <Event ErrorCode="0x102">
-      <Messages lang="en"><LongMsg>three digits</LongMsg></Messages>
-    </Event>
-    <Event ErrorCode="0x040001">
-      <Messages lang="en"><LongMsg>unified fan</LongMsg></Messages>
-    </Event>
+      <Messages lang="en"><LongMsg>lower-case code</LongMsg></Messages><Messages lang="de"><LongMsg>Kleinbuchstaben</LongMsg></Messages>
+      <Messages lang="zh"><LongMsg>zh text</LongMsg></Messages><Messages lang=""><LongMsg>no language</LongMsg></Messages></Event>
+    <Event ErrorCode="0x102"><Messages lang="en"><LongMsg>three digits</LongMsg></Messages></Event>
+    <Event ErrorCode="0x040001"><Messages lang="en"><LongMsg>unified fan</LongMsg></Messages></Event>
   </Events>
 </EventMsg>)";
 
@@ -167,9 +155,22 @@ TEST(FormatSelMessage, PlaceholdersNumberStylesLiteralsAndDesignation) {
             << c.format;
 }
 
-TEST(DecodeEntry, LinesFromTheMessageFile) {
+TEST(DecodeEntry, LinesFromTheMessageFileAndArgumentsInTheTrace) {
     TestDecoder old(0), uni(1);
     const std::u16string de = u"de";
+    {
+        // Each argument is listed when read and when formatted.
+        test::TraceCapture cap(5);
+        old.Decode(Entry(0x0400, 3, 1, 3, {0xABCDEF, 9}), &kFan, &de);
+        uni.Decode(Entry(0x0401, 2, 1, 3, {5}));
+        for (const char* line : {"Number Args (pLogEntry): 3", "Old SEL error code: 0x400 (Lang: \"de\")",
+                                 ":     Arg[0]: 0x00000001 (1)", ":     Arg[1]: 0x00000003 (3)", ":     Arg[2]: 0x00ABCDEF (11259375)",
+                                 ":     Arg[3]: 0x00000009 (9)", "Message arguments (4):", ":     Arg[1]: 3 (\"FAN1\")",
+                                 ":     Arg[3]: 0x9 (9)", "Unified SEL error code: 0x40001 (Lang: \"\")",
+                                 ":     Arg[0]: 0x00000003 (3)", ":     Arg[1]: 0x00000005 (5)"})
+            EXPECT_EQ(cap.Count(line), 1u) << line;
+        EXPECT_EQ(cap.Count(":     Arg["), 12u);  // four and two arguments, each listed when read and when formatted
+    }
     EXPECT_EQ(old.decoder.SetLanguage(0), u"en");
     EXPECT_EQ(old.decoder.SetLanguage(0x407), u"de");
     EXPECT_EQ(old.decoder.SetLanguage(0x411), u"");
@@ -236,21 +237,6 @@ TEST(DecodeEntry, ErrorLineTextEntriesAndBadInput) {
     }
 }
 
-TEST(DecodeEntry, ArgumentsInTheTrace) {
-    TestDecoder old(0), uni(1);
-    const std::u16string de = u"de";
-    test::TraceCapture cap(5);
-    old.Decode(Entry(0x0400, 3, 1, 3, {0xABCDEF, 9}), &kFan, &de);
-    uni.Decode(Entry(0x0401, 2, 1, 3, {5}));
-    for (const char* line : {"Number Args (pLogEntry): 3", "Old SEL error code: 0x400 (Lang: \"de\")",
-                             ":     Arg[0]: 0x00000001 (1)", ":     Arg[1]: 0x00000003 (3)", ":     Arg[2]: 0x00ABCDEF (11259375)",
-                             ":     Arg[3]: 0x00000009 (9)", "Message arguments (4):", ":     Arg[1]: 3 (\"FAN1\")",
-                             ":     Arg[3]: 0x9 (9)", "Unified SEL error code: 0x40001 (Lang: \"\")",
-                             ":     Arg[0]: 0x00000003 (3)", ":     Arg[1]: 0x00000005 (5)"})
-        EXPECT_EQ(cap.Count(line), 1u) << line;
-    EXPECT_EQ(cap.Count(":     Arg["), 12u);  // four and two arguments, each listed when read and when formatted
-}
-
 TEST(SubstituteStringArgs, Placeholders) {
     const std::map<uint32_t, std::u16string> args = {{1, u"a"}, {2, u"b"}, {12, u"twelve"}};
     const std::pair<const char16_t*, const char16_t*> cases[] = {
@@ -278,23 +264,14 @@ TEST(ReplaceMultiStringParam, ReplacesTheFirstOccurrenceOrEmpties) {
     EXPECT_EQ(texts[0], u"Call %HD%.");
 }
 
-TEST(LogMsgFile, LanguageTable) {
-    CLogMsgXmlFileImpl doc;
+TEST(LogMsgFile, LanguageTableFirstMatchAtEveryLevelAndEnglishFallback) {
+    CLogMsgFile file;
+    CLogMsgXmlFileImpl& doc = file.Document();
     ASSERT_TRUE(doc.SetDocument(kRulesFile));
     // "0X409" matches and only the first counts; 0x411 has no lang; "0x7" is not "0x407".
-    const std::pair<uint16_t, const char16_t*> cases[] = {
+    const std::pair<uint16_t, const char16_t*> languages[] = {
         {0x407, u"de"}, {0x409, u"en-first"}, {0x411, u""}, {0x40C, u""}, {0x0007, u""}, {0x407, u"de"}};
-    for (const auto& [id, lang] : cases) EXPECT_EQ(doc.FindLanguageName(id), lang) << id;
-
-    ASSERT_TRUE(doc.SetDocument(u"<EventMsg><Events/></EventMsg>"));
-    EXPECT_EQ(doc.FindLanguageName(0x407), u"");
-    ASSERT_FALSE(doc.SetDocument(u""));
-    EXPECT_EQ(doc.FindLanguageName(0x407), u"");
-}
-
-TEST(LogMsgFile, FirstMatchAtEveryLevelAndEnglishFallback) {
-    CLogMsgFile file;
-    ASSERT_TRUE(file.Document().SetDocument(kRulesFile));
+    for (const auto& [id, lang] : languages) EXPECT_EQ(doc.FindLanguageName(id), lang) << id;
     const std::u16string de = u"de", en = u"en", empty, fr = u"fr", zh = u"ZH";
     const struct {
         const char16_t* code;  // null: the code number formatted by the file
@@ -328,7 +305,7 @@ TEST(LogMsgFile, FirstMatchAtEveryLevelAndEnglishFallback) {
         const std::u16string got = c.code ? file.FindMessage(c.code, c.key, c.lang, c.index)
                                            : file.GetMessageText(c.number, c.key, c.lang, c.index);
         EXPECT_EQ(got, c.want) << U8(c.want);
-        EXPECT_FALSE(file.Document().OutOfElement());  // the search leaves every level it entered
+        EXPECT_FALSE(doc.OutOfElement());  // the search leaves every level it entered
     }
     // The code's width follows the flag; English is searched again only for another language.
     EXPECT_EQ(CLogMsgFile::CodeText(0x40001, 1), u"0x040001");
@@ -340,6 +317,11 @@ TEST(LogMsgFile, FirstMatchAtEveryLevelAndEnglishFallback) {
         "\nCLogMsgXmlFileImpl  : Search message for error code 0x0101 (Key: \"LongMsg\" Lang: \"fr\" Index 3)",
         "\nCLogMsgXmlFileImpl  : Search message for error code 0x0101 (Key: \"LongMsg\" Lang: \"en\" Index 3)",
         "\nCLogMsgXmlFileImpl  : Search message for error code 0x0999 (Key: \"LongMsg\" Lang: \"en\" Index 0)"}));
+
+    ASSERT_TRUE(doc.SetDocument(u"<EventMsg><Events/></EventMsg>"));
+    EXPECT_EQ(doc.FindLanguageName(0x407), u"");
+    ASSERT_FALSE(doc.SetDocument(u""));
+    EXPECT_EQ(doc.FindLanguageName(0x407), u"");
 }
 
 TEST(LogMsgFile, EveryWayOfReloadingSearchesTheNewText) {

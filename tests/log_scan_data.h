@@ -1,15 +1,13 @@
 // Log data as lower modules send it, and scenarios that serve it, for the log scan tests.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <vector>
 
-#include "host/lib/scenario.h"
 #include "module/byte_order.h"
+#include "tests/support/scenario_util.h"
 
 namespace em::test {
 
@@ -78,11 +76,7 @@ inline std::string Mod(uint32_t id, std::initializer_list<std::string> answers, 
 }
 
 inline host::Scenario Scenario(std::initializer_list<std::string> modules) {
-    const std::string json = R"({"modules":[)" + Join(modules) + "]}";
-    host::Scenario s;
-    std::string error;
-    EXPECT_TRUE(host::ParseScenario(json, s, error)) << error << "\n" << json;
-    return s;
+    return ParseScenarioOrFail(R"({"modules":[)" + Join(modules) + "]}");
 }
 
 }  // namespace em::test
