@@ -25,18 +25,14 @@ TEST(LogScanMt, FillsOnTwoThreadsNumberEveryEntryOnce) {
 
     std::vector<uint32_t> firsts[2];
     std::vector<std::thread> threads;
-    threads.emplace_back([&] {
-        for (int i = 0; i < 3; ++i) m.RunLogScan(0);
-    });
+    threads.emplace_back([&] { for (int i = 0; i < 3; ++i) m.RunLogScan(0); });
     for (uint32_t t = 0; t < 2; ++t)
         threads.emplace_back([&, t] {
             // New-entries events of one module: entries of group 0x04 for objects 0-3 (shared keys).
             for (uint32_t round = 0; round < kFills; ++round) {
                 Bytes data;
-                for (uint32_t i = 0; i < kPerFill; ++i) {
-                    const Bytes e = Sel(0x0400, round * 100 + i + 1, static_cast<uint16_t>(i % 4));
-                    data.insert(data.end(), e.begin(), e.end());
-                }
+                for (uint32_t i = 0; i < kPerFill; ++i)
+                    data = Cat({data, Sel(0x0400, round * 100 + i + 1, static_cast<uint16_t>(i % 4))});
                 CSipRecord r(0x0B00, 0, 0, 0, 0xFF);
                 r.SetModuleId(0x10001 + t);
                 r.SetReplyRaw(data, 0xFF);
