@@ -3,7 +3,6 @@
 // language table, the message search with its first-match rules and the English fallback.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -117,36 +116,36 @@ TEST(FormatSelMessage, PlaceholdersNumberStylesLiteralsAndDesignation) {
     const struct {
         const char* format;
         std::vector<uint32_t> args;
-        const std::u16string* designation;
-        uint32_t unified;
         const char* want;
+        const std::u16string* designation = nullptr;
+        uint32_t unified = 0;
         bool packed = false;
     } cases[] = {
-        {"10%1", {7}, nullptr, 0, "10%1"},  // '%' right after '0' is copied
-        {"0x%1|0X%1", {255}, nullptr, 0, "0xFF|0XFF"},
-        {"%1 0x%2 %1", {255, 255}, nullptr, 0, "255 0xFF 255"},  // the style lasts one placeholder
-        {"0x12 %1", {255}, nullptr, 0, "0x12 FF"},                // ... and waits for it
-        {"00x%1", {255}, nullptr, 0, "00x255"},                   // second '0' leaves the after-zero state
-        {"%1%2", {4, 5}, nullptr, 0, "45"},
-        {"%10|%01|%0x", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, nullptr, 0, "10|1|%x"},
-        {"%1", {4294967295u}, nullptr, 0, "4294967295"},
-        {"%3|%99999999999|%", {1, 2}, nullptr, 0, "||%"},  // no such argument: nothing
-        {"10%% sure, a $ b $$c", {}, nullptr, 0, "10%% sure, a  b $c"},  // "0%" keeps both signs
-        {"ratio %% $", {}, nullptr, 0, "ratio % "},
-        {"[$%1][$%2][$%3][$%%]", {0x0042FF21, 0x41, 0x00430000}, nullptr, 0, "[\xEF\xBC\xA1" "B][A][][%]"},
-        {"$%4|$%3", {1, 0x41}, nullptr, 0, "|"},
+        {"10%1", {7}, "10%1"},  // '%' right after '0' is copied
+        {"0x%1|0X%1", {255}, "0xFF|0XFF"},
+        {"%1 0x%2 %1", {255, 255}, "255 0xFF 255"},  // the style lasts one placeholder
+        {"0x12 %1", {255}, "0x12 FF"},                // ... and waits for it
+        {"00x%1", {255}, "00x255"},                   // second '0' leaves the after-zero state
+        {"%1%2", {4, 5}, "45"},
+        {"%10|%01|%0x", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, "10|1|%x"},
+        {"%1", {4294967295u}, "4294967295"},
+        {"%3|%99999999999|%", {1, 2}, "||%"},  // no such argument: nothing
+        {"10%% sure, a $ b $$c", {}, "10%% sure, a  b $c"},  // "0%" keeps both signs
+        {"ratio %% $", {}, "ratio % "},
+        {"[$%1][$%2][$%3][$%%]", {0x0042FF21, 0x41, 0x00430000}, "[\xEF\xBC\xA1" "B][A][][%]"},
+        {"$%4|$%3", {1, 0x41}, "|"},
         // The designation replaces argument 2 (old style) or 1 (unified), quoted, in any style.
-        {"%1 0x%2 %3", {1, 2, 3}, &kFan, 0, "1 0x\"FAN1\" 3"},
-        {"%1 %2 %3", {1, 2, 3}, &kFan, 1, "\"FAN1\" 2 3"},
-        {"%2", {}, &kFan, 0, "\"FAN1\""},
-        {"$%2", {1, 0x00420041}, &kFan, 0, "AB"},  // a dollar placeholder reads the word
+        {"%1 0x%2 %3", {1, 2, 3}, "1 0x\"FAN1\" 3", &kFan},
+        {"%1 %2 %3", {1, 2, 3}, "\"FAN1\" 2 3", &kFan, 1},
+        {"%2", {}, "\"FAN1\"", &kFan},
+        {"$%2", {1, 0x00420041}, "AB", &kFan},  // a dollar placeholder reads the word
         // Packed texts start in the second word and end at the first empty text; an unterminated
         // tail is dropped; with two arguments or fewer nothing is packed.
-        {"%1: %2 [%3] $%1", Pack(0xCCCC, std::string("BIOS\0Memory test passed\0", 25)), &kFan, 1,
-         "BIOS: Memory test passed [] BIOS", true},
-        {"%1|%2", Pack(0xCCCC, std::string("A\0\0B\0", 5)), &kFan, 1, "A|", true},
-        {"%1|%2", Pack(0xCCCC, std::string("one\0tail", 8)), &kFan, 1, "one|", true},
-        {"<%1>", {0xCCCC, 0x41}, &kFan, 1, "<>", true},
+        {"%1: %2 [%3] $%1", Pack(0xCCCC, std::string("BIOS\0Memory test passed\0", 25)), "BIOS: Memory test passed [] BIOS",
+         &kFan, 1, true},
+        {"%1|%2", Pack(0xCCCC, std::string("A\0\0B\0", 5)), "A|", &kFan, 1, true},
+        {"%1|%2", Pack(0xCCCC, std::string("one\0tail", 8)), "one|", &kFan, 1, true},
+        {"<%1>", {0xCCCC, 0x41}, "<>", &kFan, 1, true},
     };
     for (const auto& c : cases)
         EXPECT_EQ(U8(CLogMsgDecoder::FormatSelMessage(platform::Utf8ToUtf16(c.format), c.args, c.designation, c.packed,
