@@ -6,9 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "module/tarnel_module.h"
 #include "tests/log_scan_data.h"
-#include "tests/support/down_host.h"
 
 namespace em {
 namespace {
@@ -17,11 +15,9 @@ using namespace test;
 
 TEST(LogScanMt, FillsOnTwoThreadsNumberEveryEntryOnce) {
     constexpr uint32_t kPerFill = 8, kFills = 15;
-    DownHost host(Scenario({Mod(0x10001, {Ans(0x0B00, Raw(Cat({Sel(0x0400, 5, 1), Sel(0x0400, 6, 2)})), 0, 0),
+    ScanFixture f(Scenario({Mod(0x10001, {Ans(0x0B00, Raw(Cat({Sel(0x0400, 5, 1), Sel(0x0400, 6, 2)})), 0, 0),
                                           Ans(0x0307, "1"), Ans(0x0304, R"("Fan")")})}));
-    CTarnelModule m;
-    m.Attach(&host, 0x00FE0001);
-    m.MsgLogCache().InitCabinet(0);
+    CTarnelModule& m = f.m;
 
     std::vector<uint32_t> firsts[2];
     std::vector<std::thread> threads;
@@ -62,7 +58,7 @@ TEST(LogScanMt, FillsOnTwoThreadsNumberEveryEntryOnce) {
     EXPECT_EQ(m.ScanCaches().CssCount(), 4u);
     EXPECT_EQ(m.ScanCaches().DesignationCount(), 4u);
     // Racing fills may ask for a new key at the same time, but never once it is cached.
-    EXPECT_LE(host.Down({"OC=0x0307"}).size(), 4u * 3);
+    EXPECT_LE(f.host.Down({"OC=0x0307"}).size(), 4u * 3);
     EXPECT_TRUE(m.MsgLogCache().WaitCacheReady(0, 0));
 }
 

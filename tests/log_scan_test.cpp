@@ -8,38 +8,15 @@
 #include <vector>
 
 #include "module/sip_record.h"
-#include "module/tarnel_module.h"
 #include "msglog/log_merge.h"
 #include "msglog/log_scan_records.h"
 #include "tests/log_scan_data.h"
-#include "tests/support/down_host.h"
 #include "tests/support/trace_capture.h"
 
 namespace em {
 namespace {
 
 using namespace test;
-
-struct ScanFixture {
-    explicit ScanFixture(host::Scenario s) : host(std::move(s)) {
-        m.Attach(&host, 0x00FE0001);
-        m.MsgLogCache().InitCabinet(0);
-    }
-    std::vector<CMsgLogEntry> Entries() {
-        std::vector<CMsgLogEntry> out;
-        for (CMsgLogEntry e; m.MsgLogCache().GetCabinet(0)->CopyEntryAt(static_cast<uint32_t>(out.size()), e);) out.push_back(e);
-        return out;
-    }
-    template <class T>
-    std::vector<uint32_t> Field(T CMsgLogEntry::*field) {
-        std::vector<uint32_t> out;
-        for (const auto& e : Entries()) out.push_back(static_cast<uint32_t>(e.*field));
-        return out;
-    }
-    bool Ready() { return m.MsgLogCache().WaitCacheReady(0, 0); }
-    DownHost host;
-    CTarnelModule m;
-};
 
 constexpr uint32_t kA = 0x10001, kB = 0x20001, kC = 0x30001, kD = 0x40001;
 constexpr uint32_t kLogEntry = 0x0B00, kArgsRead = 0x0B16;
@@ -219,9 +196,7 @@ TEST(LogScan, EntryFieldsOfBothForms) {
     EXPECT_EQ(f.Field(&CMsgLogEntry::selRecordId), (U{0x1000 + 77, ~0u, ~0u, ~0u, ~0u}));
     EXPECT_EQ(f.Field(&CMsgLogEntry::oldStyle), (U{0, 1, 1, 1, 1}));
     EXPECT_EQ(f.Field(&CMsgLogEntry::moduleId), (U{kA, kB, kB, kB, kB}));
-    std::vector<size_t> sizes;
-    for (const auto& entry : e) sizes.push_back(entry.rawSel.size());
-    EXPECT_EQ(sizes, (std::vector<size_t>{0, 12, 12, 88, 20}));
+    EXPECT_EQ(f.Field([](const CMsgLogEntry& entry) { return entry.rawSel.size(); }), (U{0, 12, 12, 88, 20}));
     EXPECT_EQ(e[4].rawSel, Sel(0x0101, 4, 0, 3));
 }
 

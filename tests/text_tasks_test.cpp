@@ -123,8 +123,10 @@ TEST(RawSel, AskedOfTheEntrysModuleByPlatform) {
         f.m.MsgLogCache().StoreEntries(cabinet, v);
     }
     auto add = [&](uint8_t platform, uint32_t record_id, uint32_t module) {
-        v.push_back(std::make_unique<CMsgLogEntry>(
-            CMsgLogEntry{.moduleId = module, .selRecordId = record_id, .platformId = platform}));
+        v.push_back(std::make_unique<CMsgLogEntry>());
+        v.back()->platformId = platform;
+        v.back()->selRecordId = record_id;
+        v.back()->moduleId = module;
     };
     add(2, 0x12345, 0x20001);                       // +0 IPMI
     add(3, 0x12345, 0x30001);                       // +1 SMBIOS
