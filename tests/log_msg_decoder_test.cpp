@@ -3,7 +3,6 @@
 // language table, the message search with its first-match rules and the English fallback.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -95,31 +94,19 @@ const char16_t* kRulesFile = uR"(<?xml version="1.0"?>
 <EventMsg>
   <Other/>
   <LanguageTable>
-    <Language locale="0x407" lang="de"/>
-    <Language locale="0X409" lang="en-first"/>
-    <Language locale="0x409" lang="en-second"/>
-    <Language locale="0x411"/>
+    <Language locale="0x407" lang="de"/><Language locale="0X409" lang="en-first"/>
+    <Language locale="0x409" lang="en-second"/><Language locale="0x411"/>
   </LanguageTable>
   <Events>
     <Event ErrorCode="0x0101">
       <Messages lang="EN"><ShortMsg>s0</ShortMsg><LongMsg>first en</LongMsg><Note/><LongMsg>first en, second text</LongMsg></Messages>
-      <Messages lang="en"><LongMsg>never reached</LongMsg></Messages>
-    </Event>
-    <Event ErrorCode="0x0101">
-      <Messages lang="de"><LongMsg>second event de</LongMsg></Messages>
-    </Event>
+      <Messages lang="en"><LongMsg>never reached</LongMsg></Messages></Event>
+    <Event ErrorCode="0x0101"><Messages lang="de"><LongMsg>second event de</LongMsg></Messages></Event>
     <Event ErrorCode="0x0abc">
-      <Messages lang="en"><LongMsg>lower-case code</LongMsg></Messages>
-      <Messages lang="de"><LongMsg>Kleinbuchstaben</LongMsg></Messages>
-      <Messages lang="zh"><LongMsg>zh text</LongMsg></Messages>
-      <Messages lang=""><LongMsg>no language</LongMsg></Messages>
-    </Event>
-    <Event ErrorCode="0x102">
-      <Messages lang="en"><LongMsg>three digits</LongMsg></Messages>
-    </Event>
-    <Event ErrorCode="0x040001">
-      <Messages lang="en"><LongMsg>unified fan</LongMsg></Messages>
-    </Event>
+      <Messages lang="en"><LongMsg>lower-case code</LongMsg></Messages><Messages lang="de"><LongMsg>Kleinbuchstaben</LongMsg></Messages>
+      <Messages lang="zh"><LongMsg>zh text</LongMsg></Messages><Messages lang=""><LongMsg>no language</LongMsg></Messages></Event>
+    <Event ErrorCode="0x102"><Messages lang="en"><LongMsg>three digits</LongMsg></Messages></Event>
+    <Event ErrorCode="0x040001"><Messages lang="en"><LongMsg>unified fan</LongMsg></Messages></Event>
   </Events>
 </EventMsg>)";
 
@@ -129,36 +116,36 @@ TEST(FormatSelMessage, PlaceholdersNumberStylesLiteralsAndDesignation) {
     const struct {
         const char* format;
         std::vector<uint32_t> args;
-        const std::u16string* designation;
-        uint32_t unified;
         const char* want;
+        const std::u16string* designation = nullptr;
+        uint32_t unified = 0;
         bool packed = false;
     } cases[] = {
-        {"10%1", {7}, nullptr, 0, "10%1"},  // '%' right after '0' is copied
-        {"0x%1|0X%1", {255}, nullptr, 0, "0xFF|0XFF"},
-        {"%1 0x%2 %1", {255, 255}, nullptr, 0, "255 0xFF 255"},  // the style lasts one placeholder
-        {"0x12 %1", {255}, nullptr, 0, "0x12 FF"},                // ... and waits for it
-        {"00x%1", {255}, nullptr, 0, "00x255"},                   // second '0' leaves the after-zero state
-        {"%1%2", {4, 5}, nullptr, 0, "45"},
-        {"%10|%01|%0x", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, nullptr, 0, "10|1|%x"},
-        {"%1", {4294967295u}, nullptr, 0, "4294967295"},
-        {"%3|%99999999999|%", {1, 2}, nullptr, 0, "||%"},  // no such argument: nothing
-        {"10%% sure, a $ b $$c", {}, nullptr, 0, "10%% sure, a  b $c"},  // "0%" keeps both signs
-        {"ratio %% $", {}, nullptr, 0, "ratio % "},
-        {"[$%1][$%2][$%3][$%%]", {0x0042FF21, 0x41, 0x00430000}, nullptr, 0, "[\xEF\xBC\xA1" "B][A][][%]"},
-        {"$%4|$%3", {1, 0x41}, nullptr, 0, "|"},
+        {"10%1", {7}, "10%1"},  // '%' right after '0' is copied
+        {"0x%1|0X%1", {255}, "0xFF|0XFF"},
+        {"%1 0x%2 %1", {255, 255}, "255 0xFF 255"},  // the style lasts one placeholder
+        {"0x12 %1", {255}, "0x12 FF"},                // ... and waits for it
+        {"00x%1", {255}, "00x255"},                   // second '0' leaves the after-zero state
+        {"%1%2", {4, 5}, "45"},
+        {"%10|%01|%0x", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, "10|1|%x"},
+        {"%1", {4294967295u}, "4294967295"},
+        {"%3|%99999999999|%", {1, 2}, "||%"},  // no such argument: nothing
+        {"10%% sure, a $ b $$c", {}, "10%% sure, a  b $c"},  // "0%" keeps both signs
+        {"ratio %% $", {}, "ratio % "},
+        {"[$%1][$%2][$%3][$%%]", {0x0042FF21, 0x41, 0x00430000}, "[\xEF\xBC\xA1" "B][A][][%]"},
+        {"$%4|$%3", {1, 0x41}, "|"},
         // The designation replaces argument 2 (old style) or 1 (unified), quoted, in any style.
-        {"%1 0x%2 %3", {1, 2, 3}, &kFan, 0, "1 0x\"FAN1\" 3"},
-        {"%1 %2 %3", {1, 2, 3}, &kFan, 1, "\"FAN1\" 2 3"},
-        {"%2", {}, &kFan, 0, "\"FAN1\""},
-        {"$%2", {1, 0x00420041}, &kFan, 0, "AB"},  // a dollar placeholder reads the word
+        {"%1 0x%2 %3", {1, 2, 3}, "1 0x\"FAN1\" 3", &kFan},
+        {"%1 %2 %3", {1, 2, 3}, "\"FAN1\" 2 3", &kFan, 1},
+        {"%2", {}, "\"FAN1\"", &kFan},
+        {"$%2", {1, 0x00420041}, "AB", &kFan},  // a dollar placeholder reads the word
         // Packed texts start in the second word and end at the first empty text; an unterminated
         // tail is dropped; with two arguments or fewer nothing is packed.
-        {"%1: %2 [%3] $%1", Pack(0xCCCC, std::string("BIOS\0Memory test passed\0", 25)), &kFan, 1,
-         "BIOS: Memory test passed [] BIOS", true},
-        {"%1|%2", Pack(0xCCCC, std::string("A\0\0B\0", 5)), &kFan, 1, "A|", true},
-        {"%1|%2", Pack(0xCCCC, std::string("one\0tail", 8)), &kFan, 1, "one|", true},
-        {"<%1>", {0xCCCC, 0x41}, &kFan, 1, "<>", true},
+        {"%1: %2 [%3] $%1", Pack(0xCCCC, std::string("BIOS\0Memory test passed\0", 25)), "BIOS: Memory test passed [] BIOS",
+         &kFan, 1, true},
+        {"%1|%2", Pack(0xCCCC, std::string("A\0\0B\0", 5)), "A|", &kFan, 1, true},
+        {"%1|%2", Pack(0xCCCC, std::string("one\0tail", 8)), "one|", &kFan, 1, true},
+        {"<%1>", {0xCCCC, 0x41}, "<>", &kFan, 1, true},
     };
     for (const auto& c : cases)
         EXPECT_EQ(U8(CLogMsgDecoder::FormatSelMessage(platform::Utf8ToUtf16(c.format), c.args, c.designation, c.packed,
@@ -167,9 +154,22 @@ TEST(FormatSelMessage, PlaceholdersNumberStylesLiteralsAndDesignation) {
             << c.format;
 }
 
-TEST(DecodeEntry, LinesFromTheMessageFile) {
+TEST(DecodeEntry, LinesFromTheMessageFileAndArgumentsInTheTrace) {
     TestDecoder old(0), uni(1);
     const std::u16string de = u"de";
+    {
+        // Each argument is listed when read and when formatted.
+        test::TraceCapture cap(5);
+        old.Decode(Entry(0x0400, 3, 1, 3, {0xABCDEF, 9}), &kFan, &de);
+        uni.Decode(Entry(0x0401, 2, 1, 3, {5}));
+        for (const char* line : {"Number Args (pLogEntry): 3", "Old SEL error code: 0x400 (Lang: \"de\")",
+                                 ":     Arg[0]: 0x00000001 (1)", ":     Arg[1]: 0x00000003 (3)", ":     Arg[2]: 0x00ABCDEF (11259375)",
+                                 ":     Arg[3]: 0x00000009 (9)", "Message arguments (4):", ":     Arg[1]: 3 (\"FAN1\")",
+                                 ":     Arg[3]: 0x9 (9)", "Unified SEL error code: 0x40001 (Lang: \"\")",
+                                 ":     Arg[0]: 0x00000003 (3)", ":     Arg[1]: 0x00000005 (5)"})
+            EXPECT_EQ(cap.Count(line), 1u) << line;
+        EXPECT_EQ(cap.Count(":     Arg["), 12u);  // four and two arguments, each listed when read and when formatted
+    }
     EXPECT_EQ(old.decoder.SetLanguage(0), u"en");
     EXPECT_EQ(old.decoder.SetLanguage(0x407), u"de");
     EXPECT_EQ(old.decoder.SetLanguage(0x411), u"");
@@ -236,21 +236,6 @@ TEST(DecodeEntry, ErrorLineTextEntriesAndBadInput) {
     }
 }
 
-TEST(DecodeEntry, ArgumentsInTheTrace) {
-    TestDecoder old(0), uni(1);
-    const std::u16string de = u"de";
-    test::TraceCapture cap(5);
-    old.Decode(Entry(0x0400, 3, 1, 3, {0xABCDEF, 9}), &kFan, &de);
-    uni.Decode(Entry(0x0401, 2, 1, 3, {5}));
-    for (const char* line : {"Number Args (pLogEntry): 3", "Old SEL error code: 0x400 (Lang: \"de\")",
-                             ":     Arg[0]: 0x00000001 (1)", ":     Arg[1]: 0x00000003 (3)", ":     Arg[2]: 0x00ABCDEF (11259375)",
-                             ":     Arg[3]: 0x00000009 (9)", "Message arguments (4):", ":     Arg[1]: 3 (\"FAN1\")",
-                             ":     Arg[3]: 0x9 (9)", "Unified SEL error code: 0x40001 (Lang: \"\")",
-                             ":     Arg[0]: 0x00000003 (3)", ":     Arg[1]: 0x00000005 (5)"})
-        EXPECT_EQ(cap.Count(line), 1u) << line;
-    EXPECT_EQ(cap.Count(":     Arg["), 12u);  // four and two arguments, each listed when read and when formatted
-}
-
 TEST(SubstituteStringArgs, Placeholders) {
     const std::map<uint32_t, std::u16string> args = {{1, u"a"}, {2, u"b"}, {12, u"twelve"}};
     const std::pair<const char16_t*, const char16_t*> cases[] = {
@@ -278,23 +263,14 @@ TEST(ReplaceMultiStringParam, ReplacesTheFirstOccurrenceOrEmpties) {
     EXPECT_EQ(texts[0], u"Call %HD%.");
 }
 
-TEST(LogMsgFile, LanguageTable) {
-    CLogMsgXmlFileImpl doc;
+TEST(LogMsgFile, LanguageTableFirstMatchAtEveryLevelAndEnglishFallback) {
+    CLogMsgFile file;
+    CLogMsgXmlFileImpl& doc = file.Document();
     ASSERT_TRUE(doc.SetDocument(kRulesFile));
     // "0X409" matches and only the first counts; 0x411 has no lang; "0x7" is not "0x407".
-    const std::pair<uint16_t, const char16_t*> cases[] = {
+    const std::pair<uint16_t, const char16_t*> languages[] = {
         {0x407, u"de"}, {0x409, u"en-first"}, {0x411, u""}, {0x40C, u""}, {0x0007, u""}, {0x407, u"de"}};
-    for (const auto& [id, lang] : cases) EXPECT_EQ(doc.FindLanguageName(id), lang) << id;
-
-    ASSERT_TRUE(doc.SetDocument(u"<EventMsg><Events/></EventMsg>"));
-    EXPECT_EQ(doc.FindLanguageName(0x407), u"");
-    ASSERT_FALSE(doc.SetDocument(u""));
-    EXPECT_EQ(doc.FindLanguageName(0x407), u"");
-}
-
-TEST(LogMsgFile, FirstMatchAtEveryLevelAndEnglishFallback) {
-    CLogMsgFile file;
-    ASSERT_TRUE(file.Document().SetDocument(kRulesFile));
+    for (const auto& [id, lang] : languages) EXPECT_EQ(doc.FindLanguageName(id), lang) << id;
     const std::u16string de = u"de", en = u"en", empty, fr = u"fr", zh = u"ZH";
     const struct {
         const char16_t* code;  // null: the code number formatted by the file
@@ -328,7 +304,7 @@ TEST(LogMsgFile, FirstMatchAtEveryLevelAndEnglishFallback) {
         const std::u16string got = c.code ? file.FindMessage(c.code, c.key, c.lang, c.index)
                                            : file.GetMessageText(c.number, c.key, c.lang, c.index);
         EXPECT_EQ(got, c.want) << U8(c.want);
-        EXPECT_FALSE(file.Document().OutOfElement());  // the search leaves every level it entered
+        EXPECT_FALSE(doc.OutOfElement());  // the search leaves every level it entered
     }
     // The code's width follows the flag; English is searched again only for another language.
     EXPECT_EQ(CLogMsgFile::CodeText(0x40001, 1), u"0x040001");
@@ -340,6 +316,11 @@ TEST(LogMsgFile, FirstMatchAtEveryLevelAndEnglishFallback) {
         "\nCLogMsgXmlFileImpl  : Search message for error code 0x0101 (Key: \"LongMsg\" Lang: \"fr\" Index 3)",
         "\nCLogMsgXmlFileImpl  : Search message for error code 0x0101 (Key: \"LongMsg\" Lang: \"en\" Index 3)",
         "\nCLogMsgXmlFileImpl  : Search message for error code 0x0999 (Key: \"LongMsg\" Lang: \"en\" Index 0)"}));
+
+    ASSERT_TRUE(doc.SetDocument(u"<EventMsg><Events/></EventMsg>"));
+    EXPECT_EQ(doc.FindLanguageName(0x407), u"");
+    ASSERT_FALSE(doc.SetDocument(u""));
+    EXPECT_EQ(doc.FindLanguageName(0x407), u"");
 }
 
 TEST(LogMsgFile, EveryWayOfReloadingSearchesTheNewText) {

@@ -1,15 +1,17 @@
-// Log data as lower modules send it, and scenarios that serve it, for the log scan tests.
+// Log data as lower modules send it, scenarios that serve it and a module reading them, for the
+// log scan tests.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <vector>
 
-#include "host/lib/scenario.h"
 #include "module/byte_order.h"
+#include "module/tarnel_module.h"
+#include "tests/support/down_host.h"
+#include "tests/support/scenario_util.h"
 
 namespace em::test {
 
@@ -78,11 +80,29 @@ inline std::string Mod(uint32_t id, std::initializer_list<std::string> answers, 
 }
 
 inline host::Scenario Scenario(std::initializer_list<std::string> modules) {
-    const std::string json = R"({"modules":[)" + Join(modules) + "]}";
-    host::Scenario s;
-    std::string error;
-    EXPECT_TRUE(host::ParseScenario(json, s, error)) << error << "\n" << json;
-    return s;
+    return ParseScenarioOrFail(R"({"modules":[)" + Join(modules) + "]}");
 }
+
+// A module attached to simulated lower modules, with cabinet 0 set up.
+struct ScanFixture {
+    explicit ScanFixture(host::Scenario s) : host(std::move(s)) {
+        m.Attach(&host, 0x00FE0001);
+        m.MsgLogCache().InitCabinet(0);
+    }
+    std::vector<CMsgLogEntry> Entries() {
+        std::vector<CMsgLogEntry> out;
+        for (CMsgLogEntry e; m.MsgLogCache().GetCabinet(0)->CopyEntryAt(static_cast<uint32_t>(out.size()), e);) out.push_back(e);
+        return out;
+    }
+    template <class F>
+    std::vector<uint32_t> Field(F field) {
+        std::vector<uint32_t> out;
+        for (const auto& e : Entries()) out.push_back(static_cast<uint32_t>(std::invoke(field, e)));
+        return out;
+    }
+    bool Ready() { return m.MsgLogCache().WaitCacheReady(0, 0); }
+    DownHost host;
+    CTarnelModule m;
+};
 
 }  // namespace em::test

@@ -6,9 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "module/tarnel_module.h"
 #include "tests/log_scan_data.h"
-#include "tests/support/down_host.h"
 
 namespace em {
 namespace {
@@ -17,26 +15,20 @@ using namespace test;
 
 TEST(LogScanMt, FillsOnTwoThreadsNumberEveryEntryOnce) {
     constexpr uint32_t kPerFill = 8, kFills = 15;
-    DownHost host(Scenario({Mod(0x10001, {Ans(0x0B00, Raw(Cat({Sel(0x0400, 5, 1), Sel(0x0400, 6, 2)})), 0, 0),
+    ScanFixture f(Scenario({Mod(0x10001, {Ans(0x0B00, Raw(Cat({Sel(0x0400, 5, 1), Sel(0x0400, 6, 2)})), 0, 0),
                                           Ans(0x0307, "1"), Ans(0x0304, R"("Fan")")})}));
-    CTarnelModule m;
-    m.Attach(&host, 0x00FE0001);
-    m.MsgLogCache().InitCabinet(0);
+    CTarnelModule& m = f.m;
 
     std::vector<uint32_t> firsts[2];
     std::vector<std::thread> threads;
-    threads.emplace_back([&] {
-        for (int i = 0; i < 3; ++i) m.RunLogScan(0);
-    });
+    threads.emplace_back([&] { for (int i = 0; i < 3; ++i) m.RunLogScan(0); });
     for (uint32_t t = 0; t < 2; ++t)
         threads.emplace_back([&, t] {
             // New-entries events of one module: entries of group 0x04 for objects 0-3 (shared keys).
             for (uint32_t round = 0; round < kFills; ++round) {
                 Bytes data;
-                for (uint32_t i = 0; i < kPerFill; ++i) {
-                    const Bytes e = Sel(0x0400, round * 100 + i + 1, static_cast<uint16_t>(i % 4));
-                    data.insert(data.end(), e.begin(), e.end());
-                }
+                for (uint32_t i = 0; i < kPerFill; ++i)
+                    data = Cat({data, Sel(0x0400, round * 100 + i + 1, static_cast<uint16_t>(i % 4))});
                 CSipRecord r(0x0B00, 0, 0, 0, 0xFF);
                 r.SetModuleId(0x10001 + t);
                 r.SetReplyRaw(data, 0xFF);
@@ -66,7 +58,7 @@ TEST(LogScanMt, FillsOnTwoThreadsNumberEveryEntryOnce) {
     EXPECT_EQ(m.ScanCaches().CssCount(), 4u);
     EXPECT_EQ(m.ScanCaches().DesignationCount(), 4u);
     // Racing fills may ask for a new key at the same time, but never once it is cached.
-    EXPECT_LE(host.Down({"OC=0x0307"}).size(), 4u * 3);
+    EXPECT_LE(f.host.Down({"OC=0x0307"}).size(), 4u * 3);
     EXPECT_TRUE(m.MsgLogCache().WaitCacheReady(0, 0));
 }
 

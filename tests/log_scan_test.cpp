@@ -4,41 +4,19 @@
 #include <climits>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "module/sip_record.h"
-#include "module/tarnel_module.h"
 #include "msglog/log_merge.h"
 #include "msglog/log_scan_records.h"
 #include "tests/log_scan_data.h"
-#include "tests/support/down_host.h"
 #include "tests/support/trace_capture.h"
 
 namespace em {
 namespace {
 
 using namespace test;
-
-struct ScanFixture {
-    explicit ScanFixture(host::Scenario s) : host(std::move(s)) {
-        m.Attach(&host, 0x00FE0001);
-        m.MsgLogCache().InitCabinet(0);
-    }
-    std::vector<CMsgLogEntry> Entries() {
-        std::vector<CMsgLogEntry> out;
-        for (CMsgLogEntry e; m.MsgLogCache().GetCabinet(0)->CopyEntryAt(static_cast<uint32_t>(out.size()), e);) out.push_back(e);
-        return out;
-    }
-    template <class T>
-    std::vector<uint32_t> Field(T CMsgLogEntry::*field) {
-        std::vector<uint32_t> out;
-        for (const auto& e : Entries()) out.push_back(static_cast<uint32_t>(e.*field));
-        return out;
-    }
-    bool Ready() { return m.MsgLogCache().WaitCacheReady(0, 0); }
-    DownHost host;
-    CTarnelModule m;
-};
 
 constexpr uint32_t kA = 0x10001, kB = 0x20001, kC = 0x30001, kD = 0x40001;
 constexpr uint32_t kLogEntry = 0x0B00, kArgsRead = 0x0B16;
@@ -84,13 +62,10 @@ TEST(LogScan, UnifiedFirstThenErrorLogThenEventLog) {
     EXPECT_EQ(f.Field(&CMsgLogEntry::timestamp), (U{500, 400, 5, 7, 0, 8, 9, 9, 2}));
     EXPECT_EQ(f.Field(&CMsgLogEntry::moduleId), (U{kA, kA, kB, kC, kC, kC, kB, kC, kB}));
     EXPECT_EQ(f.Field(&CMsgLogEntry::sequenceNumber), (U{1, 2, 3, 4, 5, 6, 7, 8, 9}));
-    EXPECT_EQ(f.host.Down({"OC=0x0B"}), (std::vector<std::string>{
-                                            "CA=0 OC=0x0B16 MI=0xFFFFFFFF",
-                                            "CA=0 OC=0x0B00 MI=0x00020001",
-                                            "CA=0 OC=0x0B00 MI=0x00030001",
-                                            "CA=0 OC=0x0B00 OI=1 MI=0x00020001",
-                                            "CA=0 OC=0x0B00 OI=1 MI=0x00030001",
-                                        }));
+    EXPECT_EQ(f.host.Down({"OC=0x0B"}),
+              (std::vector<std::string>{"CA=0 OC=0x0B16 MI=0xFFFFFFFF", "CA=0 OC=0x0B00 MI=0x00020001",
+                                        "CA=0 OC=0x0B00 MI=0x00030001", "CA=0 OC=0x0B00 OI=1 MI=0x00020001",
+                                        "CA=0 OC=0x0B00 OI=1 MI=0x00030001"}));
 }
 
 TEST(LogScan, FailuresAreTracedAndSkipped) {
@@ -145,30 +120,20 @@ TEST(LogScan, EveryScanEndsWithTheCacheReady) {
 TEST(LogScan, LyingLogData) {
     // A length that cannot be trusted ends the reply's parse; a record whose own length is sound
     // but whose strings run past it is skipped and the next record is read.
-    Bytes cut_old = Cat({Sel(0x0101, 1), Sel(0x0101, 2, 0, 3)});
-    cut_old.resize(cut_old.size() - 3);  // second entry (20 bytes) cut in the middle
-    Bytes zero_len = Cat({Unified(0x10, 1, {"a"}), Unified(0x11, 2, {}), Unified(0x12, 3, {})});
-    PutU16(zero_len, zero_len.size() - 52, 0);
-    Bytes past_end = Cat({Unified(0x20, 1, {}), Unified(0x21, 2, {"abc"})});
-    PutU16(past_end, 26, 200);
-    Bytes below_head = Cat({Unified(0x30, 1, {}), Unified(0x31, 2, {}), Unified(0x32, 3, {})});
-    PutU16(below_head, 26, 4);
-    Bytes head_cut = Cat({Unified(0x50, 1, {}), Bytes(20, 1)});
+    auto put = [](Bytes b, size_t at, uint16_t v) { return PutU16(b, at, v), b; };
+    auto cut = [](Bytes b, size_t size) { return b.resize(size), b; };
+    const Bytes three = Cat({Unified(0x30, 1, {}), Unified(0x31, 2, {}), Unified(0x32, 3, {})});
     // Four records, the second one bad inside: its last argument lost its terminator, or it
     // counts more arguments than it holds.
-    Bytes unterminated = Unified(0x41, 2, {"ok", "open"});
+    Bytes unterminated = Unified(0x41, 2, {"ok", "open"}), count_high = Unified(0x41, 2, {"one"});
     unterminated.back() = 'x';
-    Bytes count_high = Unified(0x41, 2, {"one"});
     count_high[25] = 3;
     auto four = [](const Bytes& second) {
         return Cat({Unified(0x40, 1, {"a"}), second, Unified(0x42, 3, {"b"}), Unified(0x43, 4, {})});
     };
-    Bytes bad_last = Cat({Unified(0x40, 1, {}), unterminated});
     // Counts as high as they go: a text entry of 255 words (1028 bytes) in 100 bytes, and a
     // record of 255 one-letter arguments, all present.
-    Bytes long_text = Cat({Sel(0x0101, 1), Sel(0x3F00, 2, 0, 255)});
-    long_text.resize(112);
-    std::vector<std::string> letters(255, "z");
+    const std::vector<std::string> letters(255, "z");
     auto unified = [](const Bytes& b) { return Scenario({Mod(kA, {Ans(kArgsRead, Raw(b))})}); };
     auto old = [](const std::string& da) { return Scenario({Mod(kA, {Ans(kLogEntry, da, 0, 0)})}); };
 
@@ -178,19 +143,24 @@ TEST(LogScan, LyingLogData) {
         U kept;               // times of the entries stored
         const char* warning;  // the level-1 line, or none
     } cases[] = {
-        {"old-style entry cut", old(Raw(cut_old)), {1}, "MID 0x00010001: log entry cut off at offset 12 (17 bytes left)"},
+        {"old-style entry cut", old(Raw(cut(Cat({Sel(0x0101, 1), Sel(0x0101, 2, 0, 3)}), 29))), {1},
+         "MID 0x00010001: log entry cut off at offset 12 (17 bytes left)"},
         {"fewer than 12 bytes", old(Raw(Bytes(11, 1))), {}, nullptr},
         {"tail shorter than an entry", old(Raw(Cat({Sel(0x0101, 1), Bytes(5, 1)}))), {1},
          "log entry cut off at offset 12 (5 bytes left)"},
-        {"length 0", unified(zero_len), {1}, "MID 0x00010001: bad log record length at offset 28 (52 bytes left)"},
-        {"length past the data", unified(past_end), {1}, "bad log record length at offset 26"},
-        {"length below the head", unified(below_head), {1}, "bad log record length at offset 26"},
-        {"record head cut", unified(head_cut), {1}, "bad log record length at offset 26 (20 bytes left)"},
+        {"length 0", unified(put(Cat({Unified(0x10, 1, {"a"}), Unified(0x11, 2, {}), Unified(0x12, 3, {})}), 28, 0)), {1},
+         "MID 0x00010001: bad log record length at offset 28 (52 bytes left)"},
+        {"length past the data", unified(put(Cat({Unified(0x20, 1, {}), Unified(0x21, 2, {"abc"})}), 26, 200)), {1},
+         "bad log record length at offset 26"},
+        {"length below the head", unified(put(three, 26, 4)), {1}, "bad log record length at offset 26"},
+        {"record head cut", unified(Cat({Unified(0x50, 1, {}), Bytes(20, 1)})), {1},
+         "bad log record length at offset 26 (20 bytes left)"},
         {"argument without terminator", unified(four(unterminated)), {1, 3, 4},
          "MID 0x00010001: log record 0x000041 at offset 28 skipped: its strings run past its 34 bytes"},
         {"argument count too high", unified(four(count_high)), {1, 3, 4}, "skipped"},
-        {"last record bad inside", unified(bad_last), {1}, "skipped"},
-        {"255 words in 100 bytes", old(Raw(long_text)), {1}, "log entry cut off at offset 12 (100 bytes left)"},
+        {"last record bad inside", unified(Cat({Unified(0x40, 1, {}), unterminated})), {1}, "skipped"},
+        {"255 words in 100 bytes", old(Raw(cut(Cat({Sel(0x0101, 1), Sel(0x3F00, 2, 0, 255)}), 112))), {1},
+         "log entry cut off at offset 12 (100 bytes left)"},
         {"255 arguments", unified(four(Unified(0x41, 2, letters))), {1, 2, 3, 4}, nullptr},
         {"fewer than 26 bytes", unified(Bytes(25, 30)), {}, nullptr},
         {"number instead of bytes", Scenario({Mod(kA, {Ans(kArgsRead, "4000000000")})}), {}, nullptr},
@@ -226,9 +196,7 @@ TEST(LogScan, EntryFieldsOfBothForms) {
     EXPECT_EQ(f.Field(&CMsgLogEntry::selRecordId), (U{0x1000 + 77, ~0u, ~0u, ~0u, ~0u}));
     EXPECT_EQ(f.Field(&CMsgLogEntry::oldStyle), (U{0, 1, 1, 1, 1}));
     EXPECT_EQ(f.Field(&CMsgLogEntry::moduleId), (U{kA, kB, kB, kB, kB}));
-    std::vector<size_t> sizes;
-    for (const auto& entry : e) sizes.push_back(entry.rawSel.size());
-    EXPECT_EQ(sizes, (std::vector<size_t>{0, 12, 12, 88, 20}));
+    EXPECT_EQ(f.Field([](const CMsgLogEntry& entry) { return entry.rawSel.size(); }), (U{0, 12, 12, 88, 20}));
     EXPECT_EQ(e[4].rawSel, Sel(0x0101, 4, 0, 3));
 }
 
@@ -237,10 +205,7 @@ TEST(LogScan, RequestOpcodesOfEveryGroup) {
                                                 {0x19, 0x0708}, {0x1B, 0x2113}, {0x1C, 0x2114}, {0x05, 0},
                                                 {0x36, 0}};
     for (const auto& [group, oc] : css) EXPECT_EQ(CssRequestOpcode(group), oc) << int(group);
-    const struct {
-        uint8_t group, low;
-        uint32_t oc;
-    } designation[] = {
+    const std::tuple<uint8_t, uint8_t, uint32_t> designation[] = {
         {0x04, 0x00, 0x0304}, {0x05, 0x00, 0x0404}, {0x10, 0x00, 0x0404}, {0x07, 0x00, 0x0504}, {0x0C, 0x00, 0x0602},
         {0x15, 0x00, 0x0522}, {0x19, 0x00, 0x0702}, {0x19, 0x04, 0x0742}, {0x19, 0x05, 0x0742}, {0x19, 0x22, 0x0752},
         {0x19, 0x23, 0x0752}, {0x19, 0x24, 0x0752}, {0x19, 0x28, 0x0752}, {0x19, 0x25, 0x0752}, {0x36, 0x00, 0xF042},
@@ -248,8 +213,8 @@ TEST(LogScan, RequestOpcodesOfEveryGroup) {
         // Rows for the group alone: its first row.
         {0x19, 0x77, 0x0702}, {0x36, 0x05, 0xF042}, {0x04, 0x01, 0x0304}, {0x3E, 0x00, kNoRequestOpcode},
     };
-    for (const auto& d : designation)
-        EXPECT_EQ(DesignationOpcode(d.group, d.low), d.oc) << int(d.group) << "/" << int(d.low);
+    for (const auto& [group, low, oc] : designation)
+        EXPECT_EQ(DesignationOpcode(group, low), oc) << int(group) << "/" << int(low);
 }
 
 TEST(LogScan, CssAndDesignationAskedOncePerObjectUnlessTheyFail) {

@@ -52,6 +52,12 @@ std::string Head(uint32_t oc, uint32_t oi) {
     return oi ? b + std::string(" OI=") + std::to_string(oi) : b;
 }
 
+std::string Da(uint32_t v) {
+    char b[40];
+    std::snprintf(b, sizeof b, " DA=%u (0x%X)", v, v);
+    return b;
+}
+
 TEST(TextTasks, AskTheLowerModulesOnceAndAnswerLaterFromTheCache) {
     const struct {
         uint32_t oc, oi, sent_oc;
@@ -68,11 +74,8 @@ TEST(TextTasks, AskTheLowerModulesOnceAndAnswerLaterFromTheCache) {
     test::TraceCapture trace(3);
     uint32_t code = kCode;
     for (const auto& c : cases) {
-        char da[40];
-        ++code;
-        std::snprintf(da, sizeof da, " ST=0 DA=%u (0x%X)", code, code);
-        EXPECT_EQ(f.Run(c.oc, c.oi, code), Head(c.oc, c.oi) + " " + c.answer);
-        EXPECT_EQ(f.sent, std::vector<std::string>{Head(c.sent_oc, 0) + da});
+        EXPECT_EQ(f.Run(c.oc, c.oi, ++code), Head(c.oc, c.oi) + " " + c.answer);
+        EXPECT_EQ(f.sent, std::vector<std::string>{Head(c.sent_oc, 0) + " ST=0" + Da(code)});
         const size_t down = f.host.Down().size();
         EXPECT_EQ(f.Ask(c.oc, c.oi, code), Head(c.oc, c.oi) + " " + c.answer);
         EXPECT_EQ(f.host.Down().size(), down);
@@ -96,7 +99,7 @@ TEST(TextTasks, FailuresAreCachedAsEmptyResults) {
         {0x0B1A, 0, R"(ST=0 DA=["Call %HD% now", "Reboot"] [C])", nullptr},  // causes keep the parameter
     };
     for (const auto& c : cases) {
-        const std::string code = c.later ? " DA=1193046 (0x123456) [C]" : "";
+        const std::string code = c.later ? Da(kCode) + " [C]" : "";
         EXPECT_EQ(f.Run(c.oc, c.oi, kCode), Head(c.oc, c.oi) + " " + c.first + code);
         if (c.later) {
             EXPECT_EQ(f.Ask(c.oc, c.oi), Head(c.oc, c.oi) + " " + c.later + code);
@@ -145,11 +148,7 @@ TEST(RawSel, AskedOfTheEntrysModuleByPlatform) {
     EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Request raw data for SMBIOS SEL record 0x18002 (32770) from MID "
                                "0x0003-0x8005 "));
     EXPECT_TRUE(trace.Contains(" MID 0x00038005 Stat 0x00 Len 2"));
-    auto failed = [](uint32_t st, uint32_t sequence) {
-        char b[48];
-        std::snprintf(b, sizeof b, " ST=%u DA=%u (0x%X)", st, sequence, sequence);
-        return Head(0x0B19, 0) + b;
-    };
+    auto failed = [](uint32_t st, uint32_t sequence) { return Head(0x0B19, 0) + " ST=" + std::to_string(st) + Da(sequence); };
     EXPECT_EQ(f.Run(0x0B19, 0, kFirst + 2), failed(15, kFirst + 2));
 
     const std::pair<uint32_t, const char*> refused[] = {
