@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <memory>
 #include <optional>
 #include <regex>
 #include <stdexcept>
@@ -22,29 +21,15 @@ namespace {
 
 const std::string kHeader = "Windows Registry Editor Version 5.00\r\n";
 
+const std::string kDynamic = kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug]\n\"DynamicUpdate\"=dword:5\n";
+
 std::string AppKey(const std::string& values) {
     return kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug\\EM_TARNEL]\r\n" + values;
 }
 
-struct Captured {
-    std::vector<std::u16string> lines;
-    static void Sink(void* ctx, uint32_t, std::u16string_view line) {
-        static_cast<Captured*>(ctx)->lines.emplace_back(line);
-    }
-};
-
 std::string U8(std::u16string_view s) { return platform::Utf16ToUtf8(s); }
 
 std::atomic<uint32_t> g_tick{0};
-uint32_t FakeTick() { return g_tick.load(); }
-
-struct FakeClock {
-    explicit FakeClock(uint32_t start) {
-        g_tick = start;
-        platform::SetTickSource(&FakeTick);
-    }
-    ~FakeClock() { platform::SetTickSource(nullptr); }
-};
 
 }  // namespace
 
@@ -59,7 +44,7 @@ TEST(TraceConfig, SettingsReadAndActiveOnlyWhenSomethingIsSwitchedOn) {
     const Case cases[] = {
         {kHeader, false, 0, 0, 0, 0, 0, ""},  // no application key: no file set
         // DynamicUpdate alone keeps the facility active although every level is 0.
-        {kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug]\n\"DynamicUpdate\"=dword:5\n", true, 5, 0, 0, 0, 0, ""},
+        {kDynamic, true, 5, 0, 0, 0, 0, ""},
         // A REG_SZ TraceFile is ignored: no file sink, nothing active.
         {AppKey("\"FileDebugLevel\"=dword:3\n\"TraceFile\"=\"/tmp/t.log\"\n"), false, 0, 3, 10, 0, 0, ""},
         // REG_EXPAND_SZ (also written str(2)) is expanded.
@@ -89,12 +74,14 @@ template <class Body>
 std::vector<std::u16string> Composed(const std::string& registry, uint32_t level, Body body) {
     test::TempDir dir;
     test::ScopedRegistry reg(dir, registry);
-    Captured cap;
+    std::vector<std::u16string> lines;
     CDebug d;
-    d.SetCapture(&Captured::Sink, &cap, level);
+    d.SetCapture([](void* ctx, uint32_t, std::u16string_view line) {
+        static_cast<std::vector<std::u16string>*>(ctx)->emplace_back(line);
+    }, &lines, level);
     body(d);
     d.SetCapture(nullptr, nullptr, 0);
-    return cap.lines;
+    return lines;
 }
 
 TEST(TraceCompose, PrefixFieldsAfterTheLeadingLineBreaks) {
@@ -158,17 +145,13 @@ TEST(TraceCompose, OverlongPrefixAndMessage) {
 TEST(TraceCompose, ExceptionTextAndLastError) {
     test::TempDir dir;
     test::ScopedRegistry reg(dir, kHeader);
-    struct Throwing {
-        int calls = 0;
-        std::vector<std::u16string> lines;
-        static void Sink(void* ctx, uint32_t, std::u16string_view line) {
-            auto* self = static_cast<Throwing*>(ctx);
-            self->lines.emplace_back(line);
-            if (++self->calls == 1) throw std::runtime_error("sink failed");
-        }
-    } t;
+    std::vector<std::u16string> lines;  // the first call throws
     CDebug d;
-    d.SetCapture(&Throwing::Sink, &t, 5);
+    d.SetCapture([](void* ctx, uint32_t, std::u16string_view line) {
+        auto& lines = *static_cast<std::vector<std::u16string>*>(ctx);
+        lines.emplace_back(line);
+        if (lines.size() == 1) throw std::runtime_error("sink failed");
+    }, &lines, 5);
     platform::SetLastError(1234);
     diag::Trace(d, 1, u"\nfirst");
     EXPECT_EQ(platform::GetLastError(), 1234u);
@@ -176,9 +159,9 @@ TEST(TraceCompose, ExceptionTextAndLastError) {
     // Read at once: on Windows the checks below may themselves change the thread's last error.
     const uint32_t after_second = platform::GetLastError();
     d.SetCapture(nullptr, nullptr, 0);
-    ASSERT_EQ(t.lines.size(), 3u);
-    EXPECT_EQ(t.lines[1], u"\n\n################# EXCEPTION in CDebug::Trace() #################\n");
-    EXPECT_EQ(t.lines[2], u"\nsecond");
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1], u"\n\n################# EXCEPTION in CDebug::Trace() #################\n");
+    EXPECT_EQ(lines[2], u"\nsecond");
     EXPECT_EQ(after_second, 1234u);
 }
 
@@ -205,12 +188,12 @@ TEST(TraceSinks, EachSinkHasItsOwnLevel) {
 TEST(TraceConfig, DynamicUpdateRereadsAfterTheInterval) {
     EM_SKIP_UNLESS_POSIX("the debugger output is standard error only on POSIX");
     test::TempDir dir;
-    FakeClock clock(100 * 1024);
-    test::ScopedRegistry reg(dir, kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug]\n\"DynamicUpdate\"=dword:5\n");
+    g_tick = 100 * 1024;
+    platform::SetTickSource([] { return g_tick.load(); });
+    test::ScopedRegistry reg(dir, kDynamic);
     CDebug d;
-    ASSERT_TRUE(d.IsActive());
-    reg.Write(kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug]\n\"DynamicUpdate\"=dword:5\n"
-                        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug\\EM_TARNEL]\n\"WinDebugLevel\"=dword:5\n");
+    EXPECT_TRUE(d.IsActive());
+    reg.Write(kDynamic + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug\\EM_TARNEL]\n\"WinDebugLevel\"=dword:5\n");
     testing::internal::CaptureStderr();
     g_tick = 104 * 1024 + 1023;  // 4.99 intervals: not yet
     diag::Trace(d, 1, u"\nearly");
@@ -221,7 +204,7 @@ TEST(TraceConfig, DynamicUpdateRereadsAfterTheInterval) {
 
     // A tick count that went backwards (wrapped) also triggers the read.
     const std::string quiet = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug\\EM_TARNEL]\n\"WinDebugLevel\"=dword:0\n";
-    reg.Write(kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug]\n\"DynamicUpdate\"=dword:5\n" + quiet);
+    reg.Write(kDynamic + quiet);
     g_tick = 3;
     testing::internal::CaptureStderr();
     diag::Trace(d, 1, u"\nafter wrap");
@@ -237,9 +220,10 @@ TEST(TraceConfig, DynamicUpdateRereadsAfterTheInterval) {
     diag::Trace(d, 1, u"\nx");
     EXPECT_FALSE(d.IsActive());
     g_tick = 3000 * 1024;
-    reg.Write(kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug]\n\"DynamicUpdate\"=dword:5\n");
+    reg.Write(kDynamic);
     diag::Trace(d, 1, u"\nx");
     EXPECT_FALSE(d.IsActive());
+    platform::SetTickSource(nullptr);
 }
 
 TEST(TraceConfig, BannerOfInit) {
@@ -260,7 +244,7 @@ TEST(TraceConfig, BannerOfInit) {
                                  std::regex("\n----- Application \\[EM_TARNEL\\] started at \\d\\d:\\d\\d:\\d\\d "
                                             "\\d\\d/\\d\\d/\\d{4} -----\n")));
     // Without a name everything is cleared and nothing is read: no banner.
-    reg.Write(kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug]\n\"DynamicUpdate\"=dword:5\n");
+    reg.Write(kDynamic);
     d.ReadSettings();
     ASSERT_EQ(d.DynamicUpdate(), 5u);
     testing::internal::CaptureStderr();
