@@ -31,6 +31,14 @@ std::string U8(std::u16string_view s) { return platform::Utf16ToUtf8(s); }
 
 std::atomic<uint32_t> g_tick{0};
 
+// What the body writes to standard error, the debugger output on POSIX.
+template <class Body>
+std::string Stderr(Body body) {
+    testing::internal::CaptureStderr();
+    body();
+    return testing::internal::GetCapturedStderr();
+}
+
 }  // namespace
 
 TEST(TraceConfig, SettingsReadAndActiveOnlyWhenSomethingIsSwitchedOn) {
@@ -174,13 +182,11 @@ TEST(TraceSinks, EachSinkHasItsOwnLevel) {
     CDebug d;
     ASSERT_EQ(d.FileLevel(), 3u);
     testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    for (uint32_t level = 1; level <= 4; ++level) diag::Trace(d, level, u"\n\nL%d\nnext", level);
-    const std::string out = testing::internal::GetCapturedStdout();
-    const std::string err = testing::internal::GetCapturedStderr();
-    // Console: the lines unchanged. Debugger: the first line break dropped, each piece ended by
-    // a line break.
-    EXPECT_EQ(out, "\n\nL1\nnext\n\nL2\nnext");
+    const std::string err = Stderr([&] {
+        for (uint32_t level = 1; level <= 4; ++level) diag::Trace(d, level, u"\n\nL%d\nnext", level);
+    });
+    // Console: the lines unchanged. Debugger: the first line break dropped, each piece ended by a line break.
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n\nL1\nnext\n\nL2\nnext");
     EXPECT_EQ(err, "\nL1\nnext\n");
     EXPECT_EQ(test::ReadBytes(file), "\xFF\xFE" + test::Utf16File("\n\nL1\nnext\n\nL2\nnext\n\nL3\nnext"));
 }
@@ -194,21 +200,20 @@ TEST(TraceConfig, DynamicUpdateRereadsAfterTheInterval) {
     CDebug d;
     EXPECT_TRUE(d.IsActive());
     reg.Write(kDynamic + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug\\EM_TARNEL]\n\"WinDebugLevel\"=dword:5\n");
-    testing::internal::CaptureStderr();
-    g_tick = 104 * 1024 + 1023;  // 4.99 intervals: not yet
-    diag::Trace(d, 1, u"\nearly");
-    g_tick = 105 * 1024;  // five units of 1024 ms: the registry is read again
-    diag::Trace(d, 1, u"\nlate");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "late\n");
+    EXPECT_EQ(Stderr([&] {
+                  g_tick = 104 * 1024 + 1023;  // 4.99 intervals: not yet
+                  diag::Trace(d, 1, u"\nearly");
+                  g_tick = 105 * 1024;  // five units of 1024 ms: the registry is read again
+                  diag::Trace(d, 1, u"\nlate");
+              }),
+              "late\n");
     EXPECT_EQ(d.DebuggerLevel(), 5u);
 
     // A tick count that went backwards (wrapped) also triggers the read.
     const std::string quiet = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug\\EM_TARNEL]\n\"WinDebugLevel\"=dword:0\n";
     reg.Write(kDynamic + quiet);
     g_tick = 3;
-    testing::internal::CaptureStderr();
-    diag::Trace(d, 1, u"\nafter wrap");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(Stderr([&] { diag::Trace(d, 1, u"\nafter wrap"); }), "");
     EXPECT_TRUE(d.IsActive());
 
     // Without DynamicUpdate the facility switches itself off and nothing is re-read afterwards.
@@ -231,25 +236,18 @@ TEST(TraceConfig, BannerOfInit) {
     test::TempDir dir;
     test::ScopedRegistry reg(dir, AppKey("\"WinDebugLevel\"=dword:1\n"));
     CDebug d;
-    testing::internal::CaptureStderr();
-    d.Init(u"EM_TARNEL_WITH_A_VERY_LONG_NAME_THAT_IS_CUT", true);
-    const std::string err = testing::internal::GetCapturedStderr();
     // The application key follows the (cut) name: no key, so the sink levels stay as they were.
+    EXPECT_EQ(Stderr([&] { d.Init(u"EM_TARNEL_WITH_A_VERY_LONG_NAME_THAT_IS_CUT", true); }), "");
     EXPECT_EQ(U8(d.AppName()), "EM_TARNEL_WITH_A_VERY_LONG_NAME");
     EXPECT_FALSE(d.IsActive());
-    EXPECT_EQ(err, "");
-    testing::internal::CaptureStderr();
-    d.Init(u"EM_TARNEL", true);
-    EXPECT_TRUE(std::regex_match(testing::internal::GetCapturedStderr(),
+    EXPECT_TRUE(std::regex_match(Stderr([&] { d.Init(u"EM_TARNEL", true); }),
                                  std::regex("\n----- Application \\[EM_TARNEL\\] started at \\d\\d:\\d\\d:\\d\\d "
                                             "\\d\\d/\\d\\d/\\d{4} -----\n")));
     // Without a name everything is cleared and nothing is read: no banner.
     reg.Write(kDynamic);
     d.ReadSettings();
     ASSERT_EQ(d.DynamicUpdate(), 5u);
-    testing::internal::CaptureStderr();
-    d.Init(nullptr, true);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(Stderr([&] { d.Init(nullptr, true); }), "");
     EXPECT_FALSE(d.IsActive());
     EXPECT_EQ(d.DynamicUpdate(), 0u);
 }
