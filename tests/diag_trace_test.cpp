@@ -280,10 +280,27 @@ TEST(TraceFile, EncodingFollowsTheExistingFile) {
     }
 }
 
-TEST(TraceFile, RotationAtTheLimit) {
+TEST(TraceFile, SetFileRulesRotationAndLostLines) {
     test::TempDir dir;
-    const std::string path = dir.File("r.log");
     diag::CFileDebug f;
+    EXPECT_FALSE(f.SetFile(0, dir.WFile("x.log"), 10));  // level 0 keeps the old path
+    EXPECT_TRUE(f.Path().empty());
+    EXPECT_FALSE(f.SetFile(2, u"", 10));
+    EXPECT_EQ(f.Level(), 2u);
+    f.WriteLine(u"nowhere");  // no path: nothing happens
+
+    // A file in a missing directory loses the line silently.
+    ASSERT_TRUE(f.SetFile(2, dir.WFile("no/such/dir.log"), 10));
+    f.WriteLine(u"lost");
+    // The limit in MB is kept in 32 bits.
+    f.SetFile(2, dir.WFile("x.log"), 4096);
+    EXPECT_EQ(f.LimitBytes(), 0u);
+
+    EXPECT_EQ(diag::CFileDebug::LockName(u"C:\\Trace\\t.log"), u"CFileDebug_C__Trace_t.log");
+    EXPECT_EQ(diag::CFileDebug::LockName(std::u16string(400, u'p')).size(), 259u);
+
+    // Rotation at the limit.
+    const std::string path = dir.File("r.log");
     ASSERT_TRUE(f.SetFile(1, dir.WFile("r.log"), 1));
     const std::string full = "\xFF\xFE" + std::string((1u << 20) - 2, 'a');
     test::WriteBytes(path, full.substr(0, full.size() - 1));  // one byte below the limit
@@ -304,24 +321,4 @@ TEST(TraceFile, RotationAtTheLimit) {
     test::WriteBytes(path, std::string(1u << 20, 'x'));
     f.WriteLine(u"e");
     EXPECT_EQ(test::ReadBytes(path).size(), (1u << 20) + 1);
-}
-
-TEST(TraceFile, SetFileRulesAndLostLines) {
-    test::TempDir dir;
-    diag::CFileDebug f;
-    EXPECT_FALSE(f.SetFile(0, dir.WFile("x.log"), 10));  // level 0 keeps the old path
-    EXPECT_TRUE(f.Path().empty());
-    EXPECT_FALSE(f.SetFile(2, u"", 10));
-    EXPECT_EQ(f.Level(), 2u);
-    f.WriteLine(u"nowhere");  // no path: nothing happens
-
-    // A file in a missing directory loses the line silently.
-    ASSERT_TRUE(f.SetFile(2, dir.WFile("no/such/dir.log"), 10));
-    f.WriteLine(u"lost");
-    // The limit in MB is kept in 32 bits.
-    f.SetFile(2, dir.WFile("x.log"), 4096);
-    EXPECT_EQ(f.LimitBytes(), 0u);
-
-    EXPECT_EQ(diag::CFileDebug::LockName(u"C:\\Trace\\t.log"), u"CFileDebug_C__Trace_t.log");
-    EXPECT_EQ(diag::CFileDebug::LockName(std::u16string(400, u'p')).size(), 259u);
 }
