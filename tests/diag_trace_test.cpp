@@ -191,7 +191,7 @@ TEST(TraceSinks, EachSinkHasItsOwnLevel) {
     EXPECT_EQ(test::ReadBytes(file), "\xFF\xFE" + test::Utf16File("\n\nL1\nnext\n\nL2\nnext\n\nL3\nnext"));
 }
 
-TEST(TraceConfig, DynamicUpdateRereadsAfterTheInterval) {
+TEST(TraceConfig, RereadAfterTheIntervalAndByInit) {
     EM_SKIP_UNLESS_POSIX("the debugger output is standard error only on POSIX");
     test::TempDir dir;
     g_tick = 100 * 1024;
@@ -229,13 +229,10 @@ TEST(TraceConfig, DynamicUpdateRereadsAfterTheInterval) {
     diag::Trace(d, 1, u"\nx");
     EXPECT_FALSE(d.IsActive());
     platform::SetTickSource(nullptr);
-}
 
-TEST(TraceConfig, BannerOfInit) {
-    EM_SKIP_UNLESS_POSIX("the debugger output is standard error only on POSIX");
-    test::TempDir dir;
-    test::ScopedRegistry reg(dir, AppKey("\"WinDebugLevel\"=dword:1\n"));
-    CDebug d;
+    // Init: reads the key of the given name and writes a banner.
+    reg.Write(AppKey("\"WinDebugLevel\"=dword:1\n"));
+    d.ReadSettings();
     // The application key follows the (cut) name: no key, so the sink levels stay as they were.
     EXPECT_EQ(Stderr([&] { d.Init(u"EM_TARNEL_WITH_A_VERY_LONG_NAME_THAT_IS_CUT", true); }), "");
     EXPECT_EQ(U8(d.AppName()), "EM_TARNEL_WITH_A_VERY_LONG_NAME");

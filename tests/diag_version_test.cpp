@@ -232,18 +232,6 @@ TEST(FileVersionInfo, SystemFileFoundInTheRedirectedDirectory) {
     CFileVersionInfo::SetSystemDirectories(nullptr, nullptr);
 }
 
-TEST(FileVersionInfo, TheLibraryCarriesItsVersion) {
-    CFileVersionInfo info;
-    ASSERT_TRUE(info.LoadFromFile(platform::Utf8ToUtf16(EM_DEFAULT_LIBRARY).c_str()));
-    EXPECT_EQ(info.GetCompanyName(), u"Osterbrink");
-    EXPECT_EQ(info.GetFileDescription(), u"OID mapper extension module");
-    const std::string product = U8(info.GetProductVersion());
-    EXPECT_TRUE(std::regex_match(product, std::regex("\\d+\\.\\d+(\\.\\d+)*"))) << product;
-    std::u16string file_version;
-    ASSERT_TRUE(info.GetFileVersion(file_version));
-    EXPECT_EQ(U8(file_version).rfind(product, 0), 0u) << U8(file_version);
-}
-
 TEST(Banner, LinesOfTheLoadHook) {
     test::TraceCapture cap(1);
     diag::WriteLoadBanner(u"EM_TARNEL", reinterpret_cast<const void*>(&diag::WriteLoadBanner));
@@ -283,7 +271,17 @@ TEST(Banner, DISABLED_LoadLibraryAndLeaveModule) {
     lib.Close();
 }
 
-TEST(Banner, TraceFileOfALoadedAndUnloadedLibrary) {
+TEST(Banner, TheLibraryCarriesItsVersionAndTracesItsLoadAndUnload) {
+    CFileVersionInfo info;
+    ASSERT_TRUE(info.LoadFromFile(platform::Utf8ToUtf16(EM_DEFAULT_LIBRARY).c_str()));
+    EXPECT_EQ(info.GetCompanyName(), u"Osterbrink");
+    EXPECT_EQ(info.GetFileDescription(), u"OID mapper extension module");
+    const std::string product = U8(info.GetProductVersion());
+    EXPECT_TRUE(std::regex_match(product, std::regex("\\d+\\.\\d+(\\.\\d+)*"))) << product;
+    std::u16string file_version;
+    ASSERT_TRUE(info.GetFileVersion(file_version));
+    EXPECT_EQ(U8(file_version).rfind(product, 0), 0u) << U8(file_version);
+
     test::TempDir dir;
     const std::string file = dir.File("module.log");
     test::ScopedRegistry reg(dir, "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug\\EM_TARNEL]\n"
@@ -295,11 +293,9 @@ TEST(Banner, TraceFileOfALoadedAndUnloadedLibrary) {
     ASSERT_EQ(std::system(cmd.c_str()), 0);
 
     const std::string log = test::ReadUtf16Text(file);
-    CFileVersionInfo info;
-    info.LoadFromFile(platform::Utf8ToUtf16(EM_DEFAULT_LIBRARY).c_str());
     const std::string dll = "\r\nEM DLL (EM_TARNEL ) : ";
     for (const std::string& expected :
-         {std::string("\r\n\r\n *** Kindrel module EM_TARNEL loaded ***\r\n"), "\r\n     Module version : " + U8(info.GetProductVersion()),
+         {std::string("\r\n\r\n *** Kindrel module EM_TARNEL loaded ***\r\n"), "\r\n     Module version : " + product,
           std::string("\r\n       Company name : Osterbrink"), dll + "DLL_PROCESS_ATTACH", dll + "Create module",
           dll + "DLL_PROCESS_DETACH\r\n", dll + "DLL_PROCESS_DETACH - deleting module...",
           dll + "DLL_PROCESS_DETACH - module deleted", dll + "DLL_PROCESS_DETACH finished"})
