@@ -136,12 +136,9 @@ TEST(TraceFileThreads, ConfigurationRereadWhileThreadsTrace) {
     switcher.join();
     platform::SetTickSource(nullptr);
 
+    const std::string text = test::ReadUtf16Text(a) + test::ReadUtf16Text(b);
     size_t lines = 0;
-    for (const std::string& f : {a, b}) {
-        const std::string bytes = test::ReadBytes(f);
-        for (size_t i = 0; i + 3 < bytes.size(); i += 2)
-            if (bytes.compare(i, 4, std::string("\r\0\n\0", 4)) == 0) ++lines;
-    }
+    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) ++lines;
     EXPECT_EQ(lines, static_cast<size_t>(kWriters * kLines));
 }
 
