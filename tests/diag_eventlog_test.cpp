@@ -27,12 +27,6 @@ struct TypedHost : IExtensionHost {
     int calls = 0;
 };
 
-std::u16string Cwd() {
-    std::u16string cwd;
-    platform::GetCurrentDirectory(cwd);
-    return cwd;
-}
-
 }  // namespace
 
 TEST(EventLogSwitch, RegistersOnceAndDeregisters) {
@@ -96,8 +90,9 @@ TEST(EventLogSwitch, AttachPicksTheSourceByHostType) {
 
 TEST(InstallPaths, SetupKeyAndRootsWithTheirFallbacks) {
     const std::string setup = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Osterbrink\\Management\\Kindrel\\Setup]\n";
-    const std::u16string agent = u"SOFTWARE\\Osterbrink\\Management\\Kindrel\\Setup", cwd = Cwd(),
-                         home = platform::Utf8ToUtf16(std::getenv("HOME"));
+    const std::u16string agent = u"SOFTWARE\\Osterbrink\\Management\\Kindrel\\Setup", home = platform::Utf8ToUtf16(std::getenv("HOME"));
+    std::u16string cwd;
+    platform::GetCurrentDirectory(cwd);
     struct Case {
         std::string registry;
         std::u16string setup_key, bin, file;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <memory>
 #include <optional>
 #include <regex>
 #include <stdexcept>
@@ -22,29 +21,23 @@ namespace {
 
 const std::string kHeader = "Windows Registry Editor Version 5.00\r\n";
 
+const std::string kDynamic = kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug]\n\"DynamicUpdate\"=dword:5\n";
+
 std::string AppKey(const std::string& values) {
     return kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug\\EM_TARNEL]\r\n" + values;
 }
 
-struct Captured {
-    std::vector<std::u16string> lines;
-    static void Sink(void* ctx, uint32_t, std::u16string_view line) {
-        static_cast<Captured*>(ctx)->lines.emplace_back(line);
-    }
-};
-
 std::string U8(std::u16string_view s) { return platform::Utf16ToUtf8(s); }
 
 std::atomic<uint32_t> g_tick{0};
-uint32_t FakeTick() { return g_tick.load(); }
 
-struct FakeClock {
-    explicit FakeClock(uint32_t start) {
-        g_tick = start;
-        platform::SetTickSource(&FakeTick);
-    }
-    ~FakeClock() { platform::SetTickSource(nullptr); }
-};
+// What the body writes to standard error, the debugger output on POSIX.
+template <class Body>
+std::string Stderr(Body body) {
+    testing::internal::CaptureStderr();
+    body();
+    return testing::internal::GetCapturedStderr();
+}
 
 }  // namespace
 
@@ -59,7 +52,7 @@ TEST(TraceConfig, SettingsReadAndActiveOnlyWhenSomethingIsSwitchedOn) {
     const Case cases[] = {
         {kHeader, false, 0, 0, 0, 0, 0, ""},  // no application key: no file set
         // DynamicUpdate alone keeps the facility active although every level is 0.
-        {kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug]\n\"DynamicUpdate\"=dword:5\n", true, 5, 0, 0, 0, 0, ""},
+        {kDynamic, true, 5, 0, 0, 0, 0, ""},
         // A REG_SZ TraceFile is ignored: no file sink, nothing active.
         {AppKey("\"FileDebugLevel\"=dword:3\n\"TraceFile\"=\"/tmp/t.log\"\n"), false, 0, 3, 10, 0, 0, ""},
         // REG_EXPAND_SZ (also written str(2)) is expanded.
@@ -89,12 +82,14 @@ template <class Body>
 std::vector<std::u16string> Composed(const std::string& registry, uint32_t level, Body body) {
     test::TempDir dir;
     test::ScopedRegistry reg(dir, registry);
-    Captured cap;
+    std::vector<std::u16string> lines;
     CDebug d;
-    d.SetCapture(&Captured::Sink, &cap, level);
+    d.SetCapture([](void* ctx, uint32_t, std::u16string_view line) {
+        static_cast<std::vector<std::u16string>*>(ctx)->emplace_back(line);
+    }, &lines, level);
     body(d);
     d.SetCapture(nullptr, nullptr, 0);
-    return cap.lines;
+    return lines;
 }
 
 TEST(TraceCompose, PrefixFieldsAfterTheLeadingLineBreaks) {
@@ -158,17 +153,13 @@ TEST(TraceCompose, OverlongPrefixAndMessage) {
 TEST(TraceCompose, ExceptionTextAndLastError) {
     test::TempDir dir;
     test::ScopedRegistry reg(dir, kHeader);
-    struct Throwing {
-        int calls = 0;
-        std::vector<std::u16string> lines;
-        static void Sink(void* ctx, uint32_t, std::u16string_view line) {
-            auto* self = static_cast<Throwing*>(ctx);
-            self->lines.emplace_back(line);
-            if (++self->calls == 1) throw std::runtime_error("sink failed");
-        }
-    } t;
+    std::vector<std::u16string> lines;  // the first call throws
     CDebug d;
-    d.SetCapture(&Throwing::Sink, &t, 5);
+    d.SetCapture([](void* ctx, uint32_t, std::u16string_view line) {
+        auto& lines = *static_cast<std::vector<std::u16string>*>(ctx);
+        lines.emplace_back(line);
+        if (lines.size() == 1) throw std::runtime_error("sink failed");
+    }, &lines, 5);
     platform::SetLastError(1234);
     diag::Trace(d, 1, u"\nfirst");
     EXPECT_EQ(platform::GetLastError(), 1234u);
@@ -176,9 +167,9 @@ TEST(TraceCompose, ExceptionTextAndLastError) {
     // Read at once: on Windows the checks below may themselves change the thread's last error.
     const uint32_t after_second = platform::GetLastError();
     d.SetCapture(nullptr, nullptr, 0);
-    ASSERT_EQ(t.lines.size(), 3u);
-    EXPECT_EQ(t.lines[1], u"\n\n################# EXCEPTION in CDebug::Trace() #################\n");
-    EXPECT_EQ(t.lines[2], u"\nsecond");
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1], u"\n\n################# EXCEPTION in CDebug::Trace() #################\n");
+    EXPECT_EQ(lines[2], u"\nsecond");
     EXPECT_EQ(after_second, 1234u);
 }
 
@@ -191,41 +182,38 @@ TEST(TraceSinks, EachSinkHasItsOwnLevel) {
     CDebug d;
     ASSERT_EQ(d.FileLevel(), 3u);
     testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    for (uint32_t level = 1; level <= 4; ++level) diag::Trace(d, level, u"\n\nL%d\nnext", level);
-    const std::string out = testing::internal::GetCapturedStdout();
-    const std::string err = testing::internal::GetCapturedStderr();
-    // Console: the lines unchanged. Debugger: the first line break dropped, each piece ended by
-    // a line break.
-    EXPECT_EQ(out, "\n\nL1\nnext\n\nL2\nnext");
+    const std::string err = Stderr([&] {
+        for (uint32_t level = 1; level <= 4; ++level) diag::Trace(d, level, u"\n\nL%d\nnext", level);
+    });
+    // Console: the lines unchanged. Debugger: the first line break dropped, each piece ended by a line break.
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n\nL1\nnext\n\nL2\nnext");
     EXPECT_EQ(err, "\nL1\nnext\n");
     EXPECT_EQ(test::ReadBytes(file), "\xFF\xFE" + test::Utf16File("\n\nL1\nnext\n\nL2\nnext\n\nL3\nnext"));
 }
 
-TEST(TraceConfig, DynamicUpdateRereadsAfterTheInterval) {
+TEST(TraceConfig, RereadAfterTheIntervalAndByInit) {
     EM_SKIP_UNLESS_POSIX("the debugger output is standard error only on POSIX");
     test::TempDir dir;
-    FakeClock clock(100 * 1024);
-    test::ScopedRegistry reg(dir, kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug]\n\"DynamicUpdate\"=dword:5\n");
+    g_tick = 100 * 1024;
+    platform::SetTickSource([] { return g_tick.load(); });
+    test::ScopedRegistry reg(dir, kDynamic);
     CDebug d;
-    ASSERT_TRUE(d.IsActive());
-    reg.Write(kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug]\n\"DynamicUpdate\"=dword:5\n"
-                        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug\\EM_TARNEL]\n\"WinDebugLevel\"=dword:5\n");
-    testing::internal::CaptureStderr();
-    g_tick = 104 * 1024 + 1023;  // 4.99 intervals: not yet
-    diag::Trace(d, 1, u"\nearly");
-    g_tick = 105 * 1024;  // five units of 1024 ms: the registry is read again
-    diag::Trace(d, 1, u"\nlate");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "late\n");
+    EXPECT_TRUE(d.IsActive());
+    reg.Write(kDynamic + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug\\EM_TARNEL]\n\"WinDebugLevel\"=dword:5\n");
+    EXPECT_EQ(Stderr([&] {
+                  g_tick = 104 * 1024 + 1023;  // 4.99 intervals: not yet
+                  diag::Trace(d, 1, u"\nearly");
+                  g_tick = 105 * 1024;  // five units of 1024 ms: the registry is read again
+                  diag::Trace(d, 1, u"\nlate");
+              }),
+              "late\n");
     EXPECT_EQ(d.DebuggerLevel(), 5u);
 
     // A tick count that went backwards (wrapped) also triggers the read.
     const std::string quiet = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug\\EM_TARNEL]\n\"WinDebugLevel\"=dword:0\n";
-    reg.Write(kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug]\n\"DynamicUpdate\"=dword:5\n" + quiet);
+    reg.Write(kDynamic + quiet);
     g_tick = 3;
-    testing::internal::CaptureStderr();
-    diag::Trace(d, 1, u"\nafter wrap");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(Stderr([&] { diag::Trace(d, 1, u"\nafter wrap"); }), "");
     EXPECT_TRUE(d.IsActive());
 
     // Without DynamicUpdate the facility switches itself off and nothing is re-read afterwards.
@@ -237,35 +225,26 @@ TEST(TraceConfig, DynamicUpdateRereadsAfterTheInterval) {
     diag::Trace(d, 1, u"\nx");
     EXPECT_FALSE(d.IsActive());
     g_tick = 3000 * 1024;
-    reg.Write(kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug]\n\"DynamicUpdate\"=dword:5\n");
+    reg.Write(kDynamic);
     diag::Trace(d, 1, u"\nx");
     EXPECT_FALSE(d.IsActive());
-}
+    platform::SetTickSource(nullptr);
 
-TEST(TraceConfig, BannerOfInit) {
-    EM_SKIP_UNLESS_POSIX("the debugger output is standard error only on POSIX");
-    test::TempDir dir;
-    test::ScopedRegistry reg(dir, AppKey("\"WinDebugLevel\"=dword:1\n"));
-    CDebug d;
-    testing::internal::CaptureStderr();
-    d.Init(u"EM_TARNEL_WITH_A_VERY_LONG_NAME_THAT_IS_CUT", true);
-    const std::string err = testing::internal::GetCapturedStderr();
+    // Init: reads the key of the given name and writes a banner.
+    reg.Write(AppKey("\"WinDebugLevel\"=dword:1\n"));
+    d.ReadSettings();
     // The application key follows the (cut) name: no key, so the sink levels stay as they were.
+    EXPECT_EQ(Stderr([&] { d.Init(u"EM_TARNEL_WITH_A_VERY_LONG_NAME_THAT_IS_CUT", true); }), "");
     EXPECT_EQ(U8(d.AppName()), "EM_TARNEL_WITH_A_VERY_LONG_NAME");
     EXPECT_FALSE(d.IsActive());
-    EXPECT_EQ(err, "");
-    testing::internal::CaptureStderr();
-    d.Init(u"EM_TARNEL", true);
-    EXPECT_TRUE(std::regex_match(testing::internal::GetCapturedStderr(),
+    EXPECT_TRUE(std::regex_match(Stderr([&] { d.Init(u"EM_TARNEL", true); }),
                                  std::regex("\n----- Application \\[EM_TARNEL\\] started at \\d\\d:\\d\\d:\\d\\d "
                                             "\\d\\d/\\d\\d/\\d{4} -----\n")));
     // Without a name everything is cleared and nothing is read: no banner.
-    reg.Write(kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug]\n\"DynamicUpdate\"=dword:5\n");
+    reg.Write(kDynamic);
     d.ReadSettings();
     ASSERT_EQ(d.DynamicUpdate(), 5u);
-    testing::internal::CaptureStderr();
-    d.Init(nullptr, true);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(Stderr([&] { d.Init(nullptr, true); }), "");
     EXPECT_FALSE(d.IsActive());
     EXPECT_EQ(d.DynamicUpdate(), 0u);
 }
@@ -298,10 +277,27 @@ TEST(TraceFile, EncodingFollowsTheExistingFile) {
     }
 }
 
-TEST(TraceFile, RotationAtTheLimit) {
+TEST(TraceFile, SetFileRulesRotationAndLostLines) {
     test::TempDir dir;
-    const std::string path = dir.File("r.log");
     diag::CFileDebug f;
+    EXPECT_FALSE(f.SetFile(0, dir.WFile("x.log"), 10));  // level 0 keeps the old path
+    EXPECT_TRUE(f.Path().empty());
+    EXPECT_FALSE(f.SetFile(2, u"", 10));
+    EXPECT_EQ(f.Level(), 2u);
+    f.WriteLine(u"nowhere");  // no path: nothing happens
+
+    // A file in a missing directory loses the line silently.
+    ASSERT_TRUE(f.SetFile(2, dir.WFile("no/such/dir.log"), 10));
+    f.WriteLine(u"lost");
+    // The limit in MB is kept in 32 bits.
+    f.SetFile(2, dir.WFile("x.log"), 4096);
+    EXPECT_EQ(f.LimitBytes(), 0u);
+
+    EXPECT_EQ(diag::CFileDebug::LockName(u"C:\\Trace\\t.log"), u"CFileDebug_C__Trace_t.log");
+    EXPECT_EQ(diag::CFileDebug::LockName(std::u16string(400, u'p')).size(), 259u);
+
+    // Rotation at the limit.
+    const std::string path = dir.File("r.log");
     ASSERT_TRUE(f.SetFile(1, dir.WFile("r.log"), 1));
     const std::string full = "\xFF\xFE" + std::string((1u << 20) - 2, 'a');
     test::WriteBytes(path, full.substr(0, full.size() - 1));  // one byte below the limit
@@ -322,24 +318,4 @@ TEST(TraceFile, RotationAtTheLimit) {
     test::WriteBytes(path, std::string(1u << 20, 'x'));
     f.WriteLine(u"e");
     EXPECT_EQ(test::ReadBytes(path).size(), (1u << 20) + 1);
-}
-
-TEST(TraceFile, SetFileRulesAndLostLines) {
-    test::TempDir dir;
-    diag::CFileDebug f;
-    EXPECT_FALSE(f.SetFile(0, dir.WFile("x.log"), 10));  // level 0 keeps the old path
-    EXPECT_TRUE(f.Path().empty());
-    EXPECT_FALSE(f.SetFile(2, u"", 10));
-    EXPECT_EQ(f.Level(), 2u);
-    f.WriteLine(u"nowhere");  // no path: nothing happens
-
-    // A file in a missing directory loses the line silently.
-    ASSERT_TRUE(f.SetFile(2, dir.WFile("no/such/dir.log"), 10));
-    f.WriteLine(u"lost");
-    // The limit in MB is kept in 32 bits.
-    f.SetFile(2, dir.WFile("x.log"), 4096);
-    EXPECT_EQ(f.LimitBytes(), 0u);
-
-    EXPECT_EQ(diag::CFileDebug::LockName(u"C:\\Trace\\t.log"), u"CFileDebug_C__Trace_t.log");
-    EXPECT_EQ(diag::CFileDebug::LockName(std::u16string(400, u'p')).size(), 259u);
 }

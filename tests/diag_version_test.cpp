@@ -180,6 +180,11 @@ TEST(FileVersionInfo, ReadsTheSectionOfAnElfFile) {
     test::TempDir dir;
     const std::string elf = CraftedElf(CraftedResource());
     test::WriteBytes(dir.File("m.so"), elf);
+    auto loads = [&](const std::string& bytes, CFileVersionInfo* into = nullptr) {
+        test::WriteBytes(dir.File("f.so"), bytes);
+        CFileVersionInfo fresh;
+        return (into ? *into : fresh).LoadFromFile(dir.WFile("f.so").c_str());
+    };
     CFileVersionInfo info;
     std::u16string version = u"unchanged";
     EXPECT_FALSE(info.GetFileVersion(version));  // nothing loaded, no file name
@@ -188,9 +193,8 @@ TEST(FileVersionInfo, ReadsTheSectionOfAnElfFile) {
     ASSERT_TRUE(info.GetFileVersion(version));
     EXPECT_EQ(version, u"6.1.2.3");
     for (int form = 0; form < 16; ++form) {  // 32 or 64 bits, either byte order, extended numbering, order
-        test::WriteBytes(dir.File("f.so"), CraftedElf(CraftedResource(), form & 1, form & 2, form & 4, form & 8));
         CFileVersionInfo other;
-        EXPECT_TRUE(other.LoadFromFile(dir.WFile("f.so").c_str())) << form;
+        EXPECT_TRUE(loads(CraftedElf(CraftedResource(), form & 1, form & 2, form & 4, form & 8), &other)) << form;
         EXPECT_EQ(other.GetProductVersion(0), u"6.1") << form;
     }
     EXPECT_EQ(info.GetCompanyName(0), u"Acme?Works?");
@@ -198,23 +202,16 @@ TEST(FileVersionInfo, ReadsTheSectionOfAnElfFile) {
     EXPECT_EQ(info.GetFileDescription(0), u"6.1");  // a failed lookup leaves the last text
 
     // Damaged files: every truncation (the section table comes last) and corrupted header fields.
-    for (size_t cut = 0; cut < elf.size(); cut += 3) {
-        test::WriteBytes(dir.File("cut.so"), elf.substr(0, cut));
-        CFileVersionInfo damaged;
-        EXPECT_FALSE(damaged.LoadFromFile(dir.WFile("cut.so").c_str())) << cut;
-    }
+    for (size_t cut = 0; cut < elf.size(); cut += 3) EXPECT_FALSE(loads(elf.substr(0, cut))) << cut;
     for (size_t at : {4u, 5u, 40u, 58u, 60u, 62u}) {
         std::string broken = elf;
         broken[at] = '\xFF';
-        test::WriteBytes(dir.File("bad.so"), broken);
-        CFileVersionInfo damaged;
-        EXPECT_FALSE(damaged.LoadFromFile(dir.WFile("bad.so").c_str())) << at;
+        EXPECT_FALSE(loads(broken)) << at;
     }
     std::vector<uint8_t> huge = CraftedResource();  // a version section above 1 MB is not taken
     huge.resize((1u << 20) + 4);
-    test::WriteBytes(dir.File("huge.so"), CraftedElf(huge));
+    EXPECT_FALSE(loads(CraftedElf(huge)));
     CFileVersionInfo none;
-    EXPECT_FALSE(none.LoadFromFile(dir.WFile("huge.so").c_str()));
     EXPECT_FALSE(none.LoadFromFile(dir.WFile("missing.so").c_str()));
     EXPECT_FALSE(none.LoadFromFile(u""));
 }
@@ -233,18 +230,6 @@ TEST(FileVersionInfo, SystemFileFoundInTheRedirectedDirectory) {
     EXPECT_EQ(version, u"6.1.2.3");
     EXPECT_TRUE(cap.Contains("\nCFileVersionInfo    : Module system location is: \"/only32.so\""));
     CFileVersionInfo::SetSystemDirectories(nullptr, nullptr);
-}
-
-TEST(FileVersionInfo, TheLibraryCarriesItsVersion) {
-    CFileVersionInfo info;
-    ASSERT_TRUE(info.LoadFromFile(platform::Utf8ToUtf16(EM_DEFAULT_LIBRARY).c_str()));
-    EXPECT_EQ(info.GetCompanyName(), u"Osterbrink");
-    EXPECT_EQ(info.GetFileDescription(), u"OID mapper extension module");
-    const std::string product = U8(info.GetProductVersion());
-    EXPECT_TRUE(std::regex_match(product, std::regex("\\d+\\.\\d+(\\.\\d+)*"))) << product;
-    std::u16string file_version;
-    ASSERT_TRUE(info.GetFileVersion(file_version));
-    EXPECT_EQ(U8(file_version).rfind(product, 0), 0u) << U8(file_version);
 }
 
 TEST(Banner, LinesOfTheLoadHook) {
@@ -286,7 +271,17 @@ TEST(Banner, DISABLED_LoadLibraryAndLeaveModule) {
     lib.Close();
 }
 
-TEST(Banner, TraceFileOfALoadedAndUnloadedLibrary) {
+TEST(Banner, TheLibraryCarriesItsVersionAndTracesItsLoadAndUnload) {
+    CFileVersionInfo info;
+    ASSERT_TRUE(info.LoadFromFile(platform::Utf8ToUtf16(EM_DEFAULT_LIBRARY).c_str()));
+    EXPECT_EQ(info.GetCompanyName(), u"Osterbrink");
+    EXPECT_EQ(info.GetFileDescription(), u"OID mapper extension module");
+    const std::string product = U8(info.GetProductVersion());
+    EXPECT_TRUE(std::regex_match(product, std::regex("\\d+\\.\\d+(\\.\\d+)*"))) << product;
+    std::u16string file_version;
+    ASSERT_TRUE(info.GetFileVersion(file_version));
+    EXPECT_EQ(U8(file_version).rfind(product, 0), 0u) << U8(file_version);
+
     test::TempDir dir;
     const std::string file = dir.File("module.log");
     test::ScopedRegistry reg(dir, "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug\\EM_TARNEL]\n"
@@ -298,25 +293,20 @@ TEST(Banner, TraceFileOfALoadedAndUnloadedLibrary) {
     ASSERT_EQ(std::system(cmd.c_str()), 0);
 
     const std::string log = test::ReadUtf16Text(file);
-    CFileVersionInfo info;
-    info.LoadFromFile(platform::Utf8ToUtf16(EM_DEFAULT_LIBRARY).c_str());
+    const std::string dll = "\r\nEM DLL (EM_TARNEL ) : ";
     for (const std::string& expected :
-         {std::string("\r\n\r\n *** Kindrel module EM_TARNEL loaded ***\r\n"),
-          "\r\n     Module version : " + U8(info.GetProductVersion()), std::string("\r\n       Company name : Osterbrink"),
-          std::string("\r\nEM DLL (EM_TARNEL ) : DLL_PROCESS_ATTACH"), std::string("\r\nEM DLL (EM_TARNEL ) : Create module"),
-          std::string("\r\nEM DLL (EM_TARNEL ) : DLL_PROCESS_DETACH\r\n"),
-          std::string("\r\nEM DLL (EM_TARNEL ) : DLL_PROCESS_DETACH - deleting module..."),
-          std::string("\r\nEM DLL (EM_TARNEL ) : DLL_PROCESS_DETACH - module deleted"),
-          std::string("\r\nEM DLL (EM_TARNEL ) : DLL_PROCESS_DETACH finished")})
+         {std::string("\r\n\r\n *** Kindrel module EM_TARNEL loaded ***\r\n"), "\r\n     Module version : " + product,
+          std::string("\r\n       Company name : Osterbrink"), dll + "DLL_PROCESS_ATTACH", dll + "Create module",
+          dll + "DLL_PROCESS_DETACH\r\n", dll + "DLL_PROCESS_DETACH - deleting module...",
+          dll + "DLL_PROCESS_DETACH - module deleted", dll + "DLL_PROCESS_DETACH finished"})
         EXPECT_NE(log.find(expected), std::string::npos) << expected << "\n--- trace file:\n" << log;
 }
 
 TEST(Banner, OperatingSystemNameFromOsRelease) {
-    EXPECT_EQ(platform::PrettyNameFromOsRelease("NAME=x\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n"),
-              u"Debian GNU/Linux 12 (bookworm)");
-    EXPECT_EQ(platform::PrettyNameFromOsRelease("PRETTY_NAME='single quoted'\r\n"), u"single quoted");
-    EXPECT_EQ(platform::PrettyNameFromOsRelease("PRETTY_NAME=\"a \\\"b\\\" c\""), u"a \"b\" c");
-    EXPECT_EQ(platform::PrettyNameFromOsRelease("PRETTY_NAME=bare\nPRETTY_NAME=second"), u"bare");
-    EXPECT_EQ(platform::PrettyNameFromOsRelease("#PRETTY_NAME=no\nNAME=x\nPRETTY_NAME=\"unterminated"), u"unterminated");
-    EXPECT_EQ(platform::PrettyNameFromOsRelease(""), u"");
+    const std::pair<const char*, const char16_t*> cases[] = {
+        {"NAME=x\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n", u"Debian GNU/Linux 12 (bookworm)"},
+        {"PRETTY_NAME='single quoted'\r\n", u"single quoted"}, {"PRETTY_NAME=\"a \\\"b\\\" c\"", u"a \"b\" c"},
+        {"PRETTY_NAME=bare\nPRETTY_NAME=second", u"bare"}, {"#PRETTY_NAME=no\nNAME=x\nPRETTY_NAME=\"unterminated", u"unterminated"},
+        {"", u""}};
+    for (const auto& [text, name] : cases) EXPECT_EQ(platform::PrettyNameFromOsRelease(text), name) << text;
 }
