@@ -94,6 +94,8 @@ TEST(CodePage, StatefulPagesAndUnknownPages) {
     std::string bytes;
     EXPECT_TRUE(WideToMultiByte(50220, long_text, bytes));
     EXPECT_EQ(bytes, long_bytes);
+    EXPECT_TRUE(WideToMultiByte(50220, u"\u30d5A", bytes));
+    EXPECT_EQ(bytes, "\x1B$B%U\x1B(BA");
     // A shift-out without designation is reported after its byte is taken: the next byte is kept.
     // Each input sits in a buffer of its exact size, so that reading past it is caught.
     const std::pair<std::string, std::u16string> cases[] = {
@@ -129,9 +131,7 @@ TEST(CodePage, ExactlyTheTablePagesConvertAndTextGoesOutAndBackIn) {
     std::set<uint32_t> expected = TableCodePages();
     for (uint32_t none : {20838, 20924, 52936}) expected.erase(none);
     expected.insert(50222);  // the third ISO-2022-JP page, which no character-set name maps to
-    std::vector<uint32_t> only_one;
-    std::set_symmetric_difference(supported.begin(), supported.end(), expected.begin(), expected.end(), std::back_inserter(only_one));
-    EXPECT_EQ(only_one, std::vector<uint32_t>{});
+    EXPECT_EQ(supported, expected);
     for (uint32_t cp : supported) {
         std::string bytes;
         std::u16string back;
@@ -198,10 +198,6 @@ TEST(CodePage, WideToMultiByteMarksWhatTheCodePageLacks) {
     const std::u16string utf16 = std::u16string(u"\u00e9\U0001F600\uD7FF") + char16_t(0xDC00) + char16_t(0xD800) + u"x";
     EXPECT_TRUE(WideToMultiByte(em::platform::kCodePageUtf8, utf16, out));
     EXPECT_EQ(out, "\xC3\xA9\xF0\x9F\x98\x80\xED\x9F\xBF\xEF\xBF\xBD\xEF\xBF\xBDx");
-#ifndef _WIN32
-    EXPECT_TRUE(WideToMultiByte(50220, u"\u30d5A", out));
-    EXPECT_EQ(out, "\x1B$B%U\x1B(BA");
-#endif
 }
 
 }  // namespace
