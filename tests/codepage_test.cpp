@@ -1,15 +1,14 @@
 // Code-page conversion and the reader's character-set and entity tables.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <algorithm>
 #include <fstream>
 #include <map>
-#include <memory>
 #include <random>
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/codepage.h"
 #include "tests/cp_corpus.h"
@@ -22,18 +21,16 @@ namespace xd = em::xml::detail;
 using em::platform::MultiByteToWide;
 using em::platform::WideToMultiByte;
 
-// Every entry of a bucket table: name -> value; checks the entry layout and the bucket of each name.
+// Every entry of a bucket table: name -> value, the first of two equal names being the one found.
+// (The layout, the buckets and the lookup of every name are checked with the reader's tables.)
 std::map<std::u16string, uint32_t> Entries(std::span<const char16_t* const> table, int len_digits, int value_digits) {
     std::map<std::u16string, uint32_t> out;
-    for (size_t b = 0; b < table.size(); ++b) {
-        for (std::u16string_view rest(table[b]); !rest.empty();) {
-            uint32_t len = 0, value = 0, sum = 0;
+    for (const char16_t* bucket : table) {
+        for (std::u16string_view rest(bucket); !rest.empty();) {
+            uint32_t len = 0, value = 0;
             for (int i = 0; i < len_digits; ++i) len = len * 10 + (rest[i] - u'0');
             for (int i = 0; i < value_digits; ++i) value = value * 10 + (rest[len_digits + i] - u'0');
-            const std::u16string name(rest.substr(len_digits + value_digits, len));
-            for (char16_t c : name) sum += c;
-            EXPECT_EQ(sum % table.size(), b) << "entry in the wrong bucket";
-            out.emplace(name, value);  // the first of two equal names is the one found
+            out.emplace(rest.substr(len_digits + value_digits, len), value);
             rest.remove_prefix(std::min(rest.size(), len_digits + value_digits + static_cast<size_t>(len)));
         }
     }
@@ -46,27 +43,18 @@ std::set<uint32_t> TableCodePages() {
     return pages;
 }
 
-TEST(CharsetTable, EveryNameIsFoundAndTellingNamesGiveTheirPage) {
-    ASSERT_EQ(xd::CharsetTable().size(), 155u);
-    const auto names = Entries(xd::CharsetTable(), 2, 5);
-    EXPECT_EQ(names.size(), 365u);
-    for (const auto& [name, cp] : names) EXPECT_EQ(xd::LookupCharset(name), cp);
-    EXPECT_EQ(TableCodePages().size(), 110u);
+TEST(CharsetTable, DistinctNamesAndTellingNamesGiveTheirPage) {
+    EXPECT_EQ(xd::CharsetTable().size(), 155u);
+    EXPECT_EQ(Entries(xd::CharsetTable(), 2, 5).size(), 365u);
     const std::pair<const char16_t*, uint32_t> telling[] = {
-        {u"UTF8", 65001}, {u"Unicode", 1200}, {u"ucs-2", 1200}, {u"unicodeFFFE", 1201}, {u"utf-32", 12000},
-        {u"utf-32be", 12001}, {u"utf-7", 65000}, {u"ANSI_X3.4-1968", 20127}, {u"Latin1", 28591},
-        {u"windows-1252", 1252}, {u"Shift_JIS", 932}, {u"euc-jp", 51932}, {u"gb2312", 936}, {u"big5", 950},
-        {u"koi8-r", 20866}, {u"iso-8859-15", 28605}, {u"", 0}, {u"utf-8 ", 0}};
+        {u"Unicode", 1200}, {u"unicodeFFFE", 1201}, {u"euc-jp", 51932}, {u"gb2312", 936},
+        {u"big5", 950}, {u"koi8-r", 20866}, {u"iso-8859-15", 28605}, {u"utf-8 ", 0}};
     for (const auto& [name, cp] : telling) EXPECT_EQ(em::xml::CharsetToCodePage(name), cp) << cp;
     EXPECT_EQ(em::xml::CharsetToCodePage(std::u16string(100, u'a')), 0u);
 }
 
-TEST(EntityTable, LayoutAndCapitalFormFirst) {
-    ASSERT_EQ(xd::EntityTable().size(), 130u);
-    size_t count = 0;
-    for (const char16_t* bucket : xd::EntityTable())
-        for (std::u16string_view rest(bucket); !rest.empty(); ++count) rest.remove_prefix(5 + (rest[0] - u'0'));
-    EXPECT_EQ(count, 253u);
+TEST(EntityTable, ValuesAndCapitalFormFirst) {
+    EXPECT_EQ(xd::EntityTable().size(), 130u);
     const auto names = Entries(xd::EntityTable(), 1, 4);
     EXPECT_EQ(names.at(u"apos"), 39u);
     EXPECT_EQ(names.at(u"diams"), 9830u);
@@ -76,8 +64,7 @@ TEST(EntityTable, LayoutAndCapitalFormFirst) {
 }
 
 TEST(CodePage, Utf8AsciiBlocksAroundSequences) {
-    // ASCII runs are widened in blocks; around them, whole sequences and bytes that start none must
-    // come out as the shared decoder gives them.
+    // ASCII runs are widened in blocks; the sequences and stray bytes around them decode as one by one.
     const char* const pieces[] = {"a", "<", "" /* a 0 byte */, "\x7F", "\x80", "\xBF", "\xFF",
                                   "\xF8", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xE2\x82x"};
     std::mt19937 rng(7);
@@ -107,15 +94,15 @@ TEST(CodePage, StatefulPagesAndUnknownPages) {
     std::string bytes;
     EXPECT_TRUE(WideToMultiByte(50220, long_text, bytes));
     EXPECT_EQ(bytes, long_bytes);
-    // A converter may take a bad sequence's bytes before it reports it (a shift-out without
-    // designation): at the end of the input the conversion stops there, inside it the next byte
-    // is kept. Each input sits in a buffer of its exact size, so that reading past it is caught.
+    EXPECT_TRUE(WideToMultiByte(50220, u"\u30d5A", bytes));
+    EXPECT_EQ(bytes, "\x1B$B%U\x1B(BA");
+    // A shift-out without designation is reported after its byte is taken: the next byte is kept.
+    // Each input sits in a buffer of its exact size, so that reading past it is caught.
     const std::pair<std::string, std::u16string> cases[] = {
         {"\x0E", u"\uFFFD"}, {"A\x0E", u"A\uFFFD"}, {"\x0E" "AB", u"\uFFFDAB"}};
     for (const auto& [bytes, expected] : cases) {
-        auto exact = std::make_unique<char[]>(bytes.size());
-        memcpy(exact.get(), bytes.data(), bytes.size());
-        EXPECT_TRUE(MultiByteToWide(50229, std::string_view(exact.get(), bytes.size()), out));
+        const std::vector<char> exact(bytes.begin(), bytes.end());
+        EXPECT_TRUE(MultiByteToWide(50229, std::string_view(exact.data(), exact.size()), out));
         EXPECT_EQ(out, expected);
     }
     // The same through a message file that declares such an encoding.
@@ -131,8 +118,8 @@ TEST(CodePage, StatefulPagesAndUnknownPages) {
 }
 
 TEST(CodePage, ExactlyTheTablePagesConvertAndTextGoesOutAndBackIn) {
-    // Code pages the platform cannot convert fall back to the ANSI code page in the reader: the
-    // support test and the conversion must agree, over every number.
+    // The reader falls back to the ANSI code page where the support test says no: it agrees with the
+    // conversion over every number.
     std::set<uint32_t> supported;
     for (uint32_t cp = 0; cp < 0x10000; ++cp) {
         std::u16string out;
@@ -144,9 +131,7 @@ TEST(CodePage, ExactlyTheTablePagesConvertAndTextGoesOutAndBackIn) {
     std::set<uint32_t> expected = TableCodePages();
     for (uint32_t none : {20838, 20924, 52936}) expected.erase(none);
     expected.insert(50222);  // the third ISO-2022-JP page, which no character-set name maps to
-    std::vector<uint32_t> only_one;
-    std::set_symmetric_difference(supported.begin(), supported.end(), expected.begin(), expected.end(), std::back_inserter(only_one));
-    EXPECT_EQ(only_one, std::vector<uint32_t>{});
+    EXPECT_EQ(supported, expected);
     for (uint32_t cp : supported) {
         std::string bytes;
         std::u16string back;
@@ -162,8 +147,8 @@ TEST(CodePage, ExactlyTheTablePagesConvertAndTextGoesOutAndBackIn) {
 }
 
 TEST(CodePage, EveryTableCodePageConvertsAsTheWindowsConversion) {
-    // Each code page's inputs against the results recorded from the Windows conversion. Code pages
-    // it has no table for are only converted (nothing may crash, the same input gives the same text).
+    // Against the results recorded from the Windows conversion; pages it has no table for must only
+    // convert the same input to the same text twice.
     size_t compared = 0;
     for (uint32_t cp : TableCodePages()) {
         std::ifstream file(std::string(EM_TEST_DATA) + "/codepage/cp" + std::to_string(cp) + ".txt", std::ios::binary);
@@ -213,10 +198,6 @@ TEST(CodePage, WideToMultiByteMarksWhatTheCodePageLacks) {
     const std::u16string utf16 = std::u16string(u"\u00e9\U0001F600\uD7FF") + char16_t(0xDC00) + char16_t(0xD800) + u"x";
     EXPECT_TRUE(WideToMultiByte(em::platform::kCodePageUtf8, utf16, out));
     EXPECT_EQ(out, "\xC3\xA9\xF0\x9F\x98\x80\xED\x9F\xBF\xEF\xBF\xBD\xEF\xBF\xBDx");
-#ifndef _WIN32
-    EXPECT_TRUE(WideToMultiByte(50220, u"\u30d5A", out));
-    EXPECT_EQ(out, "\x1B$B%U\x1B(BA");
-#endif
 }
 
 }  // namespace

@@ -1,35 +1,21 @@
-// The byte inputs each code page is converted over, and the text form of the expected results.
-// Shared with the program that records the Windows conversion's results
-// (scripts/codepage/cp_expect_gen.cpp), so both build the very same inputs in the same order.
+// The byte inputs each code page is converted over, and the text form of the expected results; shared
+// with scripts/codepage/cp_expect_gen.cpp, which records the Windows conversion's results for them.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace cp_corpus {
 
-// Code pages in which a byte from 0x80 up may start a sequence of two or more bytes.
-inline bool IsMultiByte(uint32_t cp) {
-    switch (cp) {
-        case 932: case 936: case 949: case 950: case 1361: case 20261: case 20269: case 20932:
-        case 20936: case 51932: case 51936: case 51949: case 51950: case 54936: case 65001:
-            return true;
-        default:
-            return false;
-    }
-}
-
-// Code pages that switch state inside 7-bit text (escape sequences, shift bytes, base64 runs).
-inline bool IsStateful(uint32_t cp) {
-    switch (cp) {
-        case 50220: case 50221: case 50222: case 50225: case 50227: case 50229: case 52936: case 65000:
-            return true;
-        default:
-            return false;
-    }
-}
+// Code pages in which a byte from 0x80 up may start a sequence of two or more bytes, and those that
+// switch state inside 7-bit text (escape sequences, shift bytes, base64 runs).
+inline constexpr uint32_t kMultiByte[] = {932,   936,   949,   950,   1361,  20261, 20269, 20932,
+                                          20936, 51932, 51936, 51949, 51950, 54936, 65001};
+inline constexpr uint32_t kStateful[] = {50220, 50221, 50222, 50225, 50227, 50229, 52936, 65000};
 
 // Sequences every code page meets: message-text markup, and the valid, truncated and invalid forms
 // of the multibyte encodings (UTF-8, UTF-7, ISO-2022, EUC, GB 18030, double-byte pairs).
@@ -64,13 +50,14 @@ inline const char* const kPrefixes[] = {
 // multibyte pages every lead byte from 0x80 up with every trail byte, and for the multibyte and
 // stateful pages every prefix alone and followed by every byte.
 inline std::vector<std::string> Inputs(uint32_t cp) {
+    const bool multibyte = std::ranges::find(kMultiByte, cp) != std::end(kMultiByte);
     std::vector<std::string> in;
     for (int b = 0; b < 256; ++b) in.emplace_back(1, static_cast<char>(b));
     for (const char* s : kSequences) in.emplace_back(s);
-    if (IsMultiByte(cp))
+    if (multibyte)
         for (int lead = 0x80; lead < 0x100; ++lead)
             for (int trail = 0; trail < 0x100; ++trail) in.push_back({static_cast<char>(lead), static_cast<char>(trail)});
-    if (IsMultiByte(cp) || IsStateful(cp)) {
+    if (multibyte || std::ranges::find(kStateful, cp) != std::end(kStateful)) {
         for (const char* p : kPrefixes) {
             in.emplace_back(p);
             for (int b = 0; b < 256; ++b) in.push_back(p + std::string(1, static_cast<char>(b)));

@@ -1,10 +1,9 @@
-// Platform services the trace file and the registry rely on: files, the registry file, named locks.
+// Platform services the trace file relies on: files, console output, named locks.
 #include <gtest/gtest.h>
 
 #include "platform/debug_output.h"
 #include "platform/files.h"
 #include "platform/named_lock.h"
-#include "platform/registry.h"
 #include "platform/sync.h"
 #include "tests/diag_test_util.h"
 
@@ -44,16 +43,6 @@ TEST(PlatformFiles, FailedWritesSetTheLastErrorAndEmptyWritesSucceed) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "x");
 }
 #endif
-
-TEST(PlatformFiles, OversizedRegistryFileIsAnEmptyRegistry) {
-    test::TempDir dir;
-    const std::string key = "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\T]\n\"D\"=dword:1\n";
-    test::ScopedRegistry reg(dir, key + ";" + std::string((16u << 20) - key.size() - 2, 'x') + "\n");
-    platform::RegKey k;
-    EXPECT_EQ(k.Open(u"SOFTWARE\\T"), platform::kErrorSuccess) << "16 MB are read";
-    reg.Write(key + ";" + std::string((16u << 20) - key.size(), 'x') + "\n");
-    EXPECT_EQ(k.Open(u"SOFTWARE\\T"), platform::kErrorFileNotFound);
-}
 
 #ifndef _WIN32
 TEST(NamedLock, LockFileNamesAndExclusiveHolders) {

@@ -1,5 +1,4 @@
-// What only the Windows build has: the system registry, and a forced thread end that really ends
-// the thread.
+// What only the Windows build has: the system registry, the version resource, forced thread ends.
 #if defined(_WIN32)
 #include <gtest/gtest.h>
 
@@ -37,7 +36,7 @@ TEST(SystemRegistry, ExampleTraceSettingsReadBack) {
     platform::RegKey missing;
     EXPECT_EQ(missing.Open(u"SOFTWARE\\Debug\\NoSuchApplication"), platform::kErrorFileNotFound);
 
-    // The trace facility configured from the machine's registry, with the trace file expanded.
+    // The trace facility configured from it, with the trace file expanded.
     diag::CDebug d;
     EXPECT_TRUE(d.IsActive());
     EXPECT_EQ(d.FileLevel(), 3u);
@@ -48,8 +47,7 @@ TEST(SystemRegistry, ExampleTraceSettingsReadBack) {
     EXPECT_NE(path.find(u"em_tarnel-trace.log"), std::u16string::npos);
 }
 
-// The resource compiled by windres, read through the system's query and by the block walk of the
-// Linux build: both readings agree.
+// The compiled version resource reads the same through the system's query and the block walk.
 TEST(VersionResource, SystemQueryAndBlockWalkAgree) {
     diag::CFileVersionInfo info;
     ASSERT_TRUE(info.LoadFromFile(platform::Utf8ToUtf16(EM_DEFAULT_LIBRARY).c_str()));

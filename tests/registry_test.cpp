@@ -18,6 +18,8 @@ using platform::RegFile;
 
 namespace {
 
+const std::string kHeader = "Windows Registry Editor Version 5.00\n";
+
 std::u16string Text(const platform::RegValue* v) {
     std::u16string s;
     if (!v) return s;
@@ -66,7 +68,7 @@ TEST(RegFile, ReadsEveryValueForm) {
     EXPECT_FALSE(f.HasKey(u"SOFTWARE\\Deb"));
 }
 
-TEST(RegFile, Regedit4AndUtf16Files) {
+TEST(RegFile, Regedit4Utf16OtherRootsAndDeletions) {
     RegFile f;
     // REGEDIT4 lists expandable texts as ANSI bytes: 0xE9 is e-acute in code page 1252.
     ASSERT_TRUE(f.Parse("REGEDIT4\n[HKLM\\A]\n\"E\"=hex(2):25,e9,25,00\n"));
@@ -79,6 +81,16 @@ TEST(RegFile, Regedit4AndUtf16Files) {
     }
     ASSERT_TRUE(f.Parse(utf16));
     EXPECT_EQ(Dword(f.FindValue(u"B", u"V")), 7u);
+
+    ASSERT_TRUE(f.Parse(kHeader + "[HKEY_CURRENT_USER\\X]\n\"V\"=dword:1\n"
+                        "[HKEY_LOCAL_MACHINE\\X\\Y]\n\"V\"=dword:2\n\"W\"=dword:3\n\"W\"=-\n"
+                        "[HKEY_LOCAL_MACHINE\\Z]\n\"V\"=dword:4\n"
+                        "[-HKEY_LOCAL_MACHINE\\Z]\n"
+                        "[HKEY_LOCAL_MACHINE\\X\\Y]\n\"V\"=dword:5\n"));
+    EXPECT_EQ(f.FindValue(u"X", u"V"), nullptr);
+    EXPECT_EQ(Dword(f.FindValue(u"X\\Y", u"V")), 5u);  // the later line wins
+    EXPECT_EQ(f.FindValue(u"X\\Y", u"W"), nullptr);
+    EXPECT_FALSE(f.HasKey(u"Z"));
 }
 
 TEST(RegFile, HostileInputIsSkippedLineByLine) {
@@ -88,7 +100,7 @@ TEST(RegFile, HostileInputIsSkippedLineByLine) {
     EXPECT_EQ(f.KeyCount(), 0u);
     EXPECT_FALSE(f.Parse(std::string("\0\0\0\xff", 4)));
 
-    ASSERT_TRUE(f.Parse("Windows Registry Editor Version 5.00\n"
+    ASSERT_TRUE(f.Parse(kHeader +
                         "\"Orphan\"=dword:1\n"                 // before any key
                         "[HKEY_LOCAL_MACHINE\\K\n"             // no closing bracket
                         "\"InBroken\"=dword:1\n"
@@ -114,24 +126,10 @@ TEST(RegFile, HostileInputIsSkippedLineByLine) {
     EXPECT_TRUE(f.Parse(nasty));
 }
 
-TEST(RegFile, OtherRootsAndDeletions) {
-    RegFile f;
-    ASSERT_TRUE(f.Parse("Windows Registry Editor Version 5.00\n"
-                        "[HKEY_CURRENT_USER\\X]\n\"V\"=dword:1\n"
-                        "[HKEY_LOCAL_MACHINE\\X\\Y]\n\"V\"=dword:2\n\"W\"=dword:3\n\"W\"=-\n"
-                        "[HKEY_LOCAL_MACHINE\\Z]\n\"V\"=dword:4\n"
-                        "[-HKEY_LOCAL_MACHINE\\Z]\n"
-                        "[HKEY_LOCAL_MACHINE\\X\\Y]\n\"V\"=dword:5\n"));
-    EXPECT_EQ(f.FindValue(u"X", u"V"), nullptr);
-    EXPECT_EQ(Dword(f.FindValue(u"X\\Y", u"V")), 5u);  // the later line wins
-    EXPECT_EQ(f.FindValue(u"X\\Y", u"W"), nullptr);
-    EXPECT_FALSE(f.HasKey(u"Z"));
-}
-
 TEST(Registry, KeysAndValuesThroughTheFile) {
     test::TempDir dir;
-    test::ScopedRegistry reg(dir, "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\T]\n"
-                                  "\"S\"=\"abc\"\n\"D\"=dword:00000010\n");
+    const std::string key_t = kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\T]\n";
+    test::ScopedRegistry reg(dir, key_t + "\"S\"=\"abc\"\n\"D\"=dword:00000010\n");
     platform::RegKey key;
     EXPECT_EQ(key.Open(u"SOFTWARE\\Missing"), platform::kErrorFileNotFound);
     ASSERT_EQ(key.Open(u"SOFTWARE\\T", platform::RegView::View32), platform::kErrorSuccess);
@@ -149,11 +147,9 @@ TEST(Registry, KeysAndValuesThroughTheFile) {
     EXPECT_EQ(d, 16u);
     EXPECT_EQ(key.QueryValue(u"X", &type, &d, &size), platform::kErrorFileNotFound);
 
-    // The file is parsed once per change: rewrites of the same size at once after each other,
-    // a file put in its place and another file are all seen by the next open.
+    // The file is parsed once per change: quick same-size rewrites and a file put in its place are seen.
     for (uint32_t v = 1; v <= 3; ++v) {
-        const std::string text = "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\T]\n\"D\"=dword:" +
-                                 std::to_string(v) + "\n";
+        const std::string text = key_t + "\"D\"=dword:" + std::to_string(v) + "\n";
         if (v == 3) {
             test::WriteBytes(dir.File("new.reg"), text);
             std::filesystem::rename(dir.File("new.reg"), dir.File("registry.reg"));
@@ -166,7 +162,11 @@ TEST(Registry, KeysAndValuesThroughTheFile) {
         EXPECT_EQ(d, v);
     }
 
-    // A missing file is an empty registry.
+    // Files of 16 MB are read; a larger one is an empty registry, as is a missing one.
+    reg.Write(key_t + ";" + std::string((16u << 20) - key_t.size() - 2, 'x') + "\n");
+    EXPECT_EQ(key.Open(u"SOFTWARE\\T"), platform::kErrorSuccess);
+    reg.Write(key_t + ";" + std::string((16u << 20) - key_t.size(), 'x') + "\n");
+    EXPECT_EQ(key.Open(u"SOFTWARE\\T"), platform::kErrorFileNotFound);
     platform::SetRegistryFile(dir.File("nothing.reg"));
     EXPECT_EQ(key.Open(u"SOFTWARE\\T"), platform::kErrorFileNotFound);
 }
@@ -175,10 +175,9 @@ TEST(Registry, EnvironmentExpansion) {
     const char* home = std::getenv("HOME");
     ASSERT_NE(home, nullptr);
     const std::u16string h = platform::Utf8ToUtf16(home);
-    EXPECT_EQ(platform::ExpandEnvironmentStrings(u"%HOME%/x"), h + u"/x");
-    EXPECT_EQ(platform::ExpandEnvironmentStrings(u"%EM_NO_SUCH_VAR_1%%HOME%"), u"%EM_NO_SUCH_VAR_1%" + h);
-    EXPECT_EQ(platform::ExpandEnvironmentStrings(u"100%"), u"100%");
-    EXPECT_EQ(platform::ExpandEnvironmentStrings(u"%%"), u"%%");
+    const std::pair<std::u16string, std::u16string> cases[] = {
+        {u"%HOME%/x", h + u"/x"}, {u"%EM_NO_SUCH_VAR_1%%HOME%", u"%EM_NO_SUCH_VAR_1%" + h}, {u"100%", u"100%"}, {u"%%", u"%%"}};
+    for (const auto& [in, out] : cases) EXPECT_EQ(platform::ExpandEnvironmentStrings(in), out);
 }
 
 // Files as an administrator writes them, with the values the registry's own import gives for
@@ -228,7 +227,7 @@ TEST(RegFile, ReadsFilesAsTheRegistryImportDoes) {
     };
     for (const Case& c : cases) {
         RegFile f;
-        ASSERT_TRUE(f.Parse("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\T]\n" + c.body)) << c.body;
+        ASSERT_TRUE(f.Parse(kHeader + "\n[HKEY_LOCAL_MACHINE\\T]\n" + c.body)) << c.body;
         const auto* v = f.FindValue(u"T", c.name);
         EXPECT_EQ(v ? std::optional(v->data) : std::nullopt, c.data) << c.body;
     }
@@ -236,9 +235,8 @@ TEST(RegFile, ReadsFilesAsTheRegistryImportDoes) {
 
 #ifndef _WIN32
 TEST(RegFile, NamesFoldToTheirCapitalThroughoutThePlane) {
-    // A letter folds to its capital where the two are each other's case pair in the C library's
-    // UTF-8 locale; the Greek letters with ypogegrammeni, which it pairs with title-case forms,
-    // stay themselves. Dotless i, final sigma and the title-case digraphs fall out of the rule.
+    // A letter folds to its capital where the two are each other's case pair in the C library's UTF-8
+    // locale, except the Greek letters with ypogegrammeni, which that pairs with title-case forms.
     locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
     if (!utf8) GTEST_SKIP() << "no UTF-8 locale";
     size_t folded = 0, wrong = 0;

@@ -33,12 +33,11 @@ inline std::string RegString(const std::string& text) {
 inline std::string ChildTestCommand(const std::string& exe, const std::string& filter,
                                     const std::vector<std::pair<std::string, std::string>>& env) {
     const std::string args = " --gtest_also_run_disabled_tests --gtest_filter=" + filter;
-#if defined(_WIN32)
     std::string cmd;
+#if defined(_WIN32)
     for (const auto& [name, value] : env) cmd += "set " + name + "=" + value + "&& ";
     return cmd + "set GTEST_TOTAL_SHARDS=&& set GTEST_SHARD_INDEX=&& \"" + exe + "\"" + args + " >NUL 2>&1";
 #else
-    std::string cmd;
     for (const auto& [name, value] : env) cmd += name + "='" + value + "' ";
     return cmd + "'" + exe + "'" + args + " >/dev/null 2>&1";
 #endif
@@ -47,9 +46,7 @@ inline std::string ChildTestCommand(const std::string& exe, const std::string& f
 }  // namespace em::test
 
 // Leaves a test out where the behaviour it checks exists only on POSIX.
-#define EM_SKIP_UNLESS_POSIX(reason)              \
-    do {                                           \
-        if (!::em::test::kPosixPlatform) {         \
-            GTEST_SKIP() << reason;                \
-        }                                          \
+#define EM_SKIP_UNLESS_POSIX(reason)                               \
+    do {                                                            \
+        if (!::em::test::kPosixPlatform) GTEST_SKIP() << reason;    \
     } while (false)

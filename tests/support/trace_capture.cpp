@@ -1,5 +1,6 @@
 #include "tests/support/trace_capture.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "diag/debug.h"
@@ -40,13 +41,9 @@ std::vector<std::string> TraceCapture::Utf8Lines() const {
     return out;
 }
 
-bool TraceCapture::Contains(const std::string& fragment) const { return Count(fragment) > 0; }
-
 size_t TraceCapture::Count(const std::string& fragment) const {
-    size_t n = 0;
-    for (const auto& l : Utf8Lines())
-        if (l.find(fragment) != std::string::npos) ++n;
-    return n;
+    const auto lines = Utf8Lines();
+    return std::ranges::count_if(lines, [&](const std::string& l) { return l.find(fragment) != std::string::npos; });
 }
 
 void TraceCapture::Clear() {

@@ -17,7 +17,7 @@ public:
     std::vector<std::u16string> Lines() const;
     // Lines converted to UTF-8, for readable assertions.
     std::vector<std::string> Utf8Lines() const;
-    bool Contains(const std::string& utf8_fragment) const;
+    bool Contains(const std::string& utf8_fragment) const { return Count(utf8_fragment) > 0; }
     size_t Count(const std::string& utf8_fragment) const;
     void Clear();
 
