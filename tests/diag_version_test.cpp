@@ -250,7 +250,9 @@ TEST(Banner, LinesOfTheLoadHook) {
     ASSERT_TRUE(platform::GetComputerName(computer));
     EXPECT_EQ(lines[1], "\n      Computer name : " + U8(computer));
     EXPECT_EQ(lines[2].rfind("\n   Operating system : ", 0), 0u);
-    if (platform::GetNativeArchitecture() == platform::kArchX64) EXPECT_EQ(lines[3], "\n        OS platform : x64");
+    if (platform::GetNativeArchitecture() == platform::kArchX64) {
+        EXPECT_EQ(lines[3], "\n        OS platform : x64");
+    }
     EXPECT_EQ(lines[4], "\n Module description : ");
     EXPECT_EQ(lines[6], "\n       File version : ");
     EXPECT_TRUE(std::regex_match(lines[7], std::regex("\n    Build date/time : [A-Z][a-z]{2} [ 1-3]\\d \\d{4} \\d\\d:\\d\\d:\\d\\d")));

@@ -43,22 +43,25 @@ TEST(Exports, OneModuleAtATimeCreatedAndDeleted) {
 TEST(ModuleInfo, SmallBlockRefusedFullBlockFilledExactly) {
     CTarnelModule m;
     EXPECT_EQ(m.GetModuleInfo(nullptr), 0u);
-    for (uint8_t fill : {0xAB, 0x00}) {  // flag bits set and clear before the call
-        std::vector<uint8_t> block(600, fill), expect;
+    for (uint8_t step : {37, 0}) {  // every byte different, then all clear, before the call
+        std::vector<uint8_t> block(600), expect;
+        for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<uint8_t>(step * i + (step ? 11 : 0));
         for (uint32_t size : {451u, 452u}) {
             std::memcpy(block.data(), &size, 4);
             expect = block;
             EXPECT_EQ(m.GetModuleInfo(block.data()), size == 452 ? 1u : 0u);
         }
         // Flags, a count, a zero word and two 100-character fields, zero-padded; nothing else written.
-        const uint32_t word = fill * 0x01010101u;
-        for (auto [off, v] : {std::pair{8u, word | 3u}, {24u, (word & ~2u) | 5u}, {32u, 100u}, {48u, 0u}})
+        uint32_t flags8, flags24;
+        std::memcpy(&flags8, &expect[8], 4);
+        std::memcpy(&flags24, &expect[24], 4);
+        for (auto [off, v] : {std::pair{8u, flags8 | 3u}, {24u, (flags24 & ~2u) | 5u}, {32u, 100u}, {48u, 0u}})
             std::memcpy(&expect[off], &v, 4);
         for (auto [off, text] : {std::pair{52u, std::u16string(u"EM_TARNEL")}, {252u, u"OID mapper extension module"}}) {
             text.resize(100);
             std::memcpy(&expect[off], text.data(), 200);
         }
-        EXPECT_EQ(block, expect) << int{fill};
+        EXPECT_EQ(block, expect) << int{step};
     }
 }
 

@@ -292,7 +292,9 @@ TEST(XmlTables, EveryRowIsFoundInItsBucket) {
                 for (char16_t c : name) sum += c;
                 EXPECT_EQ(sum % t.buckets.size(), b) << U8(name);
                 // A second row of a name (the small letter) is never reached.
-                if (names.insert(name).second) EXPECT_EQ(t.lookup(name), value) << U8(name);
+                if (names.insert(name).second) {
+                    EXPECT_EQ(t.lookup(name), value) << U8(name);
+                }
                 values.insert(value);
             }
         }

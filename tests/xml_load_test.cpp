@@ -134,7 +134,9 @@ TEST(XmlLoadBytes, MarksDeclarationsAndTheUtf8Test) {
     CXmlDocument doc;
     for (const auto& c : cases) {
         EXPECT_EQ(doc.LoadBytes(c.bytes), *c.tail != 0) << c.bytes << U8(doc.GetResult());
-        if (c.log) EXPECT_EQ(doc.GetResult(), c.log) << c.bytes;
+        if (c.log) {
+            EXPECT_EQ(doc.GetResult(), c.log) << c.bytes;
+        }
         const std::u16string text = doc.GetDoc(), tail = c.tail;
         EXPECT_EQ(text.substr(text.size() - std::min(text.size(), tail.size())), tail) << c.bytes;
     }
@@ -170,8 +172,10 @@ TEST(XmlUtf8Test, DetectionMatchesTheRules) {
         const bool utf8 = doc.GetResult().find(u"<read encoding=\"UTF-8\"") != std::u16string::npos;
         // The platform's conversion as the reference: valid UTF-8 comes back unchanged.
         ASSERT_EQ(utf8, U8(W(body)) == body) << "round " << round;
-        if (utf8) EXPECT_TRUE(doc.GetDoc() == W(body) && doc.GetResult().find(u"UTF-16\" length=\"" +
-                              W(std::to_string(doc.GetDoc().size()))) != std::u16string::npos);
+        if (utf8) {
+            EXPECT_TRUE(doc.GetDoc() == W(body) && doc.GetResult().find(u"UTF-16\" length=\"" +
+                        W(std::to_string(doc.GetDoc().size()))) != std::u16string::npos);
+        }
     }
     em::xml::detail::UsePlainReading(plain);
 }
@@ -199,7 +203,9 @@ void SameEveryWay(const std::string& bytes, const std::string& what) {
         EXPECT_EQ(plain.LoadFile(W(path)), ok);
         const std::u16string walk = Walk(plain);
         em::xml::detail::UsePlainReading(was);
-        if (what.find("UTF-8") != std::string::npos) EXPECT_TRUE(usual.IsStoredAsUtf8());
+        if (what.find("UTF-8") != std::string::npos) {
+            EXPECT_TRUE(usual.IsStoredAsUtf8());
+        }
         for (CXmlDocument* d : {&plain, &memory}) {
             EXPECT_EQ(d->GetResult(), usual.GetResult());
             EXPECT_EQ(d->IsStoredAsUtf8(), usual.IsStoredAsUtf8());
