@@ -155,6 +155,8 @@ TEST(Record, RepliesAreFinalStatusesWithData) {
     for (uint32_t st : {0u, 0x0Cu, 0x15u, 0xFFu}) EXPECT_TRUE(Commands(R"({"ST":)" + std::to_string(st) + "}").AnyCommandAnswered());
     CSipRecord none = Commands(R"({"ST":22,"DA":1},{"ST":1,"DA":1},{"DA":1})");
     EXPECT_FALSE(none.AnyCommandAnswered() || none.SelectFirstAnsweredCommand());
+    CSipRecord half = Commands(R"({"ST":0},{"DA":1})");  // a status without data, data without a status
+    EXPECT_FALSE(half.CountAnsweredCommands() || half.SelectFirstAnsweredCommand());
     EXPECT_EQ(none.CurrentIndex(), 0u);
     CSipRecord raw = Da(R"({"RAW":[1,2,3]})");
     EXPECT_TRUE(raw.HasData(0, 3, false) && raw.HasData(0, 2, true));

@@ -165,6 +165,7 @@ TEST(TaskSerializer, DestructionWaitsForATaskThatOutlivesTheStopWait) {
     s->SetStuckTraceIntervalMs(20);
     s->gate = &gate;
     s->finished = &finished;
+    EXPECT_EQ(s->WorkEventError(), 0u);
     ASSERT_TRUE(s->StartSerialization());
     ASSERT_TRUE(s->InsertTask(Task(kBlock), 0, nullptr));
     ASSERT_TRUE(Wait(s->entered));
@@ -179,6 +180,7 @@ TEST(TaskSerializer, DestructionWaitsForATaskThatOutlivesTheStopWait) {
     release.join();
     EXPECT_TRUE(finished.load());
     EXPECT_TRUE(trace.Contains("\n\nCTaskSerializer     : Class destroyed!"));
+    EXPECT_TRUE(trace.Contains("_TaskHndlr\" (bTerminateThread=1)"));  // a worker left running is ended
 }
 
 // ---- the thread wrapper and the primitives under it ----
