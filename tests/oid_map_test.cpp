@@ -243,6 +243,11 @@ TEST_F(OidMapTest, LogEntriesArePatchedByErrorGroupWalkedByTheirLengthAndTraced)
     EXPECT_EQ(OidAt(three, 0), 3u);
     EXPECT_EQ(OidAt(three, 12), 2u);
     EXPECT_EQ(OidAt(three, 24), 7u);
+    // Without a hit the data stays as it came, not even rewritten in the same bytes.
+    CSipRecord missed = LogReply({Entry(0x04, 1, 7)}, kModB);
+    missed.CurrentCommand()[key::DA][key::RAW][0].SetUint(0x180);
+    EXPECT_TRUE(t.PatchLogEntryOids(missed));
+    EXPECT_EQ(missed.CurrentCommand()[key::DA][key::RAW][0].GetUint(), 0x180u);
     CSipRecord add(0x0300, 0, 0, 0, 0);
     add.SetModuleId(0x00038001);
     t.AddInstanceMapping(add, 9);
