@@ -81,6 +81,8 @@ TEST(ScanBacklog, EveryCabinetIsScannedInOrderAndTextsKeepTheirRoom) {
     for (uint32_t c = 0; c < kCabinets; ++c) EXPECT_TRUE(m.MsgLogCache().WaitCacheReady(c, 0)) << c;
     EXPECT_TRUE(m.ScanBacklog().empty());
     EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Scan of cabinet 99 queued (0 cabinet scan(s) still waiting)"));
+    for (const char* ca : {"0000", "0099"})  // a scan queued at once and one from the backlog
+        EXPECT_TRUE(trace.Contains(std::string("OnTaskExecution: CABID ") + ca + " OC 0x0B16-0x0000 OID 0x0000")) << ca;
 
     // Down went one scan broadcast per cabinet, in cabinet order, and the queued text request.
     std::vector<std::string> expected;
