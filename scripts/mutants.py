@@ -20,6 +20,7 @@ import os
 import random
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -239,7 +240,8 @@ def quick_commands(build_dir):
 def test_quick(build_dir, timeout):
     procs = [subprocess.Popen(c, env=e, cwd=build_dir, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
              for c, e in quick_commands(build_dir)]
-    deadline = time.time() + timeout * 4
+    # the programs together take seconds: a mutant still running after one test's time-out hangs
+    deadline = time.time() + timeout
     outcome = "survived"
     try:
         while procs and outcome == "survived":
@@ -301,6 +303,8 @@ def collect_files(paths):
 
 
 def main():
+    # a kill restores the sources as Ctrl-C does
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(130))
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("paths", nargs="+", help="source files or folders (their .cpp files)")
     ap.add_argument("--build", default=os.path.join(ROOT, "build-mutants"), help="build folder of its own")
