@@ -229,7 +229,7 @@ TEST(Record, CopiesAreDeepAndIndependent) {
     // Nesting beyond the copy's depth limit arrives as null, the levels above it whole.
     for (auto [depth, kept] : {std::pair{511, "7"}, {512, "null"}}) {
         CSipRecord deep;
-        auto nested = [&](const char* inner) { return std::string(depth, '[') + inner + std::string(depth, ']'); };
+        auto nested = [levels = depth](const char* inner) { return std::string(levels, '[') + inner + std::string(levels, ']'); };
         deep.Document().Parse<rapidjson::kParseDefaultFlags, rapidjson::UTF8<>>(("{\"DA\":" + nested("7") + "}").c_str());
         EXPECT_EQ(host::RecordToJson(CSipRecord(deep)), "{\"DA\":" + nested(kept) + "}") << depth;
     }
