@@ -368,9 +368,14 @@ TEST(LogMsgFileSearch, ModuleThenCurrentThenRegisteredDirectory) {
     // A copy of the module library in a folder of its own, under a one-letter name so that the
     // directory is cut at the right separator; an address inside it names the module.
     const fs::path mod_dir = fs::canonical(mod.File(""));
-    fs::copy_file(EM_DEFAULT_LIBRARY, mod_dir / "m");
+#ifdef _WIN32
+    const char* const name = "m.dll";  // the loader adds the suffix to a name without one
+#else
+    const char* const name = "m";
+#endif
+    fs::copy_file(EM_DEFAULT_LIBRARY, mod_dir / name);
     platform::Library lib;
-    ASSERT_TRUE(lib.Open((mod_dir / "m").string())) << lib.Error();
+    ASSERT_TRUE(lib.Open((mod_dir / name).string())) << lib.Error();
     test::WriteBytes((mod_dir / "EVENTMSG.XML").string(), File(Ev("0x040000", "from the module directory")));
     test::WriteBytes(cwd.File("EVENTMSG.XML"), File(Ev("0x040000", "from the current directory")));
     {
