@@ -162,11 +162,13 @@ TEST(Registry, KeysAndValuesThroughTheFile) {
         EXPECT_EQ(d, v);
     }
 
+#ifndef _WIN32
     // Files of 16 MB are read; a larger one is an empty registry, as is a missing one.
     reg.Write(key_t + ";" + std::string((16u << 20) - key_t.size() - 2, 'x') + "\n");
     EXPECT_EQ(key.Open(u"SOFTWARE\\T"), platform::kErrorSuccess);
     reg.Write(key_t + ";" + std::string((16u << 20) - key_t.size(), 'x') + "\n");
     EXPECT_EQ(key.Open(u"SOFTWARE\\T"), platform::kErrorFileNotFound);
+#endif
     platform::SetRegistryFile(dir.File("nothing.reg"));
     EXPECT_EQ(key.Open(u"SOFTWARE\\T"), platform::kErrorFileNotFound);
 }
