@@ -1,12 +1,15 @@
 // The registry stand-in: the .reg file parser and the key/value API over it.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <clocale>
 #include <cstdlib>
 #include <cwctype>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 #include "platform/reg_file.h"
@@ -163,6 +166,19 @@ TEST(Registry, KeysAndValuesThroughTheFile) {
     }
 
 #ifndef _WIN32
+    // A file left alone for a while is not read again while its size and time stay: a rewrite that
+    // keeps both goes unseen, a file put in its place does not.
+    const auto hour_ago = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+    for (auto [v, replace, seen] : {std::tuple{4u, false, 4u}, {5u, false, 4u}, {6u, true, 6u}}) {
+        const std::string file = dir.File(replace ? "new.reg" : "registry.reg");
+        test::WriteBytes(file, key_t + "\"D\"=dword:" + std::to_string(v) + "\n");
+        std::filesystem::last_write_time(file, hour_ago);
+        if (replace) std::filesystem::rename(file, dir.File("registry.reg"));
+        ASSERT_EQ(key.Open(u"SOFTWARE\\T"), platform::kErrorSuccess);
+        size = 4;
+        EXPECT_EQ(key.QueryValue(u"D", &type, &d, &size), platform::kErrorSuccess);
+        EXPECT_EQ(d, seen);
+    }
     // Files of 16 MB are read; a larger one is an empty registry, as is a missing one.
     reg.Write(key_t + ";" + std::string((16u << 20) - key_t.size() - 2, 'x') + "\n");
     EXPECT_EQ(key.Open(u"SOFTWARE\\T"), platform::kErrorSuccess);
