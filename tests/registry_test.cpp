@@ -167,18 +167,29 @@ TEST(Registry, KeysAndValuesThroughTheFile) {
 
 #ifndef _WIN32
     // A file left alone for a while is not read again while its size and time stay: a rewrite that
-    // keeps both goes unseen, a file put in its place does not.
+    // keeps both goes unseen, a file put in its place does not. A recent file is compared byte by
+    // byte. No descriptor stays open, whichever way the file was taken.
+    const auto descriptors = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+    const auto open_before = descriptors();
     const auto hour_ago = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
-    for (auto [v, replace, seen] : {std::tuple{4u, false, 4u}, {5u, false, 4u}, {6u, true, 6u}}) {
+    const auto recent = std::filesystem::file_time_type::clock::now();
+    for (auto [v, replace, settled, seen] : {std::tuple{4u, false, true, 4u}, {5u, false, true, 4u}, {6u, true, true, 6u},
+                                             {7u, false, false, 7u}, {8u, false, false, 8u}}) {
         const std::string file = dir.File(replace ? "new.reg" : "registry.reg");
         test::WriteBytes(file, key_t + "\"D\"=dword:" + std::to_string(v) + "\n");
-        std::filesystem::last_write_time(file, hour_ago);
+        std::filesystem::last_write_time(file, settled ? hour_ago : recent);
         if (replace) std::filesystem::rename(file, dir.File("registry.reg"));
         ASSERT_EQ(key.Open(u"SOFTWARE\\T"), platform::kErrorSuccess);
         size = 4;
         EXPECT_EQ(key.QueryValue(u"D", &type, &d, &size), platform::kErrorSuccess);
         EXPECT_EQ(d, seen);
     }
+    EXPECT_EQ(key.Open(u"SOFTWARE\\Missing"), platform::kErrorFileNotFound);  // the key open before is closed
+    EXPECT_EQ(key.QueryValue(u"D", &type, &d, &size), platform::kErrorInvalidHandle);
+    platform::SetRegistryFile(dir.File(""));  // a folder: an empty registry
+    EXPECT_EQ(key.Open(u"SOFTWARE\\T"), platform::kErrorFileNotFound);
+    EXPECT_EQ(descriptors(), open_before);
+    platform::SetRegistryFile(reg.Path());
     // Files of 16 MB are read; a larger one is an empty registry, as is a missing one.
     reg.Write(key_t + ";" + std::string((16u << 20) - key_t.size() - 2, 'x') + "\n");
     EXPECT_EQ(key.Open(u"SOFTWARE\\T"), platform::kErrorSuccess);
