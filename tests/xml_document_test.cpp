@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <tuple>
 #include <span>
 #include <string>
 
@@ -305,9 +306,14 @@ TEST(XmlTables, EveryRowIsFoundInItsBucket) {
         {u"utf-8", 65001}, {u"UTF8", 65001}, {u"utf-16", 1200}, {u"unicode", 1200}, {u"ucs-2", 1200},
         {u"utf-16be", 1201}, {u"unicodefffe", 1201}, {u"utf-32", 12000}, {u"utf-32be", 12001}, {u"utf-7", 65000},
         {u"us-ascii", 20127}, {u"ascii", 20127}, {u"ANSI_X3.4-1968", 20127}, {u"iso-8859-1", 28591},
-        {u"Latin1", 28591}, {u"windows-1252", 1252}, {u"Shift_JIS", 932}, {u"utf-9", 0}, {u"", 0}};
+        {u"Latin1", 28591}, {u"windows-1252", 1252}, {u"Shift_JIS", 932}, {u"euc-jp", 51932}, {u"gb2312", 936},
+        {u"big5", 950}, {u"koi8-r", 20866}, {u"iso-8859-15", 28605}, {u"utf-9", 0}, {u"utf-8 ", 0}, {u"", 0}};
     for (const auto& [name, page] : charsets) EXPECT_EQ(em::xml::CharsetToCodePage(name), page) << U8(name);
     EXPECT_EQ(em::xml::CharsetToCodePage(std::u16string(120, u'a')), 0u);
+    // Entity names are kept in small letters, the capital form's row first.
+    EXPECT_EQ(std::tuple(em::xml::detail::LookupEntity(u"oelig"), em::xml::detail::LookupEntity(u"dagger"),
+                         em::xml::detail::LookupEntity(u"apos"), em::xml::detail::LookupEntity(u"Amp")),
+              std::tuple(0x152u, 0x2021u, 39u, 0u));
 }
 
 }  // namespace
