@@ -177,11 +177,23 @@ def load_equivalent():
 
 # ---- building and testing --------------------------------------------------------------------------
 
-def run(cmd, timeout, cwd=ROOT):
+def kill_group(p):
+    """Ends a test program with the children it started (a hung child would eat the CPU of the
+    mutants after it)."""
     try:
-        p = subprocess.run(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=timeout)
-        return p.returncode, p.stdout.decode(errors="replace")
+        os.killpg(p.pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+    p.wait()
+
+
+def run(cmd, timeout, cwd=ROOT):
+    p = subprocess.Popen(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, start_new_session=True)
+    try:
+        out, _ = p.communicate(timeout=timeout)
+        return p.returncode, out.decode(errors="replace")
     except subprocess.TimeoutExpired:
+        kill_group(p)
         return None, ""
 
 
@@ -238,7 +250,8 @@ def quick_commands(build_dir):
 
 
 def test_quick(build_dir, timeout):
-    procs = [subprocess.Popen(c, env=e, cwd=build_dir, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    procs = [subprocess.Popen(c, env=e, cwd=build_dir, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              start_new_session=True)
              for c, e in quick_commands(build_dir)]
     # the programs together take seconds: a mutant still running after one test's time-out hangs
     deadline = time.time() + timeout
@@ -257,8 +270,7 @@ def test_quick(build_dir, timeout):
             time.sleep(0.02)
     finally:
         for p in procs:
-            p.kill()
-            p.wait()
+            kill_group(p)
     return outcome
 
 
