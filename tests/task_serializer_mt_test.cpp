@@ -53,6 +53,7 @@ public:
     std::vector<uint32_t> full;  // host thread only
     std::atomic<int> hooks{0};
     std::atomic<bool>* finished = nullptr;  // set by every task that returns
+    using CTaskSerializer::EndSerialization;
     using CTaskSerializer::SetStuckTraceIntervalMs;
 
 private:
@@ -157,7 +158,7 @@ TEST(TaskSerializer, TerminateDiscardsPendingTasksAndClosesTheQueuesForGood) {
     EXPECT_EQ(s.Done().size(), 1u);
 }
 
-TEST(TaskSerializer, DestructionWaitsForATaskThatOutlivesTheStopWait) {
+TEST(TaskSerializer, EndWaitsForATaskThatOutlivesTheStopWait) {
     test::TraceCapture trace(5);
     platform::Event gate;  // outlives the serializer and the thread that opens it
     std::atomic<bool> finished{false};
@@ -170,15 +171,16 @@ TEST(TaskSerializer, DestructionWaitsForATaskThatOutlivesTheStopWait) {
     ASSERT_TRUE(s->InsertTask(Task(kBlock), 0, nullptr));
     ASSERT_TRUE(Wait(s->entered));
     EXPECT_FALSE(s->TerminateSerialization());  // gives up after the stop wait
-    // Opened once the destruction has said twice that it waits for the task.
+    // Opened once the end has said twice that it waits for the task.
     const char* waiting = "\nCTaskSerializer     : ## Still waiting for the task thread to end (";
     std::thread release([&] {
         while (trace.Count(waiting) < 2) std::this_thread::yield();
         gate.Set();
     });
+    s->EndSerialization();
+    EXPECT_TRUE(finished.load());  // returned only once the task had
     s.reset();
     release.join();
-    EXPECT_TRUE(finished.load());
     EXPECT_TRUE(trace.Contains("\n\nCTaskSerializer     : Class destroyed!"));
     EXPECT_TRUE(trace.Contains("_TaskHndlr\" (bTerminateThread=1)"));  // a worker left running is ended
 }
