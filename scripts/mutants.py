@@ -326,12 +326,19 @@ def main():
     ap.add_argument("--timeout", type=int, default=60, help="seconds for one test")
     ap.add_argument("--full", action="store_true",
                     help="run every CTest test (the stress run too) instead of the test programs side by side")
+    ap.add_argument("--lines", help="only mutants on these lines of the files given, as 120-180,200")
     ap.add_argument("--list", action="store_true", help="list the mutants, build nothing")
     ap.add_argument("--traces", action="store_true", help="mutate trace calls as well")
     ap.add_argument("--json", help="write the results to this file as well")
     args = ap.parse_args()
 
     mutants = [m for f in collect_files(args.paths) for m in find_mutants(f, args.traces)]
+    if args.lines:
+        wanted = set()
+        for part in args.lines.split(","):
+            first, _, last = part.partition("-")
+            wanted.update(range(int(first), int(last or first) + 1))
+        mutants = [m for m in mutants if m.line in wanted]
     equivalent = load_equivalent()
     skipped = [m for m in mutants if m.key() in equivalent]
     mutants = [m for m in mutants if m.key() not in equivalent]
