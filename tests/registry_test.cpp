@@ -49,6 +49,9 @@ TEST(RegFile, ReadsEveryValueForm) {
                         "@=\"default\"\r\n"
                         "\"Expand\"=hex(2):25,54,4d,50,25,00\r\n"
                         "\"Wine\"=str(2):\"%HOME%\\\\x\"\r\n"
+                        "\"Multi\"=str(7):\"a\\0b\"\r\n"
+                        "\"Nine\"=str(000000007):\"x\"\r\n"
+                        "\"Cut\"=str(7x:\"y\"\r\n"
                         "\"Bin\"=hex:01,02,\\\r\n"
                         "  03,ff\r\n"
                         "\"Empty\"=hex:\r\n"));
@@ -65,7 +68,9 @@ TEST(RegFile, ReadsEveryValueForm) {
     EXPECT_EQ(f.FindValue(key, u"Bin")->type, platform::kRegBinary);
     EXPECT_EQ(f.FindValue(key, u"Bin")->data, (std::vector<uint8_t>{1, 2, 3, 0xFF}));
     EXPECT_TRUE(f.FindValue(key, u"Empty")->data.empty());
-    EXPECT_EQ(f.SkippedLines(), 0u);
+    EXPECT_EQ(f.FindValue(key, u"Multi")->data, (std::vector<uint8_t>{'a', 0, 0, 0, 'b', 0, 0, 0}));
+    EXPECT_EQ(f.FindValue(key, u"Nine"), f.FindValue(key, u"Cut"));  // eight type digits, then "):"
+    EXPECT_EQ(f.SkippedLines(), 2u);
     EXPECT_TRUE(f.HasKey(u"SOFTWARE"));  // parents of a listed key exist
     EXPECT_TRUE(f.HasKey(u"\\SOFTWARE\\Debug\\"));
     EXPECT_FALSE(f.HasKey(u"SOFTWARE\\Deb"));
@@ -77,13 +82,23 @@ TEST(RegFile, Regedit4Utf16OtherRootsAndDeletions) {
     ASSERT_TRUE(f.Parse("REGEDIT4\n[HKLM\\A]\n\"E\"=hex(2):25,e9,25,00\n"));
     EXPECT_EQ(Text(f.FindValue(u"A", u"E")), u"%\u00e9%");
 
-    std::string utf16 = "\xFF\xFE";
-    for (char c : std::string("Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\B]\r\n\"V\"=dword:00000007\r\n")) {
-        utf16.push_back(c);
-        utf16.push_back('\0');
+    // The text by its byte order mark, else UTF-8 where the bytes are valid UTF-8, else the ANSI page,
+    // as the import reads them, also with a sequence cut off at the end of the file. A big-endian
+    // UTF-16 file and a UTF-8 one with a byte order mark are read too, though the import refuses them.
+    auto utf16 = [](const std::string& text, bool big) {
+        std::string out = big ? "\xFE\xFF" : "\xFF\xFE";
+        for (char c : text) out += big ? std::string{'\0', c} : std::string{c, '\0'};
+        return out;
+    };
+    const std::string v = kHeader + "[HKEY_LOCAL_MACHINE\\B]\r\n\"V\"=\"";
+    const std::pair<std::string, std::u16string> files[] = {
+        {utf16(v + "x\"\r\n", false), u"x"}, {utf16(v + "y\"\r\n", true), u"y"},
+        {"\xEF\xBB\xBF" + v + "caf\xC3\xA9\"\n", u"caf\u00e9"}, {v + "caf\xC3\xA9\"\n; cut \xC3", u"caf\u00c3\u00a9"},
+        {v + "\x80\x80\x80\"\n", u"\u20ac\u20ac\u20ac"}};
+    for (const auto& [bytes, text] : files) {
+        ASSERT_TRUE(f.Parse(bytes));
+        EXPECT_EQ(Text(f.FindValue(u"B", u"V")), text);
     }
-    ASSERT_TRUE(f.Parse(utf16));
-    EXPECT_EQ(Dword(f.FindValue(u"B", u"V")), 7u);
 
     ASSERT_TRUE(f.Parse(kHeader + "[HKEY_CURRENT_USER\\X]\n\"V\"=dword:1\n"
                         "[HKEY_LOCAL_MACHINE\\X\\Y]\n\"V\"=dword:2\n\"W\"=dword:3\n\"W\"=-\n"
