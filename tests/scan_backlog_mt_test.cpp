@@ -61,8 +61,6 @@ TEST(ScanBacklog, EveryCabinetIsScannedInOrderAndTextsKeepTheirRoom) {
     std::deque<uint32_t> backlog = m.ScanBacklog();
     ASSERT_GE(backlog.size(), kCabinets - 20);
     for (size_t i = 0; i < backlog.size(); ++i) EXPECT_EQ(backlog[i], kCabinets - backlog.size() + i);
-    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : " + std::to_string(backlog.size()) +
-                               " cabinet scan(s) wait for room in the task queue"));
 
     // While a scan from the backlog runs, no other scan holds a slot: a text request is queued.
     m.gate[0].Set();
@@ -80,9 +78,6 @@ TEST(ScanBacklog, EveryCabinetIsScannedInOrderAndTextsKeepTheirRoom) {
     EXPECT_EQ(count.Value(key::DA), 1u);
     for (uint32_t c = 0; c < kCabinets; ++c) EXPECT_TRUE(m.MsgLogCache().WaitCacheReady(c, 0)) << c;
     EXPECT_TRUE(m.ScanBacklog().empty());
-    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Scan of cabinet 99 queued (0 cabinet scan(s) still waiting)"));
-    for (const char* ca : {"0000", "0099"})  // a scan queued at once and one from the backlog
-        EXPECT_TRUE(trace.Contains(std::string("OnTaskExecution: CABID ") + ca + " OC 0x0B16-0x0000 OID 0x0000")) << ca;
 
     // Down went one scan broadcast per cabinet, in cabinet order, and the queued text request.
     std::vector<std::string> expected;
