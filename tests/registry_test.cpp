@@ -52,6 +52,7 @@ TEST(RegFile, ReadsEveryValueForm) {
                         "\"Multi\"=str(7):\"a\\0b\"\r\n"
                         "\"Nine\"=str(000000007):\"x\"\r\n"
                         "\"Cut\"=str(7x:\"y\"\r\n"
+                        "\"Zero\"=str():\"z\"\r\n"
                         "\"Bin\"=hex:01,02,\\\r\n"
                         "  03,ff\r\n"
                         "\"Empty\"=hex:\r\n"));
@@ -69,8 +70,9 @@ TEST(RegFile, ReadsEveryValueForm) {
     EXPECT_EQ(f.FindValue(key, u"Bin")->data, (std::vector<uint8_t>{1, 2, 3, 0xFF}));
     EXPECT_TRUE(f.FindValue(key, u"Empty")->data.empty());
     EXPECT_EQ(f.FindValue(key, u"Multi")->data, (std::vector<uint8_t>{'a', 0, 0, 0, 'b', 0, 0, 0}));
-    EXPECT_EQ(f.FindValue(key, u"Nine"), f.FindValue(key, u"Cut"));  // eight type digits, then "):"
-    EXPECT_EQ(f.SkippedLines(), 2u);
+    // One to eight type digits, then "):".
+    EXPECT_TRUE(!f.FindValue(key, u"Nine") && !f.FindValue(key, u"Cut") && !f.FindValue(key, u"Zero"));
+    EXPECT_EQ(f.SkippedLines(), 3u);
     EXPECT_TRUE(f.HasKey(u"SOFTWARE"));  // parents of a listed key exist
     EXPECT_TRUE(f.HasKey(u"\\SOFTWARE\\Debug\\"));
     EXPECT_FALSE(f.HasKey(u"SOFTWARE\\Deb"));
@@ -85,14 +87,15 @@ TEST(RegFile, Regedit4Utf16OtherRootsAndDeletions) {
     // The text by its byte order mark, else UTF-8 where the bytes are valid UTF-8, else the ANSI page,
     // as the import reads them, also with a sequence cut off at the end of the file. A big-endian
     // UTF-16 file and a UTF-8 one with a byte order mark are read too, though the import refuses them.
-    auto utf16 = [](const std::string& text, bool big) {
+    const std::string v = kHeader + "[HKEY_LOCAL_MACHINE\\B]\r\n\"V\"=\"";
+    auto utf16 = [&](std::u16string_view text, bool big) {
         std::string out = big ? "\xFE\xFF" : "\xFF\xFE";
-        for (char c : text) out += big ? std::string{'\0', c} : std::string{c, '\0'};
+        for (char16_t c : platform::Utf8ToUtf16(v) + std::u16string(text) + u"\"\r\n")
+            out += big ? std::string{char(c >> 8), char(c)} : std::string{char(c), char(c >> 8)};
         return out;
     };
-    const std::string v = kHeader + "[HKEY_LOCAL_MACHINE\\B]\r\n\"V\"=\"";
     const std::pair<std::string, std::u16string> files[] = {
-        {utf16(v + "x\"\r\n", false), u"x"}, {utf16(v + "y\"\r\n", true), u"y"},
+        {utf16(u"x\u20ac", false), u"x\u20ac"}, {utf16(u"y\u20ac", true), u"y\u20ac"}, {v + "\xC1\xBF\"\n", u"\u00c1\u00bf"},
         {"\xEF\xBB\xBF" + v + "caf\xC3\xA9\"\n", u"caf\u00e9"}, {v + "caf\xC3\xA9\"\n; cut \xC3", u"caf\u00c3\u00a9"},
         {v + "\x80\x80\x80\"\n", u"\u20ac\u20ac\u20ac"}};
     for (const auto& [bytes, text] : files) {
