@@ -208,7 +208,7 @@ TEST(TraceConfig, RereadAfterTheIntervalAndByInit) {
                   g_tick = 104 * 1024 + 1023;  // 4.99 intervals: not yet
                   diag::Trace(d, 1, u"\nearly");
                   g_tick = 105 * 1024;  // five units of 1024 ms: the registry is read again
-                  diag::Trace(d, 1, u"\nlate");
+                  diag::Trace(d, 1, u"late");  // no leading line break to drop
               }),
               "late\n");
     EXPECT_EQ(d.DebuggerLevel(), 5u);
@@ -217,7 +217,8 @@ TEST(TraceConfig, RereadAfterTheIntervalAndByInit) {
     const std::string quiet = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Debug\\EM_TARNEL]\n\"WinDebugLevel\"=dword:0\n";
     reg.Write(kDynamic + quiet);
     g_tick = 3;
-    EXPECT_EQ(Stderr([&] { diag::Trace(d, 1, u"\nafter wrap"); }), "");
+    // Level 0 counts as 1, so a sink at level 0 takes nothing.
+    EXPECT_EQ(Stderr([&] { diag::Trace(d, 0, u"\nafter wrap"); }), "");
     EXPECT_TRUE(d.IsActive());
 
     // Without DynamicUpdate the facility switches itself off and nothing is re-read afterwards.
@@ -296,6 +297,9 @@ TEST(TraceFile, SetFileRulesRotationAndLostLines) {
     // The limit in MB is kept in 32 bits.
     f.SetFile(2, dir.WFile("x.log"), 4096);
     EXPECT_EQ(f.LimitBytes(), 0u);
+    // The path is cut to 259 characters.
+    ASSERT_TRUE(f.SetFile(2, u"q" + std::u16string(259, u'p'), 10));
+    EXPECT_EQ(f.Path(), u"q" + std::u16string(258, u'p'));
 
     EXPECT_EQ(diag::CFileDebug::LockName(u"C:\\Trace\\t.log"), u"CFileDebug_C__Trace_t.log");
     EXPECT_EQ(diag::CFileDebug::LockName(std::u16string(400, u'p')).size(), 259u);

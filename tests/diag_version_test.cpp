@@ -168,11 +168,14 @@ TEST(VersionResource, DamagedResourcesAreRejectedWithoutOverreads) {
     r.Assign(bad);
     std::u16string text;
     EXPECT_TRUE(r.QueryString(text, u"CompanyName", 0, 0));
-    std::vector<uint8_t> noterm(64, 'A');
-    noterm[0] = 64;
-    noterm[1] = 0;
-    r.Assign(noterm);
-    EXPECT_FALSE(r.QueryString(text, u"CompanyName", 0, 0));
+    for (uint8_t length : {64, 63}) {  // the key fills the block to its last (whole or half) character
+        std::vector<uint8_t> noterm(64, 'A');
+        noterm[0] = length;
+        noterm[1] = 0;
+        r.Assign(noterm);
+        std::span<const uint8_t> value;
+        EXPECT_FALSE(r.QueryValue(u"\\", value)) << length;
+    }
 }
 
 TEST(FileVersionInfo, ReadsTheSectionOfAnElfFile) {
