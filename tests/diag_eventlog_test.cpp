@@ -56,6 +56,7 @@ TEST(InstallPaths, SetupKeyAndRootsWithTheirFallbacks) {
         {kHeader, agent, cwd, cwd},
         {kHeader + setup + "\"BinRoot\"=\"D:\\\\Agent\\\\Bin\\\\\"\n\"FileRoot\"=\"D:\\\\Agent\"\n", agent, u"D:\\Agent\\Bin", u"D:\\Agent"},
         {kHeader + setup + "\"FileRoot\"=\"D:\\\\Agent\\\\\"\n\"BinRoot\"=\"\"\n", agent, u"D:\\Agent", u"D:\\Agent"},
+        {kHeader + setup + "\"FileRoot\"=\"\"\n", agent, cwd, cwd},  // an empty root counts as none
         {kHeader + setup + "\"FileRoot\"=hex(2):25,48,4f,4d,45,25,00\n", agent, home, home},
         // The shortest path that loses its trailing separator; '/' separates on POSIX only.
         {kHeader + setup + "\"FileRoot\"=\"/ab/\"\n", agent, test::kPosixPlatform ? u"/ab" : u"/ab/", test::kPosixPlatform ? u"/ab" : u"/ab/"},

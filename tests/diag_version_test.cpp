@@ -229,6 +229,11 @@ TEST(FileVersionInfo, SystemFileFoundInTheRedirectedDirectory) {
     EXPECT_TRUE(info.GetFileVersion(version));
     EXPECT_EQ(version, u"6.1.2.3");
     EXPECT_TRUE(cap.Contains("\nCFileVersionInfo    : Module system location is: \"/only32.so\""));
+    // The redirected name is cut to 259 characters.
+    CFileVersionInfo::SetSystemDirectories([](std::u16string& p) { return (p = u"/no/system64", true); },
+                                           [](std::u16string& p) { return (p = std::u16string(300, u'w'), true); });
+    EXPECT_FALSE(info.LoadFromFile(u"/no/system64/x.so"));
+    EXPECT_TRUE(cap.Contains("\nCFileVersionInfo    : Check WOW64 system path: \"" + std::string(259, 'w') + "\""));
     CFileVersionInfo::SetSystemDirectories(nullptr, nullptr);
 }
 

@@ -28,6 +28,7 @@ TEST(Format, WindowsSizesTextsAndPointers) {
     EXPECT_EQ(Format(u"%s %s %s [%s]", owned, std::u16string_view(u"view"), u"literal", null_text), u"owned view literal [(null)]");
     EXPECT_EQ(Format(u"[%c][%C][%3c]", u'x', u'\u00e9', u'y'), u"[x][\u00e9][  y]");
     EXPECT_EQ(Format(u"%p", reinterpret_cast<const void*>(uintptr_t{0x1234})), u"0000000000001234");
+    EXPECT_EQ(Format(u"%p", reinterpret_cast<const void*>(uintptr_t{0x8000000000000000})), u"8000000000000000");
     EXPECT_EQ(Format(u"100%% %q %"), u"100% %q ");  // unknown conversion as written, lone '%' dropped
     EXPECT_EQ(Format(std::u16string_view(u"a%5.x", 3)), u"a");  // ends inside a conversion: nothing read past it
 }
