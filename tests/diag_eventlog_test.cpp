@@ -70,8 +70,8 @@ TEST(InstallPaths, SetupKeyAndRootsWithTheirFallbacks) {
         test::ScopedRegistry reg(dir, c.registry);
         std::u16string path = u"unchanged";
         EXPECT_EQ(diag::GetSetupKeyPath(path), c.setup_key) << c.registry;
-        EXPECT_EQ(diag::GetBinRoot(path), c.bin) << c.registry;
         EXPECT_EQ(diag::GetFileRoot(path), c.file) << c.registry;
+        EXPECT_EQ(diag::GetBinRoot(path), c.bin) << c.registry;
     }
     std::u16string value = u"kept";
     EXPECT_FALSE(diag::ReadRegistryString(u"SOFTWARE\\Nope", u"X", value));

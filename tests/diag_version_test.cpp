@@ -145,6 +145,11 @@ TEST(VersionResource, LanguagesStringsAndFixedPart) {
     ASSERT_TRUE(r.GetFixedInfo(fixed));
     EXPECT_EQ(fixed.dwSignature, 0xFEEF04BDu);
     EXPECT_EQ(fixed.dwFileType, 2u);
+
+    // The length of a text value counts characters: the children follow its bytes.
+    r.Assign(Build(Node{u"VS_VERSION_INFO", 1, {'a', 0, 'b', 0}, 2, {Str(u"A", u"x")}}));
+    std::span<const uint8_t> value;
+    EXPECT_TRUE(r.QueryValue(u"\\A", value));
 }
 
 TEST(VersionResource, DamagedResourcesAreRejectedWithoutOverreads) {
