@@ -138,6 +138,7 @@ TEST(VersionResource, LanguagesStringsAndFixedPart) {
     ASSERT_TRUE(r.QueryString(text, u"CompanyName", 0x0407, 0));
     EXPECT_EQ(text, u"Acme DE");
     EXPECT_FALSE(r.QueryString(text, u"ProductVersion", 0x0407, 0));  // not in that table
+    EXPECT_FALSE(r.QueryString(text, u"XompanyName", 0x0407, 0));  // every character of the name counts
     EXPECT_FALSE(r.QueryString(text, nullptr, 0, 0));
     EXPECT_EQ(text, u"Acme DE");
 
