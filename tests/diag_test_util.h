@@ -80,11 +80,4 @@ private:
     std::string m_path;
 };
 
-// "...\n" UTF-16LE bytes of ASCII text, every "\n" as CR LF (how the trace file stores lines).
-inline std::string Utf16File(const std::string& text) {
-    std::string out;
-    for (char c : text) out += c == '\n' ? std::string("\r\0\n\0", 4) : std::string{c, '\0'};
-    return out;
-}
-
 }  // namespace em::test

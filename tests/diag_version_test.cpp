@@ -132,13 +132,13 @@ TEST(VersionResource, LanguagesStringsAndFixedPart) {
     EXPECT_EQ(text, u"Acme?Works?");  // control characters shown as '?'
     ASSERT_TRUE(r.QueryString(text, u"QUIZ", 0, 0));
     EXPECT_EQ(text, u"? ~??\u00a0\u00e9");
-    ASSERT_TRUE(r.QueryString(text, u"COMPANYNAME", 0, 0));
     // The block name "\\StringFileInfo\\<language><code page>\\<name>" is cut to 259 characters.
     ASSERT_TRUE(r.QueryString(text, std::u16string(235, u'K').c_str(), 0, 0));
     EXPECT_EQ(text, u"long");
     ASSERT_TRUE(r.QueryString(text, u"CompanyName", 0x0407, 0));
     EXPECT_EQ(text, u"Acme DE");
     EXPECT_FALSE(r.QueryString(text, u"ProductVersion", 0x0407, 0));  // not in that table
+    EXPECT_FALSE(r.QueryString(text, u"XompanyName", 0x0407, 0));  // every character of the name counts
     EXPECT_FALSE(r.QueryString(text, nullptr, 0, 0));
     EXPECT_EQ(text, u"Acme DE");
 
@@ -146,6 +146,11 @@ TEST(VersionResource, LanguagesStringsAndFixedPart) {
     ASSERT_TRUE(r.GetFixedInfo(fixed));
     EXPECT_EQ(fixed.dwSignature, 0xFEEF04BDu);
     EXPECT_EQ(fixed.dwFileType, 2u);
+
+    // The length of a text value counts characters: the children follow its bytes.
+    r.Assign(Build(Node{u"VS_VERSION_INFO", 1, {'a', 0, 'b', 0}, 2, {Str(u"A", u"x")}}));
+    std::span<const uint8_t> value;
+    EXPECT_TRUE(r.QueryValue(u"\\A", value));
 }
 
 TEST(VersionResource, DamagedResourcesAreRejectedWithoutOverreads) {
@@ -168,11 +173,14 @@ TEST(VersionResource, DamagedResourcesAreRejectedWithoutOverreads) {
     r.Assign(bad);
     std::u16string text;
     EXPECT_TRUE(r.QueryString(text, u"CompanyName", 0, 0));
-    std::vector<uint8_t> noterm(64, 'A');
-    noterm[0] = 64;
-    noterm[1] = 0;
-    r.Assign(noterm);
-    EXPECT_FALSE(r.QueryString(text, u"CompanyName", 0, 0));
+    for (uint8_t length : {64, 63}) {  // the key fills the block to its last (whole or half) character
+        std::vector<uint8_t> noterm(64, 'A');
+        noterm[0] = length;
+        noterm[1] = 0;
+        r.Assign(noterm);
+        std::span<const uint8_t> value;
+        EXPECT_FALSE(r.QueryValue(u"\\", value)) << length;
+    }
 }
 
 TEST(FileVersionInfo, ReadsTheSectionOfAnElfFile) {
@@ -190,8 +198,6 @@ TEST(FileVersionInfo, ReadsTheSectionOfAnElfFile) {
     EXPECT_FALSE(info.GetFileVersion(version));  // nothing loaded, no file name
     EXPECT_EQ(info.GetCompanyName(), u"");
     ASSERT_TRUE(info.LoadFromFile(dir.WFile("m.so").c_str()));
-    ASSERT_TRUE(info.GetFileVersion(version));
-    EXPECT_EQ(version, u"6.1.2.3");
     for (int form = 0; form < 16; ++form) {  // 32 or 64 bits, either byte order, extended numbering, order
         CFileVersionInfo other;
         EXPECT_TRUE(loads(CraftedElf(CraftedResource(), form & 1, form & 2, form & 4, form & 8), &other)) << form;
@@ -229,6 +235,11 @@ TEST(FileVersionInfo, SystemFileFoundInTheRedirectedDirectory) {
     EXPECT_TRUE(info.GetFileVersion(version));
     EXPECT_EQ(version, u"6.1.2.3");
     EXPECT_TRUE(cap.Contains("\nCFileVersionInfo    : Module system location is: \"/only32.so\""));
+    // The redirected name is cut to 259 characters.
+    CFileVersionInfo::SetSystemDirectories([](std::u16string& p) { return (p = u"/no/system64", true); },
+                                           [](std::u16string& p) { return (p = std::u16string(300, u'w'), true); });
+    EXPECT_FALSE(info.LoadFromFile(u"/no/system64/x.so"));
+    EXPECT_TRUE(cap.Contains("\nCFileVersionInfo    : Check WOW64 system path: \"" + std::string(259, 'w') + "\""));
     CFileVersionInfo::SetSystemDirectories(nullptr, nullptr);
 }
 

@@ -79,7 +79,6 @@ TEST(TraceFileProcesses, TwoProcessesAndTheirThreadsShareOneFile) {
     ASSERT_TRUE(status[0] == 0 && status[1] == 0) << status[0] << " " << status[1];
 
     const std::string all = test::ReadUtf16Text(file);
-    ASSERT_FALSE(all.empty());
     ASSERT_EQ(all.find("\xEF\xBB\xBF"), std::string::npos) << "a second byte order mark";
     // Every line whole, once, in its writer's order.
     const std::regex line_re("\r\nW(\\d)T(\\d) (\\d+) (x*)");
@@ -95,7 +94,6 @@ TEST(TraceFileProcesses, TwoProcessesAndTheirThreadsShareOneFile) {
     }
     EXPECT_EQ(end, all.size());
     EXPECT_EQ(lines, static_cast<size_t>(3 * kThreads * kLinesPerThread));
-    EXPECT_EQ(next.size(), static_cast<size_t>(3 * kThreads));
 }
 
 TEST(TraceFileThreads, ConfigurationRereadWhileThreadsTrace) {
