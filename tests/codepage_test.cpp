@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <map>
 #include <random>
 #include <set>
 #include <sstream>
@@ -21,25 +20,21 @@ namespace xd = em::xml::detail;
 using em::platform::MultiByteToWide;
 using em::platform::WideToMultiByte;
 
-// Every entry of a bucket table: name -> value (the layout and the lookups are checked with the
-// reader's tables).
-std::map<std::u16string, uint32_t> Entries(std::span<const char16_t* const> table, int len_digits, int value_digits) {
-    std::map<std::u16string, uint32_t> out;
-    for (const char16_t* bucket : table) {
-        for (std::u16string_view rest(bucket); !rest.empty();) {
-            uint32_t len = 0, value = 0;
-            for (int i = 0; i < len_digits; ++i) len = len * 10 + (rest[i] - u'0');
-            for (int i = 0; i < value_digits; ++i) value = value * 10 + (rest[len_digits + i] - u'0');
-            out.emplace(rest.substr(len_digits + value_digits, len), value);
-            rest.remove_prefix(std::min(rest.size(), len_digits + value_digits + static_cast<size_t>(len)));
-        }
-    }
-    return out;
-}
-
+// The code pages of the character-set table's rows: a two-digit name length, a five-digit page and
+// the name (the layout and the lookups are checked with the reader's tables).
 std::set<uint32_t> TableCodePages() {
     std::set<uint32_t> pages;
-    for (const auto& [name, cp] : Entries(xd::CharsetTable(), 2, 5)) pages.insert(cp);
+    for (const char16_t* bucket : xd::CharsetTable()) {
+        for (std::u16string_view rest(bucket); rest.size() >= 7;) {
+            const auto number = [&](size_t at, size_t digits) {
+                uint32_t v = 0;
+                for (size_t i = at; i < at + digits; ++i) v = v * 10 + (rest[i] - u'0');
+                return v;
+            };
+            pages.insert(number(2, 5));
+            rest.remove_prefix(std::min<size_t>(rest.size(), 7 + number(0, 2)));
+        }
+    }
     return pages;
 }
 
