@@ -115,6 +115,7 @@ TEST(TraceCompose, PrefixFieldsAfterTheLeadingLineBreaks) {
             diag::Trace(d, 1, u"x");
             platform::GetProcessMemoryCounters(&after);
         });
+        EXPECT_EQ(before.private_usage % 1024 + before.working_set % 1024, 0u);  // whole kB, as the kernel counts
         std::smatch m;
         const std::string line = U8(lines.at(0));
         ASSERT_TRUE(std::regex_match(line, m, std::regex("\\{PB (\\d+)kB, MU \\d+kB\\} x"))) << line;

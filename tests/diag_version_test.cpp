@@ -319,7 +319,7 @@ TEST(Banner, OperatingSystemNameFromOsRelease) {
     const std::pair<const char*, const char16_t*> cases[] = {
         {"NAME=x\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n", u"Debian GNU/Linux 12 (bookworm)"},
         {"PRETTY_NAME='single quoted'\r\n", u"single quoted"}, {"PRETTY_NAME=\"a \\\"b\\\" c\"", u"a \"b\" c"},
-        {"PRETTY_NAME=bare\nPRETTY_NAME=second", u"bare"}, {"#PRETTY_NAME=no\nNAME=x\nPRETTY_NAME=\"unterminated", u"unterminated"},
+        {"PRETTY_NAME=bare\nPRETTY_NAME=second", u"bare"}, {"#PRETTY_NAME=no\nNAME=x\nPRETTY_NAME=\"unterminated", u"unterminated"}, {"PRETTY_NAME=\"ends in \\", u"ends in \\"},
         {"", u""}};
     for (const auto& [text, name] : cases) EXPECT_EQ(platform::PrettyNameFromOsRelease(text), name) << text;
 }

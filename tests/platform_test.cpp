@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/debug_output.h"
+#include "platform/error_text.h"
 #include "platform/files.h"
 #include "platform/named_lock.h"
 #include "platform/sync.h"
@@ -45,6 +46,14 @@ TEST(PlatformFiles, FailedWritesSetTheLastErrorAndEmptyWritesSucceed) {
 #endif
 
 #ifndef _WIN32
+TEST(ErrorText, WindowsCodesGetTheTextOfTheirMeaning) {
+    const std::pair<uint32_t, const char*> codes[] = {
+        {2, "No such file or directory"}, {3, "Not a directory"}, {4, "Too many open files"}, {5, "Permission denied"},
+        {6, "Bad file descriptor"}, {8, "Cannot allocate memory"}, {87, "Invalid argument"}, {112, "No space left on device"},
+        {183, "File exists"}, {1460, "Connection timed out"}, {0x20000000u | 13, "Permission denied"}, {7, "Unknown error"}};
+    for (auto [code, text] : codes) EXPECT_EQ(platform::Utf16ToUtf8(platform::SystemMessageText(code)), text) << code;
+}
+
 TEST(NamedLock, LockFileNamesAndExclusiveHolders) {
     const auto leaf = [](std::u16string_view name) {
         const std::string file = platform::NamedLock(name).LockFile();
