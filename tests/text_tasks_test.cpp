@@ -81,8 +81,6 @@ TEST(TextTasks, AskTheLowerModulesOnceAndAnswerLaterFromTheCache) {
         EXPECT_EQ(f.host.Down().size(), down);
     }
     EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : request message text for error code 0x123457 langId 1031..."));
-    EXPECT_TRUE(trace.Contains("\nEM_TARNEL           :     message [2] = \"c2\""));
-    EXPECT_EQ(trace.Count("     message ["), 12u);  // the paragraphs of four lists
 }
 
 TEST(TextTasks, FailuresAreCachedAsEmptyResults) {
@@ -95,7 +93,6 @@ TEST(TextTasks, FailuresAreCachedAsEmptyResults) {
         {0x0B24, 3, "ST=2", "ST=19"},  // paragraph beyond the list
         {0x0B17, 0, "ST=25", "ST=19"},
         {0x0B21, 0, "ST=19", "ST=19"},  // timed out below
-        {0x0B23, 0, "ST=19", "ST=19"},
         {0x0B1A, 0, R"(ST=0 DA=["Call %HD% now", "Reboot"] [C])", nullptr},  // causes keep the parameter
     };
     for (const auto& c : cases) {
@@ -147,7 +144,6 @@ TEST(RawSel, AskedOfTheEntrysModuleByPlatform) {
     EXPECT_EQ(f.sent, std::vector<std::string>{"CA=0 OC=0x0B19 MI=0x00030001 ST=0 DA=74565 (0x12345)"});
     EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Request raw data for SMBIOS SEL record 0x18002 (32770) from MID "
                                "0x0003-0x8005 "));
-    EXPECT_TRUE(trace.Contains(" MID 0x00038005 Stat 0x00 Len 2"));
     auto failed = [](uint32_t st, uint32_t sequence) { return Head(0x0B19, 0) + " ST=" + std::to_string(st) + Da(sequence); };
     EXPECT_EQ(f.Run(0x0B19, 0, kFirst + 2), failed(15, kFirst + 2));
 
