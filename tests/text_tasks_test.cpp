@@ -81,10 +81,13 @@ TEST(TextTasks, AskTheLowerModulesOnceAndAnswerLaterFromTheCache) {
         EXPECT_EQ(f.host.Down().size(), down);
     }
     EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : request message text for error code 0x123457 langId 1031..."));
+    // Each paragraph of a list is traced: by the task for the four lists, from the cache for two.
+    EXPECT_EQ(trace.Count("     message ["), 12u);
+    EXPECT_EQ(trace.Count("     message["), 6u);
 }
 
 TEST(TextTasks, FailuresAreCachedAsEmptyResults) {
-    Fixture f(R"({"id":1,"answers":[{"oc":"0x0B17","st":25},{"oc":"0x0B21","st":15},{"oc":"0x0B23","da":""},
+    Fixture f(R"({"id":1,"answers":[{"oc":"0x0B17","st":25},{"oc":"0x0B21","st":15},
                  {"oc":"0x0B1A","da":["Call %HD% now","Reboot"]}]})");
     const struct {
         uint32_t oc, oi;
@@ -144,6 +147,7 @@ TEST(RawSel, AskedOfTheEntrysModuleByPlatform) {
     EXPECT_EQ(f.sent, std::vector<std::string>{"CA=0 OC=0x0B19 MI=0x00030001 ST=0 DA=74565 (0x12345)"});
     EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Request raw data for SMBIOS SEL record 0x18002 (32770) from MID "
                                "0x0003-0x8005 "));
+    EXPECT_TRUE(trace.Contains(" MID 0x00038005 Stat 0x00 Len 2"));
     auto failed = [](uint32_t st, uint32_t sequence) { return Head(0x0B19, 0) + " ST=" + std::to_string(st) + Da(sequence); };
     EXPECT_EQ(f.Run(0x0B19, 0, kFirst + 2), failed(15, kFirst + 2));
 
