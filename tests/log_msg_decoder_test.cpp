@@ -186,7 +186,6 @@ TEST(DecodeEntry, LinesFromTheMessageFileAndArgumentsInTheTrace) {
     EXPECT_EQ(uni.Decode(Entry(0x3601, 5, 0xCCCC, 0xCCCC, {words.begin() + 1, words.end()})),
               "Firmware BMC reports: Update done");
     EXPECT_EQ(uni.Decode(Entry(0x3601, 2, 0xCCCC, 5, {0x41})), "Firmware 5 reports: 65");
-    EXPECT_EQ(uni.Decode(Entry(0x3601, 2, 5, 0xCCCC, {0x41})), "Firmware 52428 reports: 65");
 }
 
 TEST(DecodeEntry, ErrorLineTextEntriesAndBadInput) {
@@ -225,7 +224,6 @@ TEST(SubstituteStringArgs, Placeholders) {
     const std::pair<const char16_t*, const char16_t*> cases[] = {
         {u"%1%2|%%|%x|%0|100%", u"ab|%|%x|%|100%"},
         {u"%12 %012 end %1", u"twelve twelve end a"},
-        {u"0x%1", u"0xa"},  // no number styles here
     };
     for (const auto& [text, want] : cases) EXPECT_EQ(CLogMsgDecoder::SubstituteStringArgs(text, args), want);
 }
@@ -316,14 +314,9 @@ TEST(LogMsgFileSearch, ModuleThenCurrentThenRegisteredDirectory) {
     ASSERT_TRUE(lib.Open((mod_dir / name).string())) << lib.Error();
     test::WriteBytes((mod_dir / "EVENTMSG.XML").string(), File(Ev("0x040000", "from the module directory")));
     test::WriteBytes(cwd.File("EVENTMSG.XML"), File(Ev("0x040000", "from the current directory")));
-    {
-        test::TraceCapture cap(4);
-        CLogMsgFile file;
-        EXPECT_TRUE(file.OpenMessageFile(1, lib.Symbol("EM_GetModuleName")));
-        EXPECT_EQ(file.GetMessageText(0x040000, u"LongMsg", nullptr, 0), u"from the module directory");
-        const std::string path = (mod_dir / "EVENTMSG.XML").string();
-        EXPECT_EQ(cap.Utf8Lines().at(3), "\nCLogMsgFile         : Event messages successfully opened in \"" + path + "\"!");
-    }
+    CLogMsgFile beside_module;
+    EXPECT_TRUE(beside_module.OpenMessageFile(1, lib.Symbol("EM_GetModuleName")));
+    EXPECT_EQ(beside_module.GetMessageText(0x040000, u"LongMsg", nullptr, 0), u"from the module directory");
     test::TraceCapture cap(4);
     CLogMsgFile file;
     EXPECT_FALSE(file.OpenMessageFile(0));  // nowhere: three tries, the last path reported

@@ -155,9 +155,6 @@ TEST(MultiModule, EachRequestIsBroadcastAndItsRepliesMergedByItsRule) {
         EXPECT_EQ(alone.OnRequest(&r), 1u);
         EXPECT_EQ(Status(r), st) << std::hex << oc;
     }
-    CSipRecord praxe(0xE002, 0x0070, 0, 0, kNoStatus);
-    EXPECT_FALSE(alone.HandleMultipleModuleRequest(praxe));
-    EXPECT_EQ(Status(praxe), 1u);
 }
 
 TEST(MultiModule, TheBroadcastCarriesTheCallersCI) {
@@ -260,9 +257,8 @@ TEST(ReplyHandler, EventsAreForwardedLogClearsEmptyTheCacheNewEntriesAreAnnounce
     b.m.MsgLogCache().InitCabinet(2);
     Fill(b.m, 2, 3);
     Fill(b.m, 0, 2);
-    CSipRecord plain(0x0401, 0, 0, 2, 0), noStatus(0x0401, 0, 0, 2, kNoStatus), cleared(0x0B03, 0, 0, 2, 255);
+    CSipRecord plain(0x0401, 0, 0, 2, 0), cleared(0x0B03, 0, 0, 2, 255);
     b.m.OnReply(&plain);
-    b.m.OnReply(&noStatus);
     EXPECT_TRUE(b.host.Events().empty());
     cleared.SetModuleId(0x00028001);
     b.m.OnReply(&cleared);
