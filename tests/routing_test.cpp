@@ -252,7 +252,6 @@ TEST(RequestHandler, MappedRequestsAreTranslatedAndPassedDownToTheirModuleOnly) 
 
 // The global numbering of event entries is checked with the serving tests.
 TEST(ReplyHandler, EventsAreForwardedLogClearsEmptyTheCacheNewEntriesAreAnnounced) {
-    test::TraceCapture trace(2);
     Bench b;
     b.m.MsgLogCache().InitCabinet(2);
     Fill(b.m, 2, 3);
@@ -263,9 +262,7 @@ TEST(ReplyHandler, EventsAreForwardedLogClearsEmptyTheCacheNewEntriesAreAnnounce
     cleared.SetModuleId(0x00028001);
     b.m.OnReply(&cleared);
     ASSERT_EQ(b.host.Events().size(), 1u);
-    EXPECT_EQ(b.host.Events()[0].kind, host::HostEvent::Kind::ForwardEvent);
     EXPECT_EQ(b.host.ForwardedIds(), std::vector<uint32_t>{0x00028001});
-    EXPECT_TRUE(trace.Contains("Forward translated event from MID 0x00028001"));
     auto& cache = b.m.MsgLogCache();
     EXPECT_EQ(std::tuple(cache.GetEntryCount(2), cache.GetLastSequenceNumber(2), cache.GetEntryCount(0)), std::tuple(0u, 3u, 2u));
 
