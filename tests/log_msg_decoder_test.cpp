@@ -129,7 +129,6 @@ TEST(FormatSelMessage, PlaceholdersNumberStylesLiteralsAndDesignation) {
         {"%3|%99999999999|%", {1, 2}, "||%"},  // no such argument: nothing
         {"10%% sure, a $ b $$c", {}, "10%% sure, a  b $c"},  // "0%" keeps both signs
         {"[$%1][$%2][$%3][$%%]", {0x0042FF21, 0x41, 0x00430000}, "[\xEF\xBC\xA1" "B][A][][%]"},
-        {"$%4|$%3", {1, 0x41}, "|"},
         // The designation replaces argument 2 (old style) or 1 (unified), quoted, in any style.
         {"%1 0x%2 %3", {1, 2, 3}, "1 0x\"FAN1\" 3", &kFan},
         {"%1 %2 %3", {1, 2, 3}, "\"FAN1\" 2 3", &kFan, 1},
@@ -146,6 +145,9 @@ TEST(FormatSelMessage, PlaceholdersNumberStylesLiteralsAndDesignation) {
                                                       c.unified)),
                   c.want)
             << c.format;
+    std::vector<uint32_t> words = {1, 0x41, 0x42};
+    words.pop_back();  // a dollar placeholder one past the end reads nothing, not the 0x42 left there
+    EXPECT_EQ(U8(CLogMsgDecoder::FormatSelMessage(u"$%3|$%4", words, nullptr, false, 0)), "|");
 }
 
 TEST(DecodeEntry, LinesFromTheMessageFileAndArgumentsInTheTrace) {
