@@ -269,6 +269,9 @@ TEST(ReplyHandler, EventsAreForwardedLogClearsEmptyTheCacheNewEntriesAreAnnounce
     unified.SetReplyRaw(host::EncodeUnified({.code = 0x210105}), 255);
     b.m.OnReply(&unified);
     EXPECT_EQ(b.host.Delivered("OC=0x0B11"), std::vector<std::string>{"CA=0 OC=0x0B11 ST=255 DA=3 (0x3)"});
+    CSipRecord own(0x0B11, 0, 0, 0, 0);  // handed up as an event, then given back as it came
+    b.m.DeliverAsEvent(own);
+    EXPECT_EQ(std::pair(b.host.Delivered("OC=0x0B11 ST=255").size(), Status(own)), std::pair(size_t{2}, 0u));
 }
 
 TEST(LogRequests, CacheRequestsWaitForTheCacheAndCheckTheLanguage) {
