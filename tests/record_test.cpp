@@ -1,4 +1,4 @@
-// Request record: skeleton, data in every form, hostile trees, scans over replies, writers, copies.
+// Request record: data in every form, hostile trees, scans over replies, writers, copies.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -28,19 +28,6 @@ std::vector<std::u16string> MemberNames(const SipValue& obj) {
     std::vector<std::u16string> names;
     for (auto m = obj.MemberBegin(); m != obj.MemberEnd(); ++m) names.emplace_back(m->name.GetString());
     return names;
-}
-
-TEST(Record, FreshAndAddressedRecords) {
-    CSipRecord r;
-    EXPECT_EQ(r.CommandCount(), 0u);
-    EXPECT_FALSE(r.FirstCommand());
-    EXPECT_EQ(r.Document()[key::SIP][key::V].GetUint(), 1u);
-    EXPECT_EQ(MemberNames(CSipRecord(0x0302, 0, 0, 7, kNoStatus).CurrentCommand()),
-              (Texts{u"OC", u"CA"}));  // zero extension and object are left out
-    CSipRecord full(0x0302, 4, 9, 7, 0);
-    EXPECT_EQ(MemberNames(full.CurrentCommand()), (Texts{u"OC", u"OE", u"OI", u"CA", u"ST"}));
-    EXPECT_EQ(full.Value(key::ST), 0u);
-    EXPECT_EQ(CSipRecord(1, 0, 0, 0, kNoStatus).Value(key::ST), 22u);  // no ST: on its way down
 }
 
 // Every reading of DA in every form it can take, from hosts and lower modules alike.
@@ -132,18 +119,6 @@ TEST(Record, HostileTreesReadAsDefaultsAndAreRepairedByWriters) {
     EXPECT_FALSE(c.GetCFlag());  // only true marks
     c.SetCFlag(true);
     EXPECT_TRUE(c.GetCFlag());
-}
-
-TEST(Record, CommandsGrowOnDemandAndNavigationStaysInRange) {
-    CSipRecord r = Commands("{},{},{}");
-    EXPECT_TRUE(r.NextCommand() && r.NextCommand());
-    EXPECT_FALSE(r.NextCommand());
-    EXPECT_EQ(r.CurrentIndex(), 2u);
-    const_cast<SipValue&>(r.CommandArray()).Clear();  // the index stays while the list empties
-    r.CurrentCommand();
-    EXPECT_EQ(r.CommandCount(), 3u);
-    EXPECT_TRUE(r.FirstCommand());
-    EXPECT_EQ(r.CurrentIndex(), 0u);
 }
 
 TEST(Record, RepliesAreFinalStatusesWithData) {
