@@ -1,17 +1,15 @@
-// Module frame: exports, information block, base-class defaults, host wrappers, destruction through
-// slot 0, and no exception leaving a host-facing operation.
+// Module frame: exports, information block, base-class defaults, destruction through slot 0, and no
+// exception leaving a host-facing operation.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <new>
 #include <stdexcept>
 
-#include "diag/eventlog_switch.h"
 #include "module/exports.h"
 #include "module/host_boundary.h"
 #include "module/sip_record.h"
 #include "module/tarnel_module.h"
-#include "tests/support/down_host.h"
 #include "tests/support/trace_capture.h"
 
 namespace em {
@@ -67,7 +65,7 @@ struct NotifySpy : CExtensionModule {
     }
 };
 
-TEST(ModuleDefaults, DeclineNotifyCabinetNumberAndHostWrappers) {
+TEST(ModuleDefaults, DeclineNotifyAndCabinetNumber) {
     CExtensionModule base;
     CSipRecord r(0x0D00, 0, 0, 0, kNoStatus);
     EXPECT_EQ(base.OnRequest(&r), 0u);
@@ -82,20 +80,6 @@ TEST(ModuleDefaults, DeclineNotifyCabinetNumberAndHostWrappers) {
     EXPECT_EQ(base.SetCabinetNumber(12), 1u);
     EXPECT_EQ(ServerCabinetNumber(), 12u);
     base.SetCabinetNumber(0);
-
-    CSipRecord q(0x0300, 0, 0, 0, kNoStatus);
-    base.PassDown(q, 10000);
-    EXPECT_EQ(q.Value(key::ST), 6u);  // no host yet
-    test::DownHost host(host::Scenario{});
-    diag::g_EventLogSwitch.DeregisterSource();
-    EXPECT_EQ(base.Start(&host, 0x00038001), 1u);  // keeps the host and id, registers the event source
-    EXPECT_EQ(base.ModuleId(), 0x00038001u);
-    EXPECT_EQ(diag::g_EventLogSwitch.ModuleName(), u"EM_XXX");
-    diag::g_EventLogSwitch.DeregisterSource();
-    base.PassDown(q, 10000);
-    base.Broadcast(q, 150000);
-    EXPECT_EQ(host.Down(), (std::vector<std::string>{"CA=0 OC=0x0300 ST=6", "CA=0 OC=0x0300 MI=0xFFFFFFFF ST=1"}));
-    EXPECT_EQ(host.Timeouts(), (std::vector<uint32_t>{10000, 150000}));
 }
 
 // Counts the frees of the objects destroyed through slot 0.
@@ -154,27 +138,6 @@ TEST(HostBoundary, EveryFailingOperationAnswersItsFailureValueAndTraces) {
     doomed->fail_destruction = true;
     EXPECT_EQ(doomed->DeletingDestructor(1), nullptr);
     EXPECT_EQ(trace.Count("EXCEPTION in the destructor"), 1u);
-}
-
-// The library's module with a host whose SendRequest throws: the request is declined, and the
-// module goes on working.
-TEST(HostBoundary, ThrowingHostDoesNotBreakTheModule) {
-    test::TraceCapture trace(1);
-    host::Scenario s;
-    s.modules = {{.id = 0x10001, .answers = {{.oc = 0x0310, .throw_in_send = true}}}};
-    host::SubstituteHost host(s);
-    IExtensionModule* m = nullptr;
-    ASSERT_EQ(EM_Create(&m, nullptr), 1u);
-    ASSERT_EQ(m->Start(&host, 1), 1u);
-    m->DetectCabinets();
-    for (auto [oc, result, st] : {std::tuple{0x0310u, 0u, 1u}, {0x0B13u, 1u, 0u}}) {
-        CSipRecord r(oc, 0, 0, 0, kNoStatus);
-        EXPECT_EQ(m->OnRequest(&r), result);
-        EXPECT_EQ(r.Value(key::ST), st);
-    }
-    EXPECT_EQ(trace.Count("EXCEPTION in OnRequest - not passed on to the host!"), 1u);
-    EXPECT_EQ(m->Stop(), 1u);
-    EXPECT_EQ(EM_Delete(), 1u);
 }
 
 }  // namespace

@@ -24,9 +24,7 @@
 size_t HostRecordSize(void);
 void* HostRecordNew(uint32_t opcode, uint32_t ext, uint32_t oid, uint32_t cabinet);
 void HostRecordFree(void* record);
-void HostRecordSetModuleId(void* record, uint32_t mi);
-void HostRecordSetStatus(void* record, uint32_t st);
-void HostRecordSetRaw(void* record, const uint8_t* bytes, size_t count);
+void HostRecordSetReply(void* record, uint32_t mi, const uint8_t* bytes, size_t count, uint32_t st);
 uint32_t HostRecordValue(const void* record, const uint16_t* key);
 int HostRecordData(const void* record, uint32_t* value);
 
@@ -155,9 +153,7 @@ static void Drive(Module* m, Host* host) {
     /* A new-entries event with one unified record: forwarded, then announced as 0x0B11. */
     uint8_t entry[26] = {26, 0, 0, 2, 0x01, 0x02, 0x21, 0, 0, 0, 0, 0, 100, 0, 0, 0, 0x64, 0x10, 0, 0, 0, 0, 0, 0, 3, 0};
     void* event = host->event_record = HostRecordNew(0x0B16, 0, 0, 0);
-    HostRecordSetModuleId(event, 0x00038001);
-    HostRecordSetRaw(event, entry, sizeof entry);
-    HostRecordSetStatus(event, 255);
+    HostRecordSetReply(event, 0x00038001, entry, sizeof entry, 255);
     t->OnReply(m, event);
     CHECK(host->forwarded == 1 && host->delivered_0b11 == 1);
     HostRecordFree(event);
