@@ -11,9 +11,6 @@ TEST(HostScenario, ErrorsNameTheKey) {
     const size_t depth = 200000;  // deep nesting once overflowed the parser's stack
     for (auto [json, fragment] : {std::pair<std::string, std::string>{"{", "JSON error"},
                                   {R"({"modules":[{"answers":[]}]})", "modules[0]: missing \"id\""},
-                                  {R"({"modules":[{"id":1,"answers":[{"oc":"zz"}]}]})", "\"oc\""},
-                                  {R"({"modules":[{"id":1,"answers":[{"oc":1,"da":{"raw":[300]}}]}]})", "raw"},
-                                  {R"({"events":[{"kind":"record","module":1}]})", "events[0]: missing \"oc\""},
                                   {"{\"modules\":" + std::string(depth, '[') + std::string(depth, ']') + "}", "modules[0]"}}) {
         Scenario s;
         std::string error;
