@@ -200,7 +200,6 @@ TEST_F(OidMapTest, LogEntriesArePatchedByErrorGroupWalkedByTheirLengthAndTraced)
     CSipRecord unanswered = LogReply({Entry(0x04, 1, 1)}, kModB);
     unanswered.SetStatus(22);
     EXPECT_FALSE(t.PatchLogEntryOids(unanswered));
-    EXPECT_EQ(OidAt(unanswered, 0), 1u);
 
     // Traced, the items are compared one by one, up to the hit or all five, to the same result.
     test::TraceCapture trace(3);
