@@ -62,7 +62,7 @@ struct NotifySpy : CExtensionModule {
     }
 };
 
-TEST(ModuleDefaults, DeclineNotifyAndCabinetNumber) {
+TEST(ModuleDefaults, DeclineNotifyCabinetNumberAndModuleId) {
     CExtensionModule base;
     CSipRecord r(0x0D00, 0, 0, 0, kNoStatus);
     EXPECT_EQ(base.OnRequest(&r), 0u);
@@ -77,6 +77,8 @@ TEST(ModuleDefaults, DeclineNotifyAndCabinetNumber) {
     EXPECT_EQ(base.SetCabinetNumber(12), 1u);
     EXPECT_EQ(ServerCabinetNumber(), 12u);
     base.SetCabinetNumber(0);
+    EXPECT_EQ(base.Attach(nullptr, 0x00038001), 1u);  // the id is kept in two halves
+    EXPECT_EQ(base.ModuleId(), 0x00038001u);
 }
 
 // Counts the frees of the objects destroyed through slot 0.

@@ -156,7 +156,6 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 10; ++i) table.reserved15_24[i] = Trap;
     static Host host = {.table = &table};
 
-    /* The module, driven through its table only. */
     Module* m = NULL;
     if (create(&m, NULL) != 1 || !m) return fprintf(stderr, "no module created\n"), 1;
     host.module = m;
