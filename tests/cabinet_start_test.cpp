@@ -71,6 +71,7 @@ TEST(CabinetStart, CountPassAsksEveryCountKeyOncePerCabinetAndNumbersTheReplies)
     EXPECT_EQ(std::pair(req.Value(key::MI), req.Value(key::OI)), std::pair(0x20001u, 1u));
     // Two replies make mapping necessary, also when they count no object.
     EXPECT_TRUE(trace.Contains("\nEM_TARNEL           : Mapping for OC 0x0500 required!"));
+    EXPECT_TRUE(trace.Contains("Add map table entry 0 for opcode 0x0400-0x0000"));  // one object is an entry
     EXPECT_FALSE(trace.Contains("Mapping for OC 0x0400 required!"));
     EXPECT_EQ(m.HelpDeskMessage(), u"Call 555-0100");
     EXPECT_EQ(m.MsgLogCache().CabinetCount(), 3u);
