@@ -103,7 +103,7 @@ TEST(Record, HostileTreesReadAsDefaultsAndAreRepairedByWriters) {
         CSipRecord bad = Tree(json);
         EXPECT_EQ(bad.CommandCount(), 0u) << json;
         EXPECT_FALSE(bad.CountAnsweredCommands() || bad.AnyCommandAnswered() || bad.AnyCommandHasStatus(22) ||
-                     bad.SelectFirstAnsweredCommand() || bad.GetCFlag());
+                     bad.SelectFirstAnsweredCommand() || bad.FirstCommand() || bad.GetCFlag());
         bad.SetStatus(0);  // the writer builds the skeleton it needs
         EXPECT_EQ(std::pair(bad.CommandCount(), bad.GetCommandValue(0, key::ST, 22)), std::pair(1u, 0u)) << json;
         EXPECT_TRUE(CSipRecord::NullValue().IsNull());
