@@ -1,5 +1,4 @@
-// End to end through the real shared library: a clean stop with tasks still queued. (Requests of
-// every family from many threads while events arrive are the substitute host's stress run.)
+// End to end through the real shared library: a clean stop with tasks still queued.
 #include <gtest/gtest.h>
 
 #include "host/lib/request_line.h"

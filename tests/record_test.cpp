@@ -1,4 +1,4 @@
-// Request record: skeleton, data in every form, hostile trees, scans over replies, writers, copies.
+// Request record: data in every form, hostile trees, scans over replies, writers, copies.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,25 +23,6 @@ CSipRecord Tree(const std::string& json) {
 }
 CSipRecord Commands(const std::string& cmds) { return Tree(R"({"SIP":{"V":1,"CMD":[)" + cmds + "]}}"); }
 CSipRecord Da(const std::string& da) { return Commands(R"({"OC":1,"ST":0,"DA":)" + da + "}"); }
-
-std::vector<std::u16string> MemberNames(const SipValue& obj) {
-    std::vector<std::u16string> names;
-    for (auto m = obj.MemberBegin(); m != obj.MemberEnd(); ++m) names.emplace_back(m->name.GetString());
-    return names;
-}
-
-TEST(Record, FreshAndAddressedRecords) {
-    CSipRecord r;
-    EXPECT_EQ(r.CommandCount(), 0u);
-    EXPECT_FALSE(r.FirstCommand());
-    EXPECT_EQ(r.Document()[key::SIP][key::V].GetUint(), 1u);
-    EXPECT_EQ(MemberNames(CSipRecord(0x0302, 0, 0, 7, kNoStatus).CurrentCommand()),
-              (Texts{u"OC", u"CA"}));  // zero extension and object are left out
-    CSipRecord full(0x0302, 4, 9, 7, 0);
-    EXPECT_EQ(MemberNames(full.CurrentCommand()), (Texts{u"OC", u"OE", u"OI", u"CA", u"ST"}));
-    EXPECT_EQ(full.Value(key::ST), 0u);
-    EXPECT_EQ(CSipRecord(1, 0, 0, 0, kNoStatus).Value(key::ST), 22u);  // no ST: on its way down
-}
 
 // Every reading of DA in every form it can take, from hosts and lower modules alike.
 TEST(Record, DataReadInEveryForm) {
@@ -108,7 +89,6 @@ TEST(Record, DataReadInEveryForm) {
 
 TEST(Record, HostileTreesReadAsDefaultsAndAreRepairedByWriters) {
     CSipRecord r = Commands(R"({"OC":"x","OI":-5,"CI":1099511627776,"MI":3}, 5, {"OC":2})");
-    EXPECT_EQ(r.CommandCount(), 3u);
     for (auto k : {key::OC, key::OI, key::CI}) EXPECT_EQ(r.GetCommandValue(0, k, 9), 9u);  // mistyped
     EXPECT_EQ(std::pair(r.GetCommandValue(0, key::MI, 9), r.GetCommandValue(2, key::OC, 9)), std::pair(3u, 2u));
     for (int32_t n : {-1, 1, 3, 1 << 30}) EXPECT_EQ(r.GetCommandValue(n, key::OC, 9), 9u) << n;
@@ -123,7 +103,7 @@ TEST(Record, HostileTreesReadAsDefaultsAndAreRepairedByWriters) {
         CSipRecord bad = Tree(json);
         EXPECT_EQ(bad.CommandCount(), 0u) << json;
         EXPECT_FALSE(bad.CountAnsweredCommands() || bad.AnyCommandAnswered() || bad.AnyCommandHasStatus(22) ||
-                     bad.SelectFirstAnsweredCommand() || bad.GetCFlag());
+                     bad.SelectFirstAnsweredCommand() || bad.FirstCommand() || bad.GetCFlag());
         bad.SetStatus(0);  // the writer builds the skeleton it needs
         EXPECT_EQ(std::pair(bad.CommandCount(), bad.GetCommandValue(0, key::ST, 22)), std::pair(1u, 0u)) << json;
         EXPECT_TRUE(CSipRecord::NullValue().IsNull());
@@ -132,18 +112,6 @@ TEST(Record, HostileTreesReadAsDefaultsAndAreRepairedByWriters) {
     EXPECT_FALSE(c.GetCFlag());  // only true marks
     c.SetCFlag(true);
     EXPECT_TRUE(c.GetCFlag());
-}
-
-TEST(Record, CommandsGrowOnDemandAndNavigationStaysInRange) {
-    CSipRecord r = Commands("{},{},{}");
-    EXPECT_TRUE(r.NextCommand() && r.NextCommand());
-    EXPECT_FALSE(r.NextCommand());
-    EXPECT_EQ(r.CurrentIndex(), 2u);
-    const_cast<SipValue&>(r.CommandArray()).Clear();  // the index stays while the list empties
-    r.CurrentCommand();
-    EXPECT_EQ(r.CommandCount(), 3u);
-    EXPECT_TRUE(r.FirstCommand());
-    EXPECT_EQ(r.CurrentIndex(), 0u);
 }
 
 TEST(Record, RepliesAreFinalStatusesWithData) {
@@ -157,7 +125,6 @@ TEST(Record, RepliesAreFinalStatusesWithData) {
     EXPECT_FALSE(none.AnyCommandAnswered() || none.SelectFirstAnsweredCommand());
     CSipRecord half = Commands(R"({"ST":0},{"DA":1})");  // a status without data, data without a status
     EXPECT_FALSE(half.CountAnsweredCommands() || half.SelectFirstAnsweredCommand());
-    EXPECT_EQ(none.CurrentIndex(), 0u);
     CSipRecord raw = Da(R"({"RAW":[1,2,3]})");
     EXPECT_TRUE(raw.HasData(0, 3, false) && raw.HasData(0, 2, true));
     EXPECT_FALSE(raw.HasData(0, 2, false) || raw.HasData(0, 4, true));
@@ -166,10 +133,7 @@ TEST(Record, RepliesAreFinalStatusesWithData) {
 
 TEST(Record, WritersSetRemoveAndMoveMembers) {
     CSipRecord r;
-    SipValue obj(rapidjson::kObjectType), notObj(5);
-    for (auto [k, v] : {std::pair{key::OI, 1u}, {key::OC, 2u}, {key::CA, 3u}}) r.SetUIntValue(obj, k, v, false);
-    EXPECT_TRUE(r.SetUIntValue(obj, key::OI, 0, true));
-    EXPECT_EQ(MemberNames(obj), (Texts{u"CA", u"OC"}));  // the last member moves into the gap
+    SipValue notObj(5);
     EXPECT_FALSE(r.SetUIntValue(notObj, key::OI, 1, false) || r.SetDataUInt(notObj, 1) || r.SetDataString(notObj, u"") ||
                  r.SetDataStringList(notObj, {}) || r.SetDataRaw(notObj, nullptr, 0));
 
@@ -218,8 +182,6 @@ TEST(Record, CopiesAreDeepAndIndependent) {
     EXPECT_EQ(copy.CurrentIndex(), 0u);
     EXPECT_EQ(host::RecordToJson(copy), tree);
     EXPECT_EQ(std::u16string(copy.AttachedText()), u"note");
-    copy.CopyFrom(copy);
-    EXPECT_EQ(host::RecordToJson(copy), tree);
     copy.SetAttachedText(copy.AttachedText() + 2);  // a tail of its own text
     EXPECT_EQ(std::u16string(copy.AttachedText()), u"te");
     copy.Reset();

@@ -24,9 +24,7 @@
 size_t HostRecordSize(void);
 void* HostRecordNew(uint32_t opcode, uint32_t ext, uint32_t oid, uint32_t cabinet);
 void HostRecordFree(void* record);
-void HostRecordSetModuleId(void* record, uint32_t mi);
-void HostRecordSetStatus(void* record, uint32_t st);
-void HostRecordSetRaw(void* record, const uint8_t* bytes, size_t count);
+void HostRecordSetReply(void* record, uint32_t mi, const uint8_t* bytes, size_t count, uint32_t st);
 uint32_t HostRecordValue(const void* record, const uint16_t* key);
 int HostRecordData(const void* record, uint32_t* value);
 
@@ -139,42 +137,6 @@ static int SameText(const uint16_t* a, const char* b) {
     return *a == 0;
 }
 
-static void Drive(Module* m, Host* host) {
-    const ModuleTable* t = m->table;
-    unsigned char info[452] = {0};
-    uint32_t size = sizeof info;
-    uint16_t name[100];
-    memcpy(info, &size, 4);
-    CHECK(t->GetModuleInfo(m, info) == 1);
-    memcpy(name, info + 52, sizeof name);
-    CHECK(SameText(name, "EM_TARNEL"));
-    CHECK(t->SetCabinetNumber(m, 0) == 1);
-    CHECK(t->Start(m, host, 0x00FE0001) == 1);
-    CHECK(host->started == 1 && host->se_asked == 1 && host->host_type_asked >= 1 && atomic_load(&host->sends) > 0);
-
-    /* A new-entries event with one unified record: forwarded, then announced as 0x0B11. */
-    uint8_t entry[26] = {26, 0, 0, 2, 0x01, 0x02, 0x21, 0, 0, 0, 0, 0, 100, 0, 0, 0, 0x64, 0x10, 0, 0, 0, 0, 0, 0, 3, 0};
-    void* event = host->event_record = HostRecordNew(0x0B16, 0, 0, 0);
-    HostRecordSetModuleId(event, 0x00038001);
-    HostRecordSetRaw(event, entry, sizeof entry);
-    HostRecordSetStatus(event, 255);
-    t->OnReply(m, event);
-    CHECK(host->forwarded == 1 && host->delivered_0b11 == 1);
-    HostRecordFree(event);
-
-    t->DetectCabinets(m); /* waits for the scans it queued */
-    void* count = HostRecordNew(0x0B13, 0, 0, 0);
-    CHECK(t->OnRequest(m, count) == 1 && HostRecordValue(count, kST) == 0);
-    HostRecordFree(count);
-    void* other = HostRecordNew(0x0D00, 0, 0, 0);
-    CHECK(t->OnRequest(m, other) == 0 && HostRecordValue(other, kST) == 1);
-    HostRecordFree(other);
-    CHECK(t->OnHardwareDetected(m, 0, NULL) == 1);
-    CHECK(t->Notify(m, 2, 0, 0) == 0 && t->OnNotify(m, 7, 0, 0) == 0);
-    CHECK(SameText(t->GetModuleName(m), "EM_TARNEL"));
-    CHECK(t->Stop(m) == 1);
-}
-
 int main(int argc, char** argv) {
     if (argc < 2) return fprintf(stderr, "usage: %s <module library>\n", argv[0]), 2;
     CHECK(HostRecordSize() == sizeof(RecordView));
@@ -193,13 +155,42 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 3; ++i) table.reserved11_13[i] = Trap;
     for (int i = 0; i < 10; ++i) table.reserved15_24[i] = Trap;
     static Host host = {.table = &table};
+
     Module* m = NULL;
-    CHECK(create(&m, NULL) == 1 && m != NULL);
-    if (m) {
-        host.module = m;
-        Drive(m, &host);
-        CHECK(destroy() == 1 && destroy() == 0); /* through slot 0, freeing */
-    }
+    if (create(&m, NULL) != 1 || !m) return fprintf(stderr, "no module created\n"), 1;
+    host.module = m;
+    const ModuleTable* t = m->table;
+    unsigned char info[452] = {0};
+    uint32_t size = sizeof info;
+    uint16_t name[100];
+    memcpy(info, &size, 4);
+    CHECK(t->GetModuleInfo(m, info) == 1);
+    memcpy(name, info + 52, sizeof name);
+    CHECK(SameText(name, "EM_TARNEL"));
+    CHECK(t->SetCabinetNumber(m, 0) == 1);
+    CHECK(t->Start(m, &host, 0x00FE0001) == 1);
+    CHECK(host.started == 1 && host.se_asked == 1 && host.host_type_asked >= 1 && atomic_load(&host.sends) > 0);
+
+    /* A new-entries event with one unified record: forwarded, then announced as 0x0B11. */
+    uint8_t entry[26] = {26, 0, 0, 2, 0x01, 0x02, 0x21, 0, 0, 0, 0, 0, 100, 0, 0, 0, 0x64, 0x10, 0, 0, 0, 0, 0, 0, 3, 0};
+    void* event = host.event_record = HostRecordNew(0x0B16, 0, 0, 0);
+    HostRecordSetReply(event, 0x00038001, entry, sizeof entry, 255);
+    t->OnReply(m, event);
+    CHECK(host.forwarded == 1 && host.delivered_0b11 == 1);
+    HostRecordFree(event);
+
+    t->DetectCabinets(m); /* waits for the scans it queued */
+    void* count = HostRecordNew(0x0B13, 0, 0, 0);
+    CHECK(t->OnRequest(m, count) == 1 && HostRecordValue(count, kST) == 0);
+    HostRecordFree(count);
+    void* other = HostRecordNew(0x0D00, 0, 0, 0);
+    CHECK(t->OnRequest(m, other) == 0 && HostRecordValue(other, kST) == 1);
+    HostRecordFree(other);
+    CHECK(t->OnHardwareDetected(m, 0, NULL) == 1);
+    CHECK(t->Notify(m, 2, 0, 0) == 0 && t->OnNotify(m, 7, 0, 0) == 0);
+    CHECK(SameText(t->GetModuleName(m), "EM_TARNEL"));
+    CHECK(t->Stop(m) == 1);
+    CHECK(destroy() == 1 && destroy() == 0); /* through slot 0, freeing */
     CHECK(atomic_load(&host.foreign_module) == 0 && atomic_load(&host.trapped) == 0);
 
     CLOSE(lib);

@@ -19,10 +19,11 @@ void* HostRecordNew(uint32_t opcode, uint32_t ext, uint32_t oid, uint32_t cabine
     return new CSipRecord(opcode, ext, oid, cabinet, em::kNoStatus);
 }
 void HostRecordFree(void* record) { delete R(record); }
-void HostRecordSetModuleId(void* record, uint32_t mi) { R(record)->SetModuleId(mi); }
-void HostRecordSetStatus(void* record, uint32_t st) { R(record)->SetStatus(st); }
-void HostRecordSetRaw(void* record, const uint8_t* bytes, size_t count) {
+// A reply of a lower module: its module id, DA as raw bytes and its status.
+void HostRecordSetReply(void* record, uint32_t mi, const uint8_t* bytes, size_t count, uint32_t st) {
+    R(record)->SetModuleId(mi);
     R(record)->SetDataRaw(R(record)->CurrentCommand(), bytes, count);
+    R(record)->SetStatus(st);
 }
 // A member of the current command, with the module's defaults: 22 for a missing ST, 0 otherwise.
 uint32_t HostRecordValue(const void* record, const char16_t* key) { return R(record)->Value(key); }
