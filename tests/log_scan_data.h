@@ -79,7 +79,6 @@ struct ScanFixture {
         for (const auto& e : Entries()) out.push_back(static_cast<uint32_t>(std::invoke(field, e)));
         return out;
     }
-    bool Ready() { return m.MsgLogCache().WaitCacheReady(0, 0); }
     DownHost host;
     CTarnelModule m;
 };
