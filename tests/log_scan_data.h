@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "module/byte_order.h"
+#include "host/lib/scenario.h"
 #include "module/tarnel_module.h"
 #include "tests/support/down_host.h"
 #include "tests/support/scenario_util.h"
@@ -17,35 +17,14 @@ namespace em::test {
 
 using Bytes = std::vector<uint8_t>;
 
-inline void PutU16(Bytes& b, size_t at, uint16_t v) { StoreLe16(b.data() + at, v); }
-
-// An old-style entry of the length its word count n gives it.
-inline Bytes Sel(uint16_t code, uint32_t time, uint16_t oid = 0, uint8_t n = 1, uint16_t cabinet = 0, uint8_t cls = 0) {
-    size_t len = 12;
-    if (code == 0x3F00 ? n >= 1 : (n >= 1 && n <= 16)) len = 12 + 4 * (n - 1);
-    Bytes b(len, 0xA5);
-    b[0] = static_cast<uint8_t>(code);
-    b[1] = static_cast<uint8_t>(((code >> 8) & 0x3F) | (cls << 6));
-    b[3] = n;
-    StoreLe32(b.data() + 4, time);
-    PutU16(b, 8, cabinet);
-    PutU16(b, 10, oid);
-    return b;
+// An old-style entry of one word: time, cabinet 0 and the object.
+inline Bytes Sel(uint16_t code, uint32_t time, uint16_t oid = 0) {
+    return host::EncodeOldStyle({.code = code, .time = time, .oid = oid});
 }
 
 // A unified record of platform 2, class 3 and SEL record id 0x1000 + time.
-inline Bytes Unified(uint32_t code, uint32_t time, const std::vector<std::string>& args, uint32_t flags = 0) {
-    Bytes b(26, 0);
-    b[3] = 2;
-    StoreLe32(b.data() + 4, code);
-    StoreLe32(b.data() + 8, flags);
-    StoreLe32(b.data() + 12, time);
-    StoreLe32(b.data() + 16, 0x1000 + time);
-    b[24] = 3;
-    b[25] = static_cast<uint8_t>(args.size());
-    for (const auto& a : args) b.insert(b.end(), a.c_str(), a.c_str() + a.size() + 1);
-    PutU16(b, 0, static_cast<uint16_t>(b.size()));
-    return b;
+inline Bytes Unified(uint32_t code, uint32_t time, const std::vector<std::string>& args = {}) {
+    return host::EncodeUnified({.code = code, .time = time, .record_id = 0x1000 + time, .entry_class = 3, .args = args});
 }
 
 inline Bytes Cat(std::initializer_list<Bytes> parts) {
@@ -75,8 +54,8 @@ inline std::string Ans(uint32_t oc, const std::string& da, uint32_t st = 0, int 
     return s + "}";
 }
 
-inline std::string Mod(uint32_t id, std::initializer_list<std::string> answers, const std::string& extra = "") {
-    return R"({"id":)" + std::to_string(id) + extra + R"(,"answers":[)" + Join(answers) + "]}";
+inline std::string Mod(uint32_t id, std::initializer_list<std::string> answers) {
+    return R"({"id":)" + std::to_string(id) + R"(,"answers":[)" + Join(answers) + "]}";
 }
 
 inline host::Scenario Scenario(std::initializer_list<std::string> modules) {
@@ -100,7 +79,6 @@ struct ScanFixture {
         for (const auto& e : Entries()) out.push_back(static_cast<uint32_t>(std::invoke(field, e)));
         return out;
     }
-    bool Ready() { return m.MsgLogCache().WaitCacheReady(0, 0); }
     DownHost host;
     CTarnelModule m;
 };

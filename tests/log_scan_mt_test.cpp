@@ -45,8 +45,6 @@ TEST(LogScanMt, FillsOnTwoThreadsNumberEveryEntryOnce) {
     CMsgLogEntry e;
     for (uint32_t i = 0; m.MsgLogCache().GetCabinet(0, false)->CopyEntryAt(i, e); ++i) {
         EXPECT_TRUE(seen.insert(e.sequenceNumber).second);
-        EXPECT_EQ(e.flags, 1u);
-        EXPECT_EQ(e.stringArgs.at(0), u"Fan");
     }
     EXPECT_EQ(*seen.begin(), 1u);
     EXPECT_EQ(*seen.rbegin(), total);
@@ -55,11 +53,8 @@ TEST(LogScanMt, FillsOnTwoThreadsNumberEveryEntryOnce) {
             ASSERT_TRUE(m.MsgLogCache().FindEntryBySequence(0, first + kPerFill - 1, e));
             EXPECT_EQ(e.timestamp % 100, kPerFill);  // the fill's last entry closes its block
         }
-    EXPECT_EQ(m.ScanCaches().CssCount(), 4u);
-    EXPECT_EQ(m.ScanCaches().DesignationCount(), 4u);
     // Racing fills may ask for a new key at the same time, but never once it is cached.
     EXPECT_LE(f.host.Down({"OC=0x0307"}).size(), 4u * 3);
-    EXPECT_TRUE(m.MsgLogCache().WaitCacheReady(0, 0));
 }
 
 }  // namespace

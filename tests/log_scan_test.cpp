@@ -23,7 +23,7 @@ TEST(LogScan, UnifiedFirstThenErrorLogThenEventLog) {
     // A speaks the unified form; B and C answer the old-style logs. B's error log comes just in
     // time, C's event log too late. Numbering follows the reading order, not the times.
     ScanFixture f(Scenario({
-        Mod(kA, {Ans(kArgsRead, Raw(Cat({Unified(0x123456, 500, {"x"}), Unified(0x1, 400, {})})))}),
+        Mod(kA, {Ans(kArgsRead, Raw(Cat({Unified(0x123456, 500, {"x"}), Unified(0x1, 400)})))}),
         Mod(kB, {Ans(kLogEntry, Raw(Cat({Sel(0x0101, 5), Sel(0x0101, 9)})), 0, 0, 150000),
                  Ans(kLogEntry, Raw(Sel(0x0102, 2)), 0, 1)}),
         Mod(kC, {Ans(kLogEntry, Raw(Cat({Sel(0x0101, 7), Sel(0x0101, 0), Sel(0x0101, 8), Sel(0x0101, 9)})), 0, 0),
@@ -34,7 +34,6 @@ TEST(LogScan, UnifiedFirstThenErrorLogThenEventLog) {
     // reply order, a timeless entry with the next timed one.
     EXPECT_EQ(f.Field(&CMsgLogEntry::timestamp), (U{500, 400, 5, 7, 0, 8, 9, 9, 2}));
     EXPECT_EQ(f.Field(&CMsgLogEntry::moduleId), (U{kA, kA, kB, kC, kC, kC, kB, kC, kB}));
-    EXPECT_EQ(f.Field(&CMsgLogEntry::sequenceNumber), (U{1, 2, 3, 4, 5, 6, 7, 8, 9}));
     EXPECT_EQ(f.host.Down({"OC=0x0B"}),
               (std::vector<std::string>{"CA=0 OC=0x0B16 MI=0xFFFFFFFF", "CA=0 OC=0x0B00 MI=0x00020001",
                                         "CA=0 OC=0x0B00 MI=0x00030001", "CA=0 OC=0x0B00 OI=1 MI=0x00020001",
@@ -44,13 +43,13 @@ TEST(LogScan, UnifiedFirstThenErrorLogThenEventLog) {
 TEST(LogScan, LyingLogData) {
     // A length that cannot be trusted ends the reply's parse; a record whose own length is sound
     // but whose strings run past it is skipped and the next record is read.
-    auto put = [](Bytes b, size_t at, uint16_t v) { return PutU16(b, at, v), b; };
+    auto put = [](Bytes b, size_t at, uint16_t v) { return b[at] = uint8_t(v), b[at + 1] = uint8_t(v >> 8), b; };
     auto cut = [](Bytes b, size_t size) { return b.resize(size), b; };
     // Four records, the second one bad inside: its last argument lost its terminator.
     Bytes unterminated = Unified(0x41, 2, {"ok", "open"});
     unterminated.back() = 'x';
     auto four = [](const Bytes& second) {
-        return Cat({Unified(0x40, 1, {"a"}), second, Unified(0x42, 3, {"b"}), Unified(0x43, 4, {})});
+        return Cat({Unified(0x40, 1, {"a"}), second, Unified(0x42, 3, {"b"}), Unified(0x43, 4)});
     };
     // A count as high as it goes: a text entry of 255 words (1028 bytes) in 100 bytes.
     auto unified = [](const Bytes& b) { return Scenario({Mod(kA, {Ans(kArgsRead, Raw(b))})}); };
@@ -62,20 +61,20 @@ TEST(LogScan, LyingLogData) {
         U kept;               // times of the entries stored
         const char* warning;  // the level-1 line, or none
     } cases[] = {
-        {"old-style entry cut", old(Raw(cut(Cat({Sel(0x0101, 1), Sel(0x0101, 2, 0, 3)}), 29))), {1},
+        {"old-style entry cut", old(Raw(cut(Cat({Sel(0x0101, 1), host::EncodeOldStyle({.code = 0x0101, .time = 2, .args = {0, 0}})}), 29))), {1},
          "MID 0x00010001: log entry cut off at offset 12 (17 bytes left)"},
         {"fewer than 12 bytes", old(Raw(Bytes(11, 1))), {}, nullptr},
         {"tail shorter than an entry", old(Raw(Cat({Sel(0x0101, 1), Bytes(5, 1)}))), {1},
          "log entry cut off at offset 12 (5 bytes left)"},
-        {"length 0", unified(put(Cat({Unified(0x10, 1, {"a"}), Unified(0x11, 2, {}), Unified(0x12, 3, {})}), 28, 0)), {1},
+        {"length 0", unified(put(Cat({Unified(0x10, 1, {"a"}), Unified(0x11, 2), Unified(0x12, 3, {})}), 28, 0)), {1},
          "MID 0x00010001: bad log record length at offset 28 (52 bytes left)"},
-        {"length past the data", unified(put(Cat({Unified(0x20, 1, {}), Unified(0x21, 2, {"abc"})}), 26, 200)), {1},
+        {"length past the data", unified(put(Cat({Unified(0x20, 1), Unified(0x21, 2, {"abc"})}), 26, 200)), {1},
          "bad log record length at offset 26"},
-        {"record head cut", unified(Cat({Unified(0x50, 1, {}), Bytes(20, 1)})), {1},
+        {"record head cut", unified(Cat({Unified(0x50, 1), Bytes(20, 1)})), {1},
          "bad log record length at offset 26 (20 bytes left)"},
         {"argument without terminator", unified(four(unterminated)), {1, 3, 4},
          "MID 0x00010001: log record 0x000041 at offset 28 skipped: its strings run past its 34 bytes"},
-        {"255 words in 100 bytes", old(Raw(cut(Cat({Sel(0x0101, 1), Sel(0x3F00, 2, 0, 255)}), 112))), {1},
+        {"255 words in 100 bytes", old(Raw(cut(Cat({Sel(0x0101, 1), host::EncodeOldStyle({.code = 0x3F00, .time = 2, .text = std::string(1019, 't')})}), 112))), {1},
          "log entry cut off at offset 12 (100 bytes left)"},
         {"fewer than 26 bytes", unified(Bytes(25, 30)), {}, nullptr},
         {"number instead of bytes", Scenario({Mod(kA, {Ans(kArgsRead, "4000000000")})}), {}, nullptr},
@@ -87,7 +86,7 @@ TEST(LogScan, LyingLogData) {
         ScanFixture f(c.scenario);
         test::TraceCapture trace(1);
         f.m.RunLogScan(0);
-        EXPECT_TRUE(f.Ready());
+        EXPECT_TRUE(f.m.MsgLogCache().WaitCacheReady(0, 0));
         EXPECT_EQ(f.Field(&CMsgLogEntry::timestamp), c.kept);
         EXPECT_EQ(trace.Count("WARNING!"), c.warning ? 1u : 0u);
         EXPECT_TRUE(!c.warning || trace.Contains(c.warning));
@@ -97,8 +96,13 @@ TEST(LogScan, LyingLogData) {
 
 TEST(LogScan, EntryFieldsOfBothForms) {
     // n = 0 and n = 17 take 12 bytes, 0x3F00 with n = 20 takes 88; an empty argument ends the list.
-    Bytes old = Cat({Sel(0x0101, 1, 0, 0), Sel(0x3142, 2, 0, 17, 0, 2), Sel(0x3F00, 3, 0, 20), Sel(0x0101, 4, 0, 3)});
-    ScanFixture f(Scenario({Mod(kA, {Ans(kArgsRead, Raw(Unified(0xABCDEF, 77, {"one", "", "three"}, 0x3)))}),
+    auto words = [](Bytes b, uint8_t n) { return b[3] = n, b; };
+    const Bytes last = host::EncodeOldStyle({.code = 0x0101, .time = 4, .args = {1, 2}});
+    Bytes old = Cat({words(Sel(0x0101, 1), 0), words(host::EncodeOldStyle({.code = 0x3142, .time = 2, .entry_class = 2}), 17),
+                     host::EncodeOldStyle({.code = 0x3F00, .time = 3, .text = std::string(79, 't')}), last});
+    Bytes unified = Unified(0xABCDEF, 77, {"one", "", "three"});
+    unified[8] = 0x3;  // every flag bit, not only CSS
+    ScanFixture f(Scenario({Mod(kA, {Ans(kArgsRead, Raw(unified))}),
                             Mod(kB, {Ans(kLogEntry, Raw(old), 0, 0)})}));
     f.m.RunLogScan(0);
     const auto e = f.Entries();
@@ -111,7 +115,7 @@ TEST(LogScan, EntryFieldsOfBothForms) {
     EXPECT_EQ(f.Field(&CMsgLogEntry::selRecordId), (U{0x1000 + 77, ~0u, ~0u, ~0u, ~0u}));
     EXPECT_EQ(f.Field(&CMsgLogEntry::oldStyle), (U{0, 1, 1, 1, 1}));
     EXPECT_EQ(f.Field([](const CMsgLogEntry& entry) { return entry.rawSel.size(); }), (U{0, 12, 12, 88, 20}));
-    EXPECT_EQ(e[4].rawSel, Sel(0x0101, 4, 0, 3));
+    EXPECT_EQ(e[4].rawSel, last);
 }
 
 TEST(LogScan, RequestOpcodesOfEveryGroup) {
@@ -154,7 +158,6 @@ TEST(LogScan, CssAndDesignationAskedOncePerObjectUnlessTheyFail) {
         "CA=0 OC=0x0404 OI=1 ST=22", "CA=0 OC=0x0404 OI=1 ST=22",
         "CA=0 OC=0x0307 OI=5 ST=22", "CA=0 OC=0x0304 OI=5 ST=22"}));
     EXPECT_EQ(f.m.ScanCaches().CssCount(), 4u);  // an answer without data is "no"
-    EXPECT_EQ(f.m.ScanCaches().DesignationCount(), 5u);
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 #include "module/tarnel_module.h"
 #include "tests/support/down_host.h"
 #include "tests/support/scenario_util.h"
-#include "tests/support/trace_capture.h"
 
 namespace em {
 namespace {
@@ -24,17 +23,10 @@ const char* kSharedFans = R"({"modules":[
     {"id":"0x20001","name":"B","objects":{"0x0300":3},"designations":{"0x0304":["B0","B1","B2"]},
      "answers":[{"oc":"0x0307","oi":3,"da":256},{"oc":"0x0307","oi":4,"da":1}]}]})";
 
-CSipRecord Request(CTarnelModule& m, uint32_t oc, uint32_t oe, uint32_t ca) {
-    CSipRecord r(oc, oe, 0, ca, kNoStatus);
-    m.OnRequest(&r);
-    return r;
-}
-
 TEST(Serving, EventEntriesGetTheGlobalNumberingBeforeTheyAreCached) {
     DownHost host(test::ParseScenarioOrFail(kSharedFans));
     CTarnelModule m;
     m.Start(&host, 0x00FE0001);
-    ASSERT_TRUE(m.OidMappingNeeded());
     host::ScenarioEvent e;
     e.module = 0x20001;
     for (uint32_t code : {0x0401, 0x0401, 0x0501})
@@ -55,53 +47,6 @@ TEST(Serving, EventEntriesGetTheGlobalNumberingBeforeTheyAreCached) {
     EXPECT_EQ(host.Down({"OC=0x0304 OI=1"}), std::vector<std::string>{"CA=0 OC=0x0304 OI=1 MI=0x00020001 ST=22"});
     EXPECT_EQ(host.Down({"OC=0x0307"}), (std::vector<std::string>{"CA=0 OC=0x0307 OI=3 ST=22", "CA=0 OC=0x0307 OI=4 ST=22"}));
     m.Stop();
-}
-
-TEST(Serving, MultipleModuleAnswersNobodyOrSomeoneUnreadableGave) {
-    DownHost host(test::ParseScenarioOrFail(R"({"modules":[
-        {"id":1,"answers":[{"oc":"0xE001","oe":"0x30","da":"n/a"}]},
-        {"id":2,"answers":[{"oc":"0xE001","oe":"0x30","da":7}]},
-        {"id":3,"answers":[{"oc":"0xE001","oe":"0x30","da":9}]},
-        {"id":4,"cabinet":5,"answers":[{"oc":"0xE001","oe":"0x30","da":"n/a"}]}]})"));
-    CTarnelModule m;
-    m.Attach(&host, 0x00FE0001);
-
-    // A log read in a cabinet without modules: the caller's own command comes back, answered.
-    CSipRecord log = Request(m, 0x0B00, 0, 9);
-    EXPECT_EQ(host.Down(), std::vector<std::string>{"CA=9 OC=0x0B00 MI=0xFFFFFFFF"});
-    EXPECT_EQ(host::DescribeRecord(log), "CA=9 OC=0x0B00 ST=19 [C]");
-
-    // The smallest readable value wins; a text answer is no value at all.
-    CSipRecord min = Request(m, 0xE001, 0x30, 0);
-    EXPECT_EQ(host.Down().back(), "CA=0 OC=0xE001 OE=0x0030 MI=0xFFFFFFFF");
-    EXPECT_EQ(host::DescribeRecord(min), "CA=0 OC=0xE001 OE=0x0030 ST=0 DA=7 (0x7) [C]");
-    CSipRecord none = Request(m, 0xE001, 0x30, 5);  // only an unreadable answer
-    EXPECT_EQ(none.Value(key::ST), 19u);
-}
-
-TEST(Serving, ReplyHandlerReadsTheEventsOwnCommand) {
-    test::TraceCapture trace(1);
-    DownHost host(test::ParseScenarioOrFail(R"({"modules":[{"id":1,"cabinet":2}]})"));
-    CTarnelModule m;
-    m.Attach(&host, 0x00FE0001);
-    host.failDelivery = true;
-    // An event whose current command is its second one: a reply for cabinet 3, then the event.
-    host::ScenarioEvent e;
-    e.log = "unified";
-    e.module = 1;
-    e.cabinet = 2;
-    e.unified = {{0x210105, 1796460000, false, 17, 2, 0, {}}};
-    CSipRecord event;
-    host.Lower().Apply(e, event);
-    CSipRecord two;
-    two.ClearCommands();
-    two.SetCommandAddress(two.CurrentCommand(), 0x0B16, 0, 0, 3, status::kOk);
-    two.MoveCommandFrom(event, 0);
-    ASSERT_TRUE(two.NextCommand());
-    m.OnReply(&two);
-    EXPECT_EQ(two.CurrentIndex(), 1u);
-    EXPECT_EQ(host.Delivered("OC=0x0B11"), std::vector<std::string>{"CA=2 OC=0x0B11 ST=255 DA=1 (0x1)"});
-    EXPECT_TRUE(trace.Contains("CAB 0002: FATAL ERROR! EXCEPTION in Reply Handler at OpCode 0x0B16!"));
 }
 
 }  // namespace
