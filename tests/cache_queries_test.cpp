@@ -145,7 +145,7 @@ TEST(CacheQueries, OldStyleCodeWithoutMessageAndOverlongTexts) {
             UnifiedEntry(0x12), UnifiedEntry(0x13));
     std::vector<Rec> recs = Records(f.Page(0));
     ASSERT_EQ(recs.size(), 5u);
-    EXPECT_EQ(recs[4].text, "ERROR 0x3E77 (0x0, 0x3, 0x7)");
+    EXPECT_EQ(std::pair(recs[4].code, recs[4].text), std::pair(0x3E77u, std::string("ERROR 0x3E77 (0x0, 0x3, 0x7)")));
     // Cut to the most whole characters that keep the record length within 16 bits.
     EXPECT_EQ(recs[3].length, 17u + 21839u * 3u);
     EXPECT_EQ(platform::Utf8ToUtf16(recs[3].text), wide.substr(0, 21839));
