@@ -54,7 +54,9 @@ TEST(CodePage, Utf8AsciiBlocksAroundSequences) {
         ASSERT_TRUE(MultiByteToWide(em::platform::kCodePageUtf8, bytes, fast));
         ASSERT_EQ(fast, em::platform::Utf8ToUtf16(bytes)) << "round " << round;
     }
-    EXPECT_EQ(em::platform::Utf8ToUtf16("\xF4\x8F\xBF\xBF\xF4\x90\x80\x80"), u"\U0010FFFF\uFFFD");  // the last code point
+    std::u16string out = u"old";  // replaced, not appended to
+    em::platform::Utf8ToUtf16("\xF4\x8F\xBF\xBF\xF4\x90\x80\x80", out);
+    EXPECT_EQ(out, u"\U0010FFFF\uFFFD");  // the last code point
 }
 
 TEST(CodePage, StatefulPagesAndUnknownPages) {
