@@ -17,9 +17,14 @@ const std::string kHeader = "Windows Registry Editor Version 5.00\n";
 
 TEST(EventLogSwitch, RegistersOnceAndDeregisters) {
     // The agentless service (host type 5) has a source of its own; every other host the agent's.
-    EXPECT_EQ(std::u16string(diag::EventSourceNameForHostType(5)), u"Brakmoor Agentless Service");
-    EXPECT_EQ(std::u16string(diag::EventSourceNameForHostType(1)), u"Brakmoor Kindrel");
     test::TraceCapture cap(5);
+    for (auto [type, source] : {std::pair{5u, "Agentless Service"}, {1u, "Kindrel"}}) {
+        diag::g_EventLogSwitch.DeregisterSource();
+        EXPECT_TRUE(diag::RegisterModuleEventSource(type, u"EM_TARNEL"));
+        EXPECT_TRUE(cap.Contains(std::string("source=Brakmoor ") + source + ", module=EM_TARNEL, MsgIdPlainText=0x40000000"));
+    }
+    diag::g_EventLogSwitch.DeregisterSource();
+    cap.Clear();
     diag::CEventLogSwitch sw;
     EXPECT_TRUE(sw.RegisterSource(u"Brakmoor Kindrel", u"EM_TARNEL", 0x12));
     EXPECT_TRUE(sw.RegisterSource(u"Other", u"OTHER", 0));  // refused, the first stays

@@ -237,9 +237,9 @@ TEST(FileVersionInfo, SystemFileFoundInTheRedirectedDirectory) {
     EXPECT_TRUE(cap.Contains("\nCFileVersionInfo    : Module system location is: \"/only32.so\""));
     // The redirected name is cut to 259 characters.
     CFileVersionInfo::SetSystemDirectories([](std::u16string& p) { return (p = u"/no/system64", true); },
-                                           [](std::u16string& p) { return (p = std::u16string(300, u'w'), true); });
+                                           [](std::u16string& p) { return (p = std::u16string(255, u'w'), true); });
     EXPECT_FALSE(info.LoadFromFile(u"/no/system64/x.so"));
-    EXPECT_TRUE(cap.Contains("\nCFileVersionInfo    : Check WOW64 system path: \"" + std::string(259, 'w') + "\""));
+    EXPECT_TRUE(cap.Contains("\nCFileVersionInfo    : Check WOW64 system path: \"" + std::string(255, 'w') + "/x.s\""));
     CFileVersionInfo::SetSystemDirectories(nullptr, nullptr);
 }
 

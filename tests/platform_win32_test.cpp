@@ -103,21 +103,6 @@ TEST(ForcedThreadEnd, TheThreadStopsAndItsHandleIsClosed) {
     EXPECT_TRUE(next.Terminate(0));
 }
 
-TEST(ForcedThreadEnd, ExitCodeOfTheEndedThread) {
-    uint32_t id = 0;
-    platform::ThreadPtr h = platform::CreateSuspendedThread(&Spin, nullptr, 0, &id);
-    ASSERT_TRUE(h);
-    EXPECT_NE(id, 0u);
-    uint32_t code = 0;
-    ASSERT_TRUE(platform::GetExitCode(*h, &code));
-    EXPECT_EQ(code, platform::kStillActive);
-    ASSERT_TRUE(platform::ResumeThread(*h));
-    ASSERT_TRUE(platform::TerminateThread(*h, 42));
-    EXPECT_EQ(platform::WaitForThread(*h, 5000), platform::WaitResult::Signalled);
-    ASSERT_TRUE(platform::GetExitCode(*h, &code));
-    EXPECT_EQ(code, 42u);
-}
-
 }  // namespace
 }  // namespace em
 #endif

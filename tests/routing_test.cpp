@@ -276,7 +276,9 @@ TEST(ReplyHandler, EventsAreForwardedLogClearsEmptyTheCacheNewEntriesAreAnnounce
 
 TEST(LogRequests, CacheRequestsWaitForTheCacheAndCheckTheLanguage) {
     Bench b;
+    test::TraceCapture trace(3);
     for (uint32_t oc : {0x0B10u, 0x0B12u, 0x0B13u}) EXPECT_EQ(Status(b.Request(oc)), 15u) << std::hex << oc;
+    EXPECT_EQ(trace.Count("Wait until message log cache is ready ..."), 3u);
     EXPECT_EQ(Status(b.Request(0x0B10, 0x0001FFFF)), 15u);  // the language is the low 16 bits
     EXPECT_EQ(Status(b.Request(0x0B13, 0, {}, 0, 5)), 15u);  // a cabinet not known
     b.m.SetCacheWaitMs(60000);  // a wait would show as a hang
