@@ -93,7 +93,7 @@ TEST(XmlNodes, EveryKindAtItsLevel) {
     EXPECT_EQ(next(0xFF), "8<c>");
     EXPECT_EQ(next(0xFF), "0<c>") << "the position stays";
     EXPECT_TRUE(doc.OutOfElement() && doc.GetTagName() == u"r" && doc.IntoElement() && doc.GetTagName().empty());
-    EXPECT_TRUE(doc.OutOfElement() && doc.FindNode(kNodeElement) == 0);
+    EXPECT_TRUE(doc.OutOfElement() && doc.FindNode(kNodeElement) == 0 && !doc.OutOfElement()) << "document level";
 }
 
 TEST(XmlSyntax, ProblemsAreLoggedAndOdditiesAccepted) {
