@@ -152,6 +152,7 @@ TEST(TraceCompose, ExceptionTextAndLastError) {
     d.SetCapture([](void* ctx, uint32_t, std::u16string_view line) {
         auto& lines = *static_cast<std::vector<std::u16string>*>(ctx);
         lines.emplace_back(line);
+        platform::SetLastError(99);  // a sink that changes the last error: the caller's comes back
         if (lines.size() == 1) throw std::runtime_error("sink failed");
     }, &lines, 5);
     platform::SetLastError(1234);
