@@ -121,7 +121,7 @@ TEST(XmlUtf8Test, DetectionMatchesTheRules) {
     // Pieces near the edges of every rule, at all offsets of the 16-byte blocks the check works in.
     const char* pieces[] = {"\xC2\x80", "\xC1\xBF", "\xDF\xBF", "\xE0\xA0\x80", "\xE0\x9F\xBF", "\xED\x9F\xBF",
                             "\xED\xA0\x80", "\xEF\xBF\xBF", "\xF0\x90\x80\x80", "\xF0\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF",
-                            "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\x80", "\xBF", "\xC3", "\xE2\x82", "\xF0\x9F\x98",
+                            "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\x80", "\x80\x80", "\xBF", "\xC3", "\xE2\x82", "\xF0\x9F\x98",
                             "\xFE", "\xFF", "\x7F", "abcdefgh", "\xC3\xA9"};
     std::mt19937 rng(11);
     const bool plain = em::xml::detail::UsePlainReading(false);
