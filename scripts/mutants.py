@@ -214,24 +214,35 @@ def build(build_dir, timeout):
     return run(["ninja", "-C", build_dir], timeout)
 
 
-def unit_test_halves(program):
-    """The unit test suites split in two filters of about the same size (no sharding variables:
-    some tests start the test program again as a child, which must not inherit them)."""
+def list_tests(program):
+    """The tests of a GoogleTest program, suite by suite in its own order: {suite: [test, ...]}."""
     rc, out = run([program, "--gtest_list_tests"], 60)
     suites, suite = {}, None
     for line in out.splitlines():
         if line and not line.startswith(" "):
             suite = line.split()[0].rstrip(".")
-            suites[suite] = 0
+            suites[suite] = []
         elif suite and line.strip():
-            suites[suite] += 1
-    halves = [[], []]
-    sizes = [0, 0]
-    for name, count in sorted(suites.items(), key=lambda kv: -kv[1]):
-        i = 0 if sizes[0] <= sizes[1] else 1
-        halves[i].append(name + ".*")
-        sizes[i] += count
-    return [":".join(h) for h in halves if h]
+            suites[suite].append(line.split()[0])
+    return suites
+
+
+def suite_filters(program, parts):
+    """The suites of a test program split in filters of about the same number of tests (no sharding
+    variables: some tests start the test program again as a child, which must not inherit them)."""
+    groups = [[] for _ in range(parts)]
+    sizes = [0] * parts
+    for name, tests in sorted(list_tests(program).items(), key=lambda kv: -len(kv[1])):
+        i = sizes.index(min(sizes))
+        groups[i].append(name + ".*")
+        sizes[i] += len(tests)
+    return [":".join(g) for g in groups if g]
+
+
+def module_library(build_dir):
+    """The module library the C host loads, wherever this build put it (None if it did not)."""
+    found = [os.path.join(build_dir, n) for n in ("libem_tarnel.so", "module/libem_tarnel.so")]
+    return next((l for l in found if os.path.exists(l)), None)
 
 
 def quick_commands(build_dir):
@@ -239,14 +250,37 @@ def quick_commands(build_dir):
     concurrency tests and the C host. Each stops at its first failure."""
     build_dir = os.path.abspath(build_dir)
     tests = os.path.join(build_dir, "tests")
-    lib = [os.path.join(build_dir, n) for n in ("libem_tarnel.so", "module/libem_tarnel.so")]
-    lib = next((l for l in lib if os.path.exists(l)), None)
+    lib = module_library(build_dir)
     cmds = [([os.path.join(tests, "em_tests"), "--gtest_fail_fast", "--gtest_brief=1", "--gtest_filter=" + f], None)
-            for f in unit_test_halves(os.path.join(tests, "em_tests"))]
+            for f in suite_filters(os.path.join(tests, "em_tests"), 2)]
     cmds.append(([os.path.join(tests, "em_mt_tests"), "--gtest_fail_fast", "--gtest_brief=1"], None))
     if lib and os.path.exists(os.path.join(tests, "em_c_host")):
         cmds.append(([os.path.join(tests, "em_c_host"), lib], None))
     return cmds
+
+
+def build_mutant(mutant, originals, build_dir, timeout=600):
+    """Builds the tree with one mutant in it and puts the source back at once (the tests run on the
+    binaries). originals keeps each file's text as first read. Returns ninja's exit code."""
+    full = os.path.join(ROOT, mutant.path)
+    if full not in originals:
+        with open(full, encoding="utf-8") as f:
+            originals[full] = f.read()
+    try:
+        with open(full, "w", encoding="utf-8") as f:
+            f.write(apply(mutant, originals[full].split("\n")))
+        return build(build_dir, timeout)[0]
+    finally:
+        with open(full, "w", encoding="utf-8") as f:
+            f.write(originals[full])
+
+
+def restore_sources(originals, build_dir):
+    """Every mutated file as it was, and the build folder matching the sources again."""
+    for full, text in originals.items():
+        with open(full, "w", encoding="utf-8") as f:
+            f.write(text)
+    build(build_dir, 1800)
 
 
 def test_quick(build_dir, timeout):
@@ -363,25 +397,13 @@ def main():
     originals = {}
     try:
         for i, m in enumerate(mutants, 1):
-            full = os.path.join(ROOT, m.path)
-            if full not in originals:
-                with open(full, encoding="utf-8") as f:
-                    originals[full] = f.read()
-            with open(full, "w", encoding="utf-8") as f:
-                f.write(apply(m, originals[full].split("\n")))
-            rc, _ = build(args.build, 600)
+            rc = build_mutant(m, originals, args.build)
             outcome = "uncompilable" if rc != 0 else test(args.build, args.label, args.timeout, args.full)
-            with open(full, "w", encoding="utf-8") as f:
-                f.write(originals[full])
             results.append((m, outcome))
             mark = {"killed": "  ", "survived": "S ", "timed out": "T ", "uncompilable": "- "}[outcome]
             print(f"{mark}[{i}/{len(mutants)}] {outcome:12} {m.key()}  [{m.kind}]", flush=True)
     finally:
-        for full, text in originals.items():
-            with open(full, "w", encoding="utf-8") as f:
-                f.write(text)
-        # leave the build folder matching the sources again
-        build(args.build, 1800)
+        restore_sources(originals, args.build)
 
     counts = {k: sum(1 for _, o in results if o == k) for k in ("killed", "survived", "timed out", "uncompilable")}
     scored = counts["killed"] + counts["survived"] + counts["timed out"]

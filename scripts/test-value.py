@@ -34,17 +34,10 @@ END_RE = re.compile(r"^\[ +(OK|FAILED) +\] (\S+) \(")
 def programs(build_dir):
     """The runs of one mutant: the unit tests in four filters, the concurrency tests in two, the C host."""
     tests = os.path.join(build_dir, "tests")
-    runs = []
-    for prog, parts in (("em_tests", 4), ("em_mt_tests", 2)):
-        path = os.path.join(tests, prog)
-        rc, out = mutants_tool.run([path, "--gtest_list_tests"], 60)
-        suites = [l.split()[0].rstrip(".") for l in out.splitlines() if l and not l.startswith(" ")]
-        for i in range(parts):
-            chosen = suites[i::parts]
-            if chosen:
-                runs.append(([path, "--gtest_filter=" + ":".join(s + ".*" for s in chosen)], "gtest"))
-    lib = next((l for l in (os.path.join(build_dir, "libem_tarnel.so"),
-                            os.path.join(build_dir, "module", "libem_tarnel.so")) if os.path.exists(l)), None)
+    runs = [([os.path.join(tests, prog), "--gtest_filter=" + f], "gtest")
+            for prog, parts in (("em_tests", 4), ("em_mt_tests", 2))
+            for f in mutants_tool.suite_filters(os.path.join(tests, prog), parts)]
+    lib = mutants_tool.module_library(build_dir)
     host = os.path.join(tests, "em_c_host")
     if os.path.exists(host) and lib:
         runs.append(([host, lib], "CHost.SlotsAndCallbacks"))
@@ -62,13 +55,10 @@ def failing_tests(build_dir, runs, timeout):
             out, _ = p.communicate(timeout=max(1, deadline - time.time()))
             hung = False
         except subprocess.TimeoutExpired:
-            os.killpg(p.pid, signal.SIGKILL)
+            mutants_tool.kill_group(p)
             out, _ = p.communicate()
             hung = True
-        try:  # children a test left behind
-            os.killpg(p.pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
+        mutants_tool.kill_group(p)  # children a test left behind
         text = out.decode(errors="replace")
         if kind != "gtest":
             if p.returncode != 0:
@@ -162,16 +152,10 @@ def main():
     runs = programs(build_dir)
     if failing_tests(build_dir, runs, args.timeout):
         sys.exit("the tests fail on the unmutated tree")
-    data = {"tests": [], "mutants": []}
-    for prog in ("em_tests", "em_mt_tests"):
-        rc, out = mutants_tool.run([os.path.join(build_dir, "tests", prog), "--gtest_list_tests"], 60)
-        suite = None
-        for line in out.splitlines():
-            if line and not line.startswith(" "):
-                suite = line.split()[0]
-            elif line.strip():
-                data["tests"].append(suite + line.strip().split()[0])
-    data["tests"].append("CHost.SlotsAndCallbacks")
+    data = {"tests": [f"{suite}.{name}" for prog in ("em_tests", "em_mt_tests")
+                      for suite, names in mutants_tool.list_tests(os.path.join(build_dir, "tests", prog)).items()
+                      for name in names] + ["CHost.SlotsAndCallbacks"],
+            "mutants": []}
     done = {}
     if args.json and os.path.exists(args.json):
         with open(args.json, encoding="utf-8") as f:
@@ -185,14 +169,7 @@ def main():
             if m.key() in done:
                 data["mutants"].append(done[m.key()])
                 continue
-            full = os.path.join(ROOT, m.path)
-            originals.setdefault(full, open(full, encoding="utf-8").read())
-            with open(full, "w", encoding="utf-8") as f:
-                f.write(mutants_tool.apply(m, originals[full].split("\n")))
-            rc, _ = mutants_tool.build(args.build, 600)
-            with open(full, "w", encoding="utf-8") as f:
-                f.write(originals[full])
-            if rc != 0:
+            if mutants_tool.build_mutant(m, originals, args.build) != 0:
                 continue
             failed = sorted(failing_tests(build_dir, runs, args.timeout))
             data["mutants"].append({"key": m.key(), "kind": m.kind, "failed": failed})
@@ -201,10 +178,7 @@ def main():
                 with open(args.json, "w", encoding="utf-8") as f:
                     json.dump(data, f, indent=0)
     finally:
-        for full, text in originals.items():
-            with open(full, "w", encoding="utf-8") as f:
-                f.write(text)
-        mutants_tool.build(args.build, 1800)
+        mutants_tool.restore_sources(originals, args.build)
         if args.json:
             with open(args.json, "w", encoding="utf-8") as f:
                 json.dump(data, f, indent=0)
